@@ -1,0 +1,6 @@
+#include "base/mbcs.h"
+
+int MbIsLeadByte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}

@@ -1,0 +1,24 @@
+// The run's trace log, "Lumiupd.log" in the user's temporary folder.
+// Every call opens, appends and closes, so each line is on disk when it
+// returns; no failure of the log ever reaches the caller or the user.
+#pragma once
+
+#include "base/strutil.h"
+
+extern char szLogPath[MAX_PATH_BYTES];
+
+#if defined(__MINGW32__)
+#define TRACE_FORMAT __attribute__((format(ms_printf, 1, 2)))
+#else
+#define TRACE_FORMAT
+#endif
+
+// Fills szLogPath from the temporary folder and creates or truncates the file.
+// Leaves szLogPath empty (logging off) when there is no temporary folder.
+void TraceLogStart(void);
+
+void TracePrintf(const char *format, ...) TRACE_FORMAT;
+
+// The system's text for GetLastError(), ending in CR LF; always a LocalAlloc'd
+// text (a fallback naming the code when the system has none). Free with LocalFree.
+char *GetLastErrorText(void);

@@ -1,0 +1,18 @@
+// Carries out the script's commands in every destination folder.
+#pragma once
+
+#include "base/ptrlist.h"
+
+#include <stddef.h>
+
+enum { EXEC_TEXT_BUFFER = 520 };
+
+// instance: the module holding the progress dialog template (HINSTANCE).
+// Consumes dsts (pops and frees each folder). 1 = the last destination's
+// commands all succeeded.
+int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
+           const char *id, int silent);
+
+// Puts the folder's short path in place of every "%DSTPATH%" in text (size
+// bytes). 0 when the result would not fit; text is then unusable.
+int ReplaceDstPath(char *text, size_t size, const char *folder);

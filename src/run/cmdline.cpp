@@ -1,0 +1,105 @@
+#include "run/cmdline.h"
+
+#include <string.h>
+
+namespace {
+
+struct Token {
+    char text[CL_TOKEN_MAX + 1];
+    int len;
+    int overflow;
+};
+
+void Take(Token *t, char c)
+{
+    if (t->len < CL_TOKEN_MAX)
+        t->text[t->len++] = c;
+    else
+        t->overflow = 1;
+}
+
+int IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Collects the rest of a token from p; returns where parsing goes on.
+const char *ReadToken(const char *p, Token *t, int quoted)
+{
+    for (;;) {
+        if (quoted) {
+            if (!*p)
+                return p;
+            if (*p == '"')
+                return p + 1;
+            Take(t, *p++);
+        } else {
+            if (!*p || IsBlank(*p))
+                return p;
+            if (*p == '"') {
+                quoted = 1;
+                p++;
+                continue;
+            }
+            Take(t, *p++);
+        }
+    }
+}
+
+} // namespace
+
+void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
+{
+    if (isOption) {
+        if (AsciiStricmp(token, "auto") == 0)
+            cl->flag |= CL_FLAG_AUTO;
+        else if (AsciiStricmp(token, "silent") == 0)
+            cl->flag |= CL_FLAG_SILENT;
+        return;
+    }
+    memset(cl->dst, 0, sizeof(cl->dst));
+    cl->dstTooLong = 0;
+    strncpy(cl->dst, token, sizeof(cl->dst) - 2);
+    AddBackslash(cl->dst, sizeof(cl->dst));
+}
+
+void ParseCommandLine(const char *line, CommandLineOptions *cl)
+{
+    const char *p = line;
+    for (;;) {
+        while (IsBlank(*p))
+            p++;
+        if (!*p)
+            return;
+        Token t;
+        t.len = 0;
+        t.overflow = 0;
+        int isOption = 0;
+        int quoted = 0;
+        if (*p == '-' || *p == '/') {
+            isOption = 1;
+            p++;
+            if (!*p)
+                return;
+            // The character right after the prefix belongs to the token,
+            // whatever it is; only a quote keeps its meaning.
+            if (*p == '"')
+                quoted = 1;
+            else
+                Take(&t, *p);
+            p++;
+        } else if (*p == '"') {
+            quoted = 1;
+            p++;
+        }
+        p = ReadToken(p, &t, quoted);
+        t.text[t.len] = '\0';
+        if (!t.overflow) {
+            ApplyToken(cl, t.text, isOption);
+        } else if (!isOption) {
+            // An overlong option can only be an unknown one: ignored.
+            memset(cl->dst, 0, sizeof(cl->dst));
+            cl->dstTooLong = 1;
+        }
+    }
+}

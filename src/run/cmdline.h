@@ -1,0 +1,21 @@
+// The updater's command line: options "auto" and "silent" with a "-" or "/"
+// prefix, and one destination folder. Nothing here is ever an error.
+#pragma once
+
+#include "base/strutil.h"
+
+enum { CL_FLAG_AUTO = 1, CL_FLAG_SILENT = 2 };
+enum { CL_TOKEN_MAX = 255 };
+
+struct CommandLineOptions {
+    int flag;
+    char dst[MAX_PATH_BYTES];
+    // A destination token longer than CL_TOKEN_MAX bytes: no folder can be
+    // that long and still hold the data file, so the run refuses it rather
+    // than act on a cut path or fall back to searching.
+    int dstTooLong;
+};
+
+// line: the command line without the program's own path. cl must be zeroed.
+void ParseCommandLine(const char *line, CommandLineOptions *cl);
+void ApplyToken(CommandLineOptions *cl, const char *token, int isOption);

@@ -1,0 +1,120 @@
+#include "run/run.h"
+
+#include "base/messages.h"
+#include "base/strutil.h"
+#include "base/tracelog.h"
+#include "checks/checkfile.h"
+#include "checks/diskspace.h"
+#include "exec/update.h"
+#include "launch/startprocess.h"
+#include "run/cmdline.h"
+#include "script/readscript.h"
+#include "target/discovery.h"
+#include "target/versiongate.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+
+void GetModuleFolder(void *module, char *folder)
+{
+    char work[MAX_PATH_BYTES];
+    memset(work, 0, sizeof(work));
+    GetModuleFileNameA((HMODULE)module, work, MAX_PATH_BYTES - 1);
+    char *slash = MbsRChr(work, '\\');
+    if (slash)
+        slash[1] = '\0';
+    StrCopy(folder, MAX_PATH_BYTES, work);
+    AddBackslash(folder, MAX_PATH_BYTES);
+}
+
+namespace {
+
+// Step 9: the command-line folder, gated, or discovery. Returns nResult so far.
+int FillDestinations(const CommandLineOptions &cl, const UpdateScript &script, PtrList *dsts)
+{
+    if (cl.dstTooLong)
+        return RESULT_GATE_REFUSED;
+    if (cl.dst[0]) {
+        char *copy = StrDup(cl.dst);
+        if (!copy)
+            return RESULT_NO_DESTINATION;
+        if (!PtrListAppend(dsts, copy)) {
+            free(copy);
+            return RESULT_NO_DESTINATION;
+        }
+        if (!VersionGate((const char *)PtrListFirstData(dsts), script.targets))
+            return RESULT_GATE_REFUSED;
+        return RESULT_SUCCESS;
+    }
+    GetDstPath(script.targets, dsts, script.install);
+    return PtrListIsEmpty(dsts) ? RESULT_NO_DESTINATION : RESULT_SUCCESS;
+}
+
+// Steps 8 to 12, between the script and the closing box.
+int RunSteps(void *instance, const CommandLineOptions &cl, const UpdateScript &script)
+{
+    char srcFolder[MAX_PATH_BYTES];
+    GetModuleFolder(instance, srcFolder);
+    PtrList *dsts = PtrListCreate();
+    // No code of its own for this: it is the same shortage as code 1.
+    if (!dsts)
+        return RESULT_NO_MEMORY;
+    int result = FillDestinations(cl, script, dsts);
+    if (result == RESULT_SUCCESS && !(cl.flag & CL_FLAG_AUTO) && script.kakunin &&
+        MessageBoxA(nullptr, script.kakunin, CAPTION_CONFIRM, MB_ICONQUESTION | MB_YESNO) == IDNO)
+        result = RESULT_DECLINED;
+    if (result == RESULT_SUCCESS && !CheckFile(dsts, script.commands))
+        result = RESULT_LOCKED_FILE;
+    if (result == RESULT_SUCCESS && !checkSpace(dsts, srcFolder))
+        result = RESULT_NO_SPACE;
+    if (result == RESULT_SUCCESS)
+        result = Update(instance, srcFolder, dsts, script.commands, script.id,
+                        cl.flag & CL_FLAG_SILENT)
+                     ? RESULT_SUCCESS
+                     : RESULT_UPDATE_FAILED;
+    PtrListFreeStrings(dsts);
+    return result;
+}
+
+void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScript &script)
+{
+    if (nResult < (cl.flag & CL_FLAG_AUTO))
+        return;
+    const char *text = MessageTable[nResult];
+    if (nResult == RESULT_SUCCESS && script.success)
+        text = script.success;
+    UINT icon = nResult == RESULT_SUCCESS ? MB_ICONINFORMATION : MB_ICONWARNING;
+    MessageBoxA(nullptr, text, CAPTION_FINISHED, MB_OK | icon);
+}
+
+} // namespace
+
+int RunUpdate(void *instance, const char *cmdLine)
+{
+    TraceLogStart();
+    TracePrintf("%s\n", szLogPath);
+
+    CommandLineOptions cl;
+    memset(&cl, 0, sizeof(cl));
+    ParseCommandLine(cmdLine, &cl);
+    TracePrintf("param=[%s]\n", cmdLine);
+    TracePrintf("\tcl.flag\t= %d\n", cl.flag);
+    TracePrintf("\tcl.dst\t\t= %s\n", cl.dst);
+
+    UpdateScript script;
+    int nResult;
+    if (!InitUpdateScript(&script))
+        nResult = RESULT_NO_MEMORY;
+    else if (!ReadUpdateScript(instance, &script))
+        nResult = RESULT_BAD_SCRIPT;
+    else
+        nResult = RunSteps(instance, cl, script);
+
+    ShowClosingBox(nResult, cl, script);
+    if (nResult == RESULT_SUCCESS && script.post)
+        StartProcess(script.post);
+    FreeUpdateScript(&script);
+    TracePrintf("\nnResult = %d\n", nResult);
+    return nResult;
+}

@@ -1,0 +1,9 @@
+// Reads the update script that lies beside the executable (same base name,
+// extension ".INF") into an UpdateScript set up by InitUpdateScript.
+#pragma once
+
+#include "script/script.h"
+
+// module: the running executable's module handle (HMODULE). 1 = read; 0 = the
+// script is missing or a line was rejected (the record keeps what was parsed).
+int ReadUpdateScript(void *module, UpdateScript *script);

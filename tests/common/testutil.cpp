@@ -1,0 +1,147 @@
+#include "testutil.h"
+
+#include <shellapi.h>
+#include <stdio.h>
+
+std::string BinDir()
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char *slash = strrchr(path, '\\');
+    if (slash)
+        slash[1] = '\0';
+    return path;
+}
+
+void RemoveTree(const std::string &path)
+{
+    std::string base = path;
+    if (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((base + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = base + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(base.c_str());
+}
+
+std::string MakeTestDir(const std::string &name)
+{
+    CreateDirectoryA("C:\\lumitest", nullptr);
+    std::string dir = "C:\\lumitest\\" + name;
+    RemoveTree(dir);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir + "\\";
+}
+
+bool WriteFileBytes(const std::string &path, const std::string &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && ok;
+}
+
+std::string ReadFileBytes(const std::string &path)
+{
+    std::string data;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return data;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+        data.append(buf, n);
+    fclose(f);
+    return data;
+}
+
+bool FileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string CrLf(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (const auto &line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+std::string MakeUpdateFolder(const std::string &name, const std::string &script)
+{
+    std::string dir = MakeTestDir(name);
+    CopyFileA((BinDir() + "Lumiupd.exe").c_str(), (dir + "Lumiupd.exe").c_str(), FALSE);
+    if (!script.empty())
+        WriteFileBytes(dir + "Lumiupd.INF", script);
+    return dir;
+}
+
+RunResult RunProgram(const std::string &exe, const std::string &args, const RunOptions &options)
+{
+    RunResult result;
+    std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        result.exitCode = (DWORD)-1000;
+        return result;
+    }
+    DialogRobot robot(pi.dwProcessId, options.answers);
+    if (options.otherDialogs)
+        robot.SetOtherDialogHandler(options.otherDialogs);
+    robot.Start();
+    if (WaitForSingleObject(pi.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
+        result.timedOut = true;
+        TerminateProcess(pi.hProcess, 9999);
+        WaitForSingleObject(pi.hProcess, 5000);
+    }
+    robot.Stop();
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    result.dialogs = robot.Records();
+    result.boxes = robot.MessageBoxes();
+    return result;
+}
+
+std::string TraceLogPath()
+{
+    char path[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, path);
+    return std::string(path) + "Lumiupd.log";
+}
+
+std::vector<std::string> TraceLines()
+{
+    std::vector<std::string> lines;
+    std::string text = ReadFileBytes(TraceLogPath());
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            if (start < text.size())
+                lines.push_back(text.substr(start));
+            return lines;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+}

@@ -1,0 +1,41 @@
+// Helpers for tests that run under Wine: folders, files, running the updater.
+#pragma once
+
+#include "robot.h"
+
+#include <string>
+#include <vector>
+
+// The folder of the running test executable (the build's bin folder), with "\".
+std::string BinDir();
+// A fresh, empty folder C:\lumitest\NAME\ (removed first when present).
+std::string MakeTestDir(const std::string &name);
+void RemoveTree(const std::string &path);
+bool WriteFileBytes(const std::string &path, const std::string &bytes);
+std::string ReadFileBytes(const std::string &path);
+bool FileExists(const std::string &path);
+// Joins lines with CR LF (each line, the last one included, ends in CR LF).
+std::string CrLf(const std::vector<std::string> &lines);
+
+// An update folder: a copy of the built updater as Lumiupd.exe and its script.
+std::string MakeUpdateFolder(const std::string &name, const std::string &script);
+
+struct RunResult {
+    DWORD exitCode = 0;
+    bool timedOut = false;
+    std::vector<DialogRecord> dialogs;    // every dialog, in order of appearance
+    std::vector<DialogRecord> boxes;      // message boxes only
+};
+
+struct RunOptions {
+    std::vector<RobotAnswer> answers;
+    DWORD timeoutMs = 60000;
+    DialogRobot::OtherDialogHandler otherDialogs;
+};
+
+// Starts exe with args, answers its boxes, waits (killing it on time-out).
+RunResult RunProgram(const std::string &exe, const std::string &args, const RunOptions &options);
+
+// The trace log of the last run and its lines (split at CR LF).
+std::string TraceLogPath();
+std::vector<std::string> TraceLines();

@@ -1,0 +1,84 @@
+#include "run/cmdline.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <string>
+
+namespace {
+
+CommandLineOptions Parse(const std::string &line)
+{
+    CommandLineOptions cl;
+    memset(&cl, 0, sizeof(cl));
+    ParseCommandLine(line.c_str(), &cl);
+    return cl;
+}
+
+TEST(CommandLine, OptionsAnyCaseAnyOrder)
+{
+    EXPECT_EQ(Parse("").flag, 0);
+    EXPECT_STREQ(Parse("").dst, "");
+    EXPECT_EQ(Parse("/SILENT -Auto").flag, 3);
+    EXPECT_EQ(Parse("-auto").flag, 1);
+    EXPECT_EQ(Parse("C:\\x /silent -silent").flag, 2);
+    EXPECT_EQ(Parse("-\"auto\"").flag, 1);
+    EXPECT_EQ(Parse("-unknown /x").flag, 0);
+}
+
+TEST(CommandLine, PrefixRules)
+{
+    CommandLineOptions cl = Parse("\"-auto\"");
+    EXPECT_EQ(cl.flag, 0);
+    EXPECT_STREQ(cl.dst, "-auto\\");
+    EXPECT_EQ(Parse("-").flag, 0);
+    EXPECT_STREQ(Parse("C:\\a -").dst, "C:\\a\\");
+    EXPECT_EQ(Parse("- auto").flag, 0);         // the option is " auto"
+    EXPECT_STREQ(Parse("- auto").dst, "");
+    EXPECT_EQ(Parse("-/auto").flag, 0);         // the option is "/auto"
+    EXPECT_EQ(Parse("/auto/silent").flag, 0);   // one option "auto/silent"
+}
+
+TEST(CommandLine, DestinationTokens)
+{
+    EXPECT_STREQ(Parse("\"C:\\Program Files\\App\"").dst, "C:\\Program Files\\App\\");
+    EXPECT_STREQ(Parse("C:\\a C:\\b").dst, "C:\\b\\");
+    EXPECT_STREQ(Parse("x\"y z\"w").dst, "w\\");
+    EXPECT_STREQ(Parse("x\"y z\"").dst, "xy z\\");
+    EXPECT_STREQ(Parse("C:\\a \"\"").dst, "");
+    EXPECT_STREQ(Parse("C:\\a \"").dst, "");
+    EXPECT_STREQ(Parse("C:\\a\\").dst, "C:\\a\\");
+    EXPECT_STREQ(Parse("\"C:\\un terminated").dst, "C:\\un terminated\\");
+    EXPECT_STREQ(Parse("\tC:\\tab\t-auto").dst, "C:\\tab\\");
+}
+
+TEST(CommandLine, TrailByteBackslashStillGetsOne)
+{
+    // C:\ソ ends in the character ソ (83 5C), not in a backslash.
+    EXPECT_STREQ(Parse("C:\\\x83\x5C").dst, "C:\\\x83\x5C\\");
+}
+
+TEST(CommandLine, OverlongTokens)
+{
+    std::string max(CL_TOKEN_MAX, 'a');
+    CommandLineOptions cl = Parse(max);
+    EXPECT_EQ(strlen(cl.dst), (size_t)CL_TOKEN_MAX + 1);
+    EXPECT_EQ(cl.dstTooLong, 0);
+
+    cl = Parse("C:\\ok " + max + "b -silent");
+    EXPECT_STREQ(cl.dst, "");
+    EXPECT_EQ(cl.dstTooLong, 1);
+    EXPECT_EQ(cl.flag, 2);
+
+    // A later valid destination wins over an overlong one.
+    cl = Parse(max + "b C:\\later");
+    EXPECT_STREQ(cl.dst, "C:\\later\\");
+    EXPECT_EQ(cl.dstTooLong, 0);
+
+    // An overlong option is an unknown option.
+    cl = Parse("-" + std::string(400, 'x') + " -auto");
+    EXPECT_EQ(cl.flag, 1);
+    EXPECT_EQ(cl.dstTooLong, 0);
+}
+
+} // namespace
