@@ -7,7 +7,8 @@ build=$(cd "$1" && pwd); shift
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 TZ=UTC
 
 display=""
-for n in $(seq 91 140); do
+start=$(( 91 + $$ % 40 ))
+for n in $(seq $start 140) $(seq 91 $start); do
   if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
 done
 [ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
