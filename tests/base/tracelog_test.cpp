@@ -1,0 +1,90 @@
+#include "base/tracelog.h"
+
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+namespace {
+
+// Points the log at a file of the test's own and restores the real path after.
+class TraceLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_ = szLogPath;
+        dir_ = MakeTestDir("tracelog");
+        path_ = dir_ + "trace.log";
+        StrCopy(szLogPath, sizeof(szLogPath), path_.c_str());
+        WriteFileBytes(path_, "");
+    }
+    void TearDown() override { StrCopy(szLogPath, sizeof(szLogPath), saved_.c_str()); }
+    std::string Log() { return ReadFileBytes(path_); }
+
+    std::string saved_, dir_, path_;
+};
+
+TEST_F(TraceLogTest, RuntimeDialectAndLineEnds)
+{
+    TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", 5000000000LL, -1LL);
+    TracePrintf("nSrc = %lld\n", 4294967296LL);
+    TracePrintf("[%S]\n", L"wide");
+    TracePrintf("[%p]\n", (void *)0x1234);
+    const char *volatile none = nullptr;
+    TracePrintf("param\t\t= %s\n", none);
+    TracePrintf("\t\n\t\tGetFileTime().\n");
+    EXPECT_EQ(Log(), "\t\t\t dwNecessarySpace = 5000000000, dwFreeSpace = -1\r\n"
+                     "nSrc = 4294967296\r\n"
+                     "[wide]\r\n"
+                     "[00001234]\r\n"
+                     "param\t\t= (null)\r\n"
+                     "\t\r\n\t\tGetFileTime().\r\n");
+}
+
+TEST_F(TraceLogTest, TwoCallsMakeOneLineAndAppend)
+{
+    TracePrintf("\tGetShellWindow() ");
+    TracePrintf("failed.\n");
+    TracePrintf("next\n");
+    EXPECT_EQ(Log(), "\tGetShellWindow() failed.\r\nnext\r\n");
+}
+
+TEST_F(TraceLogTest, OffOrMissingFileWritesNothing)
+{
+    DeleteFileA(path_.c_str());
+    TracePrintf("lost\n");
+    EXPECT_FALSE(FileExists(path_)) << "the log must never be recreated during a run";
+    szLogPath[0] = '\0';
+    TracePrintf("lost\n");
+    EXPECT_FALSE(FileExists(path_));
+}
+
+TEST_F(TraceLogTest, HeldFileLosesTheTextOnly)
+{
+    HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    TracePrintf("lost\n");
+    CloseHandle(held);
+    TracePrintf("kept\n");
+    EXPECT_EQ(Log(), "kept\r\n");
+}
+
+TEST(GetLastErrorText, SystemTextOrALoggableFallback)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    char *text = GetLastErrorText();
+    ASSERT_NE(text, nullptr);
+    std::string known = text;
+    EXPECT_EQ(LocalFree(text), nullptr);
+    EXPECT_GT(known.size(), 2u);
+    EXPECT_EQ(known.substr(known.size() - 2), "\r\n");
+
+    SetLastError(0x2FFFFFFF);  // no system text for this code
+    text = GetLastErrorText();
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "Error 805306367 (0x2FFFFFFF).\r\n");
+    EXPECT_EQ(LocalFree(text), nullptr);
+}
+
+} // namespace
