@@ -2,11 +2,35 @@
 
 #include <windows.h>
 #include <shlwapi.h>
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdarg.h>
 #include <stdio.h>
 
 char szLogPath[MAX_PATH_BYTES];
+
+namespace {
+
+// The temporary folder is writable without elevation: a link or reparse point
+// planted at the log's path would make the elevated updater write into a file
+// someone else chose. Such a file is never written; logging stops instead.
+HANDLE OpenLogHandle(DWORD disposition)
+{
+    HANDLE file = CreateFileA(szLogPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1 ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        CloseHandle(file);
+        szLogPath[0] = '\0';
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+} // namespace
 
 void TraceLogStart(void)
 {
@@ -16,21 +40,35 @@ void TraceLogStart(void)
         szLogPath[0] = '\0';
         return;
     }
-    HANDLE file = CreateFileA(szLogPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    // Truncate through the checked handle, not by CREATE_ALWAYS, which would
+    // empty a link's target before it could be looked at.
+    HANDLE file = OpenLogHandle(OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
 }
 
 void TracePrintf(const char *format, ...)
 {
     if (!szLogPath[0])
         return;
-    // Text mode turns every "\n" into CR LF; others may not read or write
-    // while a line is being added.
-    FILE *file = _fsopen(szLogPath, "r+t", _SH_DENYRW);
-    if (!file)
+    // No sharing while a line is added; the file must already exist.
+    HANDLE handle = OpenLogHandle(OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE)
         return;
+    int fd = _open_osfhandle((intptr_t)handle, _O_TEXT | _O_APPEND);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return;
+    }
+    // Text mode turns every "\n" of a format into CR LF.
+    FILE *file = _fdopen(fd, "at");
+    if (!file) {
+        _close(fd);
+        return;
+    }
     fseek(file, 0, SEEK_END);
     va_list args;
     va_start(args, format);

@@ -88,3 +88,18 @@ TEST(GetLastErrorText, SystemTextOrALoggableFallback)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TraceLogTest, PlantedHardLinkIsNeverWritten)
+{
+    std::string victim = dir_ + "victim.txt";
+    ASSERT_TRUE(WriteFileBytes(victim, "precious\r\n"));
+    DeleteFileA(path_.c_str());
+    ASSERT_TRUE(CreateHardLinkA(path_.c_str(), victim.c_str(), nullptr));
+    TracePrintf("appended\n");
+    EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
+    EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
+}
+
+} // namespace

@@ -51,6 +51,21 @@ TEST(RunEndToEnd, TraceLogOfARefusedScript)
     EXPECT_EQ(raw.substr(raw.size() - 2), "\r\n");
 }
 
+TEST(RunEndToEnd, HardLinkPlantedAtTheLogPathIsLeftAlone)
+{
+    std::string dir = MakeUpdateFolder("run_loglink", "");
+    std::string victim = dir + "victim.ini";
+    ASSERT_TRUE(WriteFileBytes(victim, "[MAIN]\r\nKEEP=1\r\n"));
+    DeleteFileA(TraceLogPath().c_str());
+    ASSERT_TRUE(CreateHardLinkA(TraceLogPath().c_str(), victim.c_str(), nullptr));
+    RunResult r = RunProgram(dir + "Lumiupd.exe", "", {});
+    EXPECT_EQ(r.exitCode, 2u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, MessageTable[2]);
+    EXPECT_EQ(ReadFileBytes(victim), "[MAIN]\r\nKEEP=1\r\n");
+    DeleteFileA(TraceLogPath().c_str());
+}
+
 TEST(RunEndToEnd, ExeIsAStaticGuiProgramOfTheRightKind)
 {
     PeImage exe;
