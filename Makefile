@@ -1,7 +1,8 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test demo clean
+.PHONY: all bootstrap build test demo fuzz clean
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -17,6 +18,9 @@ test: build
 
 demo: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/demo.sh $(BUILD)
+
+fuzz: bootstrap
+	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,20 @@
+#include "run/cmdline.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    char *line = (char *)malloc(size + 1);
+    memcpy(line, data, size);
+    line[size] = '\0';
+    CommandLineOptions cl;
+    memset(&cl, 0, sizeof(cl));
+    ParseCommandLine(line, &cl);
+    size_t len = strnlen(cl.dst, sizeof(cl.dst));
+    if (len == sizeof(cl.dst) || (cl.flag & ~3) || (cl.dstTooLong && len))
+        abort();
+    free(line);
+    return 0;
+}
