@@ -5,6 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 mkdir -p "$build"
+build=$(cd "$build" && pwd)
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEARCH=win32
 [ -f "$WINEPREFIX/.lumiupd-ready" ] && exit 0
 echo "bootstrap: creating Wine prefix $WINEPREFIX"
