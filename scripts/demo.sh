@@ -30,7 +30,8 @@ printf '%s\r\n' '; demo update' 'id=U0200' 'kakunin=ルミテルを更新しま�
   | iconv -f UTF-8 -t CP932 >"$drive_c/LumiDemo/Update/Lumiupd.INF"
 
 echo "== Running C:\\LumiDemo\\Update\\Lumiupd.exe"
-"$run" "$build/bin/LumiupdRobot.exe" --answer yes --answer ok -- 'C:\LumiDemo\Update\Lumiupd.exe' \
+"$run" "$build/bin/LumiupdRobot.exe" --answer yes --answer ok --shots "$(winepath -w "$demo" 2>/dev/null)" \
+  -- 'C:\LumiDemo\Update\Lumiupd.exe' \
   | iconv -f CP932 -t UTF-8 | tr -d '\r' | tee "$demo/dialogs.txt"
 
 log=$(ls "$build"/wineprefix/drive_c/users/*/AppData/Local/Temp/Lumiupd.log 2>/dev/null | head -1 || true)
@@ -39,3 +40,11 @@ echo "== Files of the installed copy (C:\\LumiDemo\\App)"
 for f in "$drive_c"/LumiDemo/App/*; do printf '  %-12s %s\n' "$(basename "$f")" "$(head -c 40 "$f" | tr -d '\r\n\0' )"; done
 echo "== Trace log: $log"
 [ -n "$log" ] && iconv -f CP932 -t UTF-8 "$log" | tr -d '\r' | sed 's/^/  /'
+
+shots=""
+for bmp in "$demo"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  png="${bmp%.bmp}.png"
+  convert "$bmp" "$png" && rm -f "$bmp" && shots="$shots $(basename "$png")"
+done
+echo "== Screenshots in $demo:${shots:- none}"

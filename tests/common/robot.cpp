@@ -125,6 +125,11 @@ void DialogRobot::SetOtherDialogHandler(OtherDialogHandler handler)
     other_ = std::move(handler);
 }
 
+void DialogRobot::SetBeforeAnswerHandler(BeforeAnswerHandler handler)
+{
+    beforeAnswer_ = std::move(handler);
+}
+
 void DialogRobot::Start()
 {
     thread_ = std::thread([this] { Loop(); });
@@ -196,6 +201,9 @@ void DialogRobot::Visit(HWND dlg)
     }
     if (delay)
         Sleep(delay);
+    if (beforeAnswer_)
+        beforeAnswer_(dlg, boxesSeen_);
+    boxesSeen_++;
     rec.answeredWith = button;
     {
         std::lock_guard<std::mutex> lock(mutex_);

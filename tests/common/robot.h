@@ -42,9 +42,14 @@ public:
     // has been dealt with, false to be called again at the next poll.
     using OtherDialogHandler = std::function<bool(HWND)>;
 
+    // Called on the robot thread just before a message box is answered, with
+    // the box and its index among the boxes seen so far (a screenshot, say).
+    using BeforeAnswerHandler = std::function<void(HWND, int)>;
+
     explicit DialogRobot(DWORD pid, std::vector<RobotAnswer> answers = {});
     ~DialogRobot();
     void SetOtherDialogHandler(OtherDialogHandler handler);
+    void SetBeforeAnswerHandler(BeforeAnswerHandler handler);
     void Start();
     void Stop();
     std::vector<DialogRecord> Records();
@@ -59,6 +64,8 @@ private:
     std::vector<RobotAnswer> answers_;
     size_t nextAnswer_ = 0;
     OtherDialogHandler other_;
+    BeforeAnswerHandler beforeAnswer_;
+    int boxesSeen_ = 0;
     std::vector<HWND> done_;
     std::vector<DialogRecord> records_;
     std::mutex mutex_;

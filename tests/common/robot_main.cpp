@@ -1,7 +1,10 @@
 // LumiupdRobot.exe: starts a program, answers its message boxes in order and
 // prints every dialog it saw, then the program's exit code.
 // Usage: LumiupdRobot.exe [--answer yes|no|ok|cancel|abort|retry|ignore]...
-//                         [--timeout SECONDS] -- PROGRAM [ARGS...]
+//                         [--timeout SECONDS] [--shots DIR] -- PROGRAM [ARGS...]
+// With --shots, the screen is saved (BMP) before each box is answered and once
+// while the progress dialog shows both paths.
+#include "screenshot.h"
 #include "testutil.h"
 
 #include <stdio.h>
@@ -33,18 +36,48 @@ std::string Quote(const std::string &arg)
     return arg.find(' ') == std::string::npos ? arg : "\"" + arg + "\"";
 }
 
+// The progress dialog is shot once both of its path labels show text.
+bool ShootProgress(HWND dlg, const std::string &dir, bool *taken)
+{
+    if (*taken)
+        return true;
+    HWND src = GetDlgItem(dlg, 1000), dst = GetDlgItem(dlg, 1001);
+    if (!src || !dst)
+        return true;
+    if (WindowText(src).empty() || WindowText(dst).empty())
+        return false;
+    Sleep(100);
+    SaveScreenBmp(dir + "\\progress.bmp");
+    *taken = true;
+    return true;
+}
+
+void AddScreenshots(RunOptions &options, const std::string &dir)
+{
+    static bool progressTaken = false;
+    options.otherDialogs = [dir](HWND dlg) { return ShootProgress(dlg, dir, &progressTaken); };
+    options.beforeAnswer = [dir](HWND, int index) {
+        SaveScreenBmp(dir + "\\box" + std::to_string(index + 1) + ".bmp");
+    };
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     RunOptions options;
+    std::string shots;
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--") != 0; i++) {
         if (strcmp(argv[i], "--answer") == 0 && i + 1 < argc)
             options.answers.push_back({ButtonId(argv[++i])});
         else if (strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             options.timeoutMs = (DWORD)atoi(argv[++i]) * 1000;
+        else if (strcmp(argv[i], "--shots") == 0 && i + 1 < argc)
+            shots = argv[++i];
     }
+    if (!shots.empty())
+        AddScreenshots(options, shots);
     if (i + 1 >= argc) {
         fprintf(stderr, "usage: LumiupdRobot.exe [--answer BUTTON]... [--timeout S] -- PROGRAM [ARGS...]\n");
         return 2;

@@ -107,6 +107,8 @@ RunResult RunProgram(const std::string &exe, const std::string &args, const RunO
     DialogRobot robot(pi.dwProcessId, options.answers);
     if (options.otherDialogs)
         robot.SetOtherDialogHandler(options.otherDialogs);
+    if (options.beforeAnswer)
+        robot.SetBeforeAnswerHandler(options.beforeAnswer);
     robot.Start();
     if (WaitForSingleObject(pi.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
         result.timedOut = true;

@@ -31,6 +31,7 @@ struct RunOptions {
     std::vector<RobotAnswer> answers;
     DWORD timeoutMs = 60000;
     DialogRobot::OtherDialogHandler otherDialogs;
+    DialogRobot::BeforeAnswerHandler beforeAnswer;
 };
 
 // Starts exe with args, answers its boxes, waits (killing it on time-out).
