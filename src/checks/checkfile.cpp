@@ -1,14 +1,95 @@
 #include "checks/checkfile.h"
 
+#include "base/strutil.h"
 #include "base/tracelog.h"
+#include "checks/checkrules.h"
+#include "script/script.h"
 
-// Not yet built: the locked-module check arrives with the pre-flight work.
+#include <windows.h>
+
+const char APP_WINDOW_CLASS[] = "LumitelShadowWindowClass";
+
+namespace {
+
+// A folder and a script line are each at most 260 bytes.
+enum { PROBE_BYTES = 2 * MAX_PATH_BYTES };
+
+// The application is never asked to end: it only gets time to do so.
+void WaitForRunningApp(void)
+{
+    HWND wnd = FindWindowA(APP_WINDOW_CLASS, nullptr);
+    if (!wnd)
+        return;
+    TracePrintf("\t\t\t\"%s\" is running\n", APP_WINDOW_CLASS);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    TracePrintf("\t\t\tProcessId = %d \n", (int)pid);
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    if (!process)
+        return;
+    DWORD waited = WaitForSingleObject(process, APP_WAIT_MS);
+    TracePrintf("\t\t\t\tWaitForSingleObject(hProcess, 15000 ) = %d\n", (int)waited);
+    CloseHandle(process);
+}
+
+// 1 when the module can be written or is not there to be held; 0 when another
+// process holds it so that it cannot be written.
+int ProbeModule(const char *folder, const char *filename)
+{
+    char probe[PROBE_BYTES];
+    // Cannot happen with the bounds above; a name that cannot be built cannot
+    // be opened either, and so is not held.
+    if (!StrCopy(probe, sizeof(probe), folder) || !StrAppend(probe, sizeof(probe), filename)) {
+        TracePrintf("\t\t\tNot Exist.\n");
+        return 1;
+    }
+    HANDLE file = CreateFileA(probe, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        TracePrintf("\t\t\tOK!\n");
+        CloseHandle(file);
+        return 1;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        TracePrintf("\t\t\tdwError = %d\n", (int)error);
+        return 0;
+    }
+    TracePrintf("\t\t\tNot Exist.\n");
+    return 1;
+}
+
+int CheckFolder(const char *folder, const PtrList *commands)
+{
+    for (PtrNode *cursor = PtrListFirst(commands); cursor;) {
+        const FileEntry *entry = (const FileEntry *)PtrListNextData(&cursor);
+        int flag = IsModuleName(entry->filename);
+        TracePrintf("\t\tpFile->filename = %s, act = %d, flag = %d\n", entry->filename, entry->act,
+                    flag);
+        if (entry->act != ACT_COPY || !flag) {
+            TracePrintf("\t\t\tNot Module\n");
+            continue;
+        }
+        WaitForRunningApp();
+        if (!ProbeModule(folder, entry->filename))
+            return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
 int CheckFile(const PtrList *dsts, const PtrList *commands)
 {
-    (void)dsts;
-    (void)commands;
     TracePrintf("\t[%s]>>\n", "CheckFile");
-    TracePrintf("\tbResult = %d\n", 1);
+    int bResult = 1;
+    for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
+        if (!CheckFolder((const char *)PtrListNextData(&cursor), commands)) {
+            bResult = 0;
+            break;
+        }
+    }
+    TracePrintf("\tbResult = %d\n", bResult);
     TracePrintf("\t[%s]<<\n", "CheckFile");
-    return 1;
+    return bResult;
 }

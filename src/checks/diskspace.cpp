@@ -1,33 +1,138 @@
 #include "checks/diskspace.h"
 
+#include "base/strutil.h"
 #include "base/tracelog.h"
+#include "checks/checkrules.h"
 
-// Not yet built: the disk-space check arrives with the pre-flight work.
+#include <windows.h>
+#include <shlwapi.h>
+#include <string.h>
+
+namespace {
+
+typedef BOOL(WINAPI *GetDiskFreeSpaceFn)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
+typedef BOOL(WINAPI *GetDiskFreeSpaceExFn)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
+                                           PULARGE_INTEGER);
+
+// folder + "\" + name, the separator doubled after a folder that already ends
+// in one (the file system reads "\\" as one). 0 when it does not fit.
+int JoinWithSeparator(char *out, const char *folder, const char *name)
+{
+    if (StrCopy(out, MAX_PATH_BYTES, folder) && StrAppend(out, MAX_PATH_BYTES, "\\") &&
+        StrAppend(out, MAX_PATH_BYTES, name))
+        return 1;
+    out[0] = '\0';
+    return 0;
+}
+
+long long FileEntryNeed(const WIN32_FIND_DATAA &fd, const char *dstEntry, long long nSize)
+{
+    long long nSrc = ((long long)fd.nFileSizeHigh << 32) + fd.nFileSizeLow;
+    // A counterpart that cannot be named cannot be opened: it counts as absent.
+    long long nDst = dstEntry[0] ? (long long)GetFileSizeByFilename(dstEntry) : 0;
+    TracePrintf("nSrc = %lld, nDst = %lld, uSize( %lld -->", nSrc, nDst, nSize);
+    nSize += nSrc - nDst;
+    TracePrintf(" %lld )\n", nSize);
+    return nSize;
+}
+
+long long FolderEntryNeed(const char *srcFolder, const char *name, const char *dstEntry)
+{
+    char srcSub[MAX_PATH_BYTES];
+    // A subfolder whose paths do not fit in the walk's buffers cannot be
+    // searched, and a folder that cannot be searched needs nothing.
+    if (!dstEntry[0] || !JoinWithSeparator(srcSub, srcFolder, name)) {
+        TracePrintf("Path too long\n");
+        return 0;
+    }
+    TracePrintf("GoToSub\n");
+    return getNecessarySpaceDir(srcSub, dstEntry);
+}
+
+} // namespace
+
 int checkSpace(const PtrList *dsts, const char *srcFolder)
 {
-    (void)dsts;
-    (void)srcFolder;
     TracePrintf("\t\t[%s]>>\n", "checkSpace");
-    TracePrintf("\t\tubResult = %d\n", 1);
+    int ubResult = 1;
+    for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
+        const char *dst = (const char *)PtrListNextData(&cursor);
+        long long needed = getNecessarySpaceDir(srcFolder, dst);
+        long long freeBytes = (long long)getFreeSpaceDrive(DriveIndexOf(dst));
+        TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", needed, freeBytes);
+        // Every destination is measured and traced, even after one failed.
+        if (freeBytes < needed)
+            ubResult = 0;
+    }
+    TracePrintf("\t\tubResult = %d\n", ubResult);
     TracePrintf("\t\t[%s]<<\n", "checkSpace");
-    return 1;
+    return ubResult;
 }
 
 long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder)
 {
-    (void)srcFolder;
-    (void)dstFolder;
-    return 0;
+    TracePrintf("\t\t\t[%s]>>\n", "getNecessarySpaceDir");
+    TracePrintf("\t\t\tpszSrcPath\t\t= %s\n", srcFolder);
+    TracePrintf("\t\t\tpszDstPath\t\t= %s\n", dstFolder);
+    long long nSize = 0;
+    char pattern[MAX_PATH_BYTES];
+    WIN32_FIND_DATAA fd;
+    HANDLE find = INVALID_HANDLE_VALUE;
+    // PathCombineA refuses (null) a result longer than its 260-byte buffer.
+    if (PathCombineA(pattern, srcFolder, "*.*"))
+        find = FindFirstFileA(pattern, &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            char dstEntry[MAX_PATH_BYTES];
+            JoinWithSeparator(dstEntry, dstFolder, fd.cFileName);
+            if (strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0)
+                continue;
+            TracePrintf("\t\t\t\tfd.cFileName = %s, --> ", fd.cFileName);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                nSize += FolderEntryNeed(srcFolder, fd.cFileName, dstEntry);
+            else
+                nSize = FileEntryNeed(fd, dstEntry, nSize);
+        } while (FindNextFileA(find, &fd));
+        FindClose(find);
+    }
+    TracePrintf("\t\t\tnSize = %lld\n", nSize);
+    TracePrintf("\t\t\t[%s]<<\n", "getNecessarySpaceDir");
+    return nSize;
 }
 
 unsigned long long getFreeSpaceDrive(unsigned short driveIndex)
 {
-    (void)driveIndex;
-    return 4294967295ULL;
+    if (driveIndex > DRIVE_INDEX_Z)
+        return FREE_SPACE_UNKNOWN;
+    char root[4] = {(char)('A' + driveIndex), ':', '\\', '\0'};
+    HMODULE kernel = LoadLibraryA("kernel32.dll");
+    if (!kernel)
+        return FREE_SPACE_UNKNOWN;
+    GetDiskFreeSpaceFn plain = (GetDiskFreeSpaceFn)(void *)GetProcAddress(kernel, "GetDiskFreeSpaceA");
+    GetDiskFreeSpaceExFn extended =
+        (GetDiskFreeSpaceExFn)(void *)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
+    unsigned long long result = 0;
+    if (extended) {
+        ULARGE_INTEGER available, total, totalFree;
+        // Only the caller's share counts: it respects per-user quotas.
+        if (extended(root, &available, &total, &totalFree) == 1)
+            result = available.QuadPart;
+    } else if (plain) {
+        DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
+        if (plain(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters) == 1)
+            result = (unsigned long long)sectorsPerCluster * bytesPerSector * freeClusters;
+    }
+    FreeLibrary(kernel);
+    return result;
 }
 
 unsigned long GetFileSizeByFilename(const char *path)
 {
-    (void)path;
-    return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD size = GetFileSize(file, nullptr);
+    CloseHandle(file);
+    return size;
 }

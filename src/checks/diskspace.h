@@ -3,7 +3,17 @@
 
 #include "base/ptrlist.h"
 
+// Free space reported where it cannot be measured at all (no drive letter, no
+// system library): 2^32 - 1, not -1.
+const unsigned long long FREE_SPACE_UNKNOWN = 4294967295ULL;
+
+// dsts: destination folders ending in a backslash; srcFolder: the update
+// folder, also ending in one. 1 when every destination's drive has room.
 int checkSpace(const PtrList *dsts, const char *srcFolder);
+// Bytes that copying everything under srcFolder to dstFolder would add: the
+// source sizes less those of like relative paths already there (may be < 0).
 long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder);
+// Free bytes the caller may use on drive A (0) to Z (25); 0 when unreadable.
 unsigned long long getFreeSpaceDrive(unsigned short driveIndex);
+// Low 32 bits of the size of an existing file; 0 when it cannot be opened.
 unsigned long GetFileSizeByFilename(const char *path);
