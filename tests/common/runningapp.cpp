@@ -1,0 +1,99 @@
+#include "runningapp.h"
+
+#include "testutil.h"
+
+#include <vector>
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindAppWindow(HWND wnd, LPARAM param)
+{
+    auto *search = reinterpret_cast<WindowSearch *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    char cls[64] = "";
+    GetClassNameA(wnd, cls, sizeof(cls));
+    if (pid == search->pid && strcmp(cls, "LumitelShadowWindowClass") == 0) {
+        search->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool IsHeldAgainstWriting(const std::string &path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+RunningApp::~RunningApp()
+{
+    Stop();
+}
+
+HWND RunningApp::window() const
+{
+    WindowSearch search{pid_, nullptr};
+    if (process_)
+        EnumWindows(FindAppWindow, (LPARAM)&search);
+    return search.found;
+}
+
+bool RunningApp::Start(const std::string &folder, DWORD lifetimeMs, bool withWindow)
+{
+    Stop();
+    std::string exe = folder + "Lumitel.exe";
+    if (!CopyFileA((BinDir() + "LumitelApp.exe").c_str(), exe.c_str(), FALSE))
+        return false;
+    std::string cmd = "\"" + exe + "\" " + std::to_string(lifetimeMs) + (withWindow ? "" : " nowindow");
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
+                        &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    for (int i = 0; i < 500; i++) {
+        if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0)
+            break;
+        if (IsHeldAgainstWriting(folder + "MIRO42.DLL") && (!withWindow || window()))
+            return true;
+        Sleep(20);
+    }
+    Stop();
+    return false;
+}
+
+bool RunningApp::WaitForEnd(DWORD timeoutMs)
+{
+    return !process_ || WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void RunningApp::Stop()
+{
+    if (!process_)
+        return;
+    if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process_, 9999);
+        WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+    process_ = nullptr;
+    pid_ = 0;
+}
