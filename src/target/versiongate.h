@@ -3,5 +3,18 @@
 
 #include "base/ptrlist.h"
 
-// folder ends with a backslash; targets holds the pattern strings.
+// folder ends with a backslash; targets holds the pattern strings. 1 when the
+// version in the folder's "RT_IDX.DAT" (8 bytes at offset 72) matches one of
+// them; 0 for no match, an empty list, a data file that does not open, or a
+// folder too long to hold the file name in 260 bytes.
 int VersionGate(const char *folder, const PtrList *targets);
+
+// The matching itself: "-X" (at most X), "X-" (at least X), anything else
+// (the empty pattern too) a prefix that the version text must begin with.
+// 1 when version matches at least one pattern of targets (strings); 0 for
+// none and for an empty list.
+int MatchVersion(const char *version, const PtrList *targets);
+int MatchVersionPattern(const char *version, const char *pattern);
+// The number at the start of text, read as atof reads a decimal number:
+// blanks skipped, sign, digits, fraction, exponent; 0 when there is none.
+double VersionNumber(const char *text);
