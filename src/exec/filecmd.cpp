@@ -1,54 +1,165 @@
 #include "exec/filecmd.h"
 
-// Not yet built: the file commands arrive with the file commands work.
+#include "base/tracelog.h"
+#include "exec/filecmd_keep.h"
+
+namespace {
+
+// The Abort/Retry/Ignore question about the last error. A box that cannot
+// be shown gives none of the three answers, and the caller fails then.
+int AskAboutFailure(HWND dialog)
+{
+    char *text = GetLastErrorText();
+    int answer = MessageBoxA(dialog, text, nullptr, MB_ICONWARNING | MB_ABORTRETRYIGNORE);
+    LocalFree(text);
+    return answer;
+}
+
+// Only the trace reads this.
+void TraceLastWriteTime(const FILETIME *write)
+{
+    FILETIME local;
+    SYSTEMTIME st;
+    TracePrintf("\n\t\t\t\tFileTimeToLocalFileTime().\n");
+    if (!FileTimeToLocalFileTime(write, &local)) {
+        TracePrintf("\t\t\t\t\tFailed.\n");
+        return;
+    }
+    TracePrintf("\t\t\t\t\tSucceed.\n");
+    TracePrintf("\n\t\t\t\t\tFileTimeToSytemTime().\n");
+    if (!FileTimeToSystemTime(&local, &st)) {
+        TracePrintf("\t\t\t\t\t\tFailed.\n");
+        return;
+    }
+    TracePrintf("\t\t\t\t\t\tSucceed.\n");
+    TracePrintf("\t\t\t\t\t\tLastWriteTime: %d/%02u/%02d-%02u:%02u:%02u\n", (int)st.wYear,
+                (unsigned)st.wMonth, (int)st.wDay, (unsigned)st.wHour, (unsigned)st.wMinute,
+                (unsigned)st.wSecond);
+}
+
+// A destination that does not exist yet is the ordinary case: the failure
+// only goes to the trace. The old file stays kept until the copy is done.
+void DeleteOldFile(const char *dst, KeptFile *kept)
+{
+    KeepOldFile(kept, dst);
+    if (DeleteFileA(dst)) {
+        TracePrintf("\t\t\t\tDelete   dst\n");
+        return;
+    }
+    char *text = GetLastErrorText();
+    TracePrintf("\t\t\t\tDelete Fail - %s ", text);
+    LocalFree(text);
+    DropKeptFile(kept);
+}
+
+int IsDiskFull(DWORD error)
+{
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+int CopyAsked(const char *src, const char *dst, const FILETIME *write, HWND dialog)
+{
+    KeptFile kept;
+    DeleteOldFile(dst, &kept);
+    for (;;) {
+        BOOL cancel = FALSE;
+        if (CopyFileExA(src, dst, CopyProgressRoutine, &dialog, &cancel, COPY_FILE_RESTARTABLE)) {
+            TracePrintf("\t\t\t\tCopy\tsrc -> dst\n");
+            SetFileTimeByFilename(dst, write, nullptr, write);
+            DropKeptFile(&kept);
+            return 1;
+        }
+        DWORD error = GetLastError();
+        if (kept.held && IsDiskFull(error)) {
+            // The room that the old file frees was counted on: give it up
+            // and try once more before asking.
+            DeleteFileA(dst);
+            DropKeptFile(&kept);
+            continue;
+        }
+        SetLastError(error);
+        int answer = AskAboutFailure(dialog);
+        if (answer == IDRETRY)
+            continue;
+        RestoreKeptFile(&kept, dst);
+        return answer == IDIGNORE ? 1 : 0;
+    }
+}
+
+} // namespace
+
+DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER total, LARGE_INTEGER transferred,
+                                   LARGE_INTEGER streamSize, LARGE_INTEGER streamTransferred,
+                                   DWORD stream, DWORD reason, HANDLE source, HANDLE destination,
+                                   LPVOID data)
+{
+    (void)total;
+    (void)transferred;
+    (void)streamSize;
+    (void)streamTransferred;
+    (void)stream;
+    (void)reason;
+    (void)source;
+    (void)destination;
+    MSG msg;
+    if (PeekMessageA(&msg, *(HWND *)data, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return PROGRESS_CONTINUE;
+}
+
 int Copy(const char *src, const char *dst, HWND dialog)
 {
-    (void)src;
-    (void)dst;
-    (void)dialog;
-    return 0;
+    TracePrintf("\t\t[%s]>>\n", "Copy");
+    TracePrintf("\t\t\tsrc = %s\n", src);
+    TracePrintf("\t\t\tdst = %s\n", dst);
+    int result = 0;
+    FILETIME write;
+    if (GetFileTimeByFilename(src, nullptr, nullptr, &write)) {
+        TraceLastWriteTime(&write);
+        result = CopyAsked(src, dst, &write, dialog);
+    }
+    TracePrintf("\t\tbResult = %d\n", result);
+    TracePrintf("\t\t[%s]<<\n", "Copy");
+    return result;
 }
 
 int Delete(const char *path, HWND dialog)
 {
-    (void)path;
-    (void)dialog;
-    return 0;
+    TracePrintf("\t\t[%s]>>\n", "Delete");
+    TracePrintf("\t\t\t%s\n", path);
+    int result = 1;
+    while (!DeleteFileA(path)) {
+        int answer = AskAboutFailure(dialog);
+        if (answer != IDRETRY) {
+            result = answer == IDIGNORE ? 1 : 0;
+            break;
+        }
+    }
+    TracePrintf("\t\tbResult = %d\n", result);
+    TracePrintf("\t\t[%s]<<\n", "Delete");
+    return result;
 }
 
 int Create(const char *path)
 {
-    (void)path;
-    return 0;
-}
-
-int CreateDirectoryAll(const char *path)
-{
-    (void)path;
-    return 0;
-}
-
-int FindFile(const char *pattern)
-{
-    (void)pattern;
-    return 0;
-}
-
-int GetFileTimeByFilename(const char *name, FILETIME *creation, FILETIME *access, FILETIME *write)
-{
-    (void)name;
-    (void)creation;
-    (void)access;
-    (void)write;
-    return 0;
-}
-
-int SetFileTimeByFilename(const char *name, const FILETIME *creation, const FILETIME *access,
-                          const FILETIME *write)
-{
-    (void)name;
-    (void)creation;
-    (void)access;
-    (void)write;
-    return 0;
+    TracePrintf("\t\t[%s]>>\n", "Create");
+    TracePrintf("\t\t\tDname = %s\n", path);
+    TracePrintf("\n\t\t\tCreateDirectory.\n");
+    int result = 1;
+    if (CreateDirectoryA(path, nullptr)) {
+        TracePrintf("\t\t\t\tSucceed.\n");
+    } else {
+        DWORD error = GetLastError();
+        TracePrintf("\t\t\t\tFailed. GetLastError() = %d\n", (int)error);
+        SetLastError(error);  // the trace may have touched it
+        char *text = GetLastErrorText();
+        TracePrintf("\t\t\t\t%s.\n", text);
+        LocalFree(text);
+        result = error == ERROR_ALREADY_EXISTS ? 1 : 0;
+    }
+    TracePrintf("\t\tbResult = %d\n", result);
+    TracePrintf("\t\t[%s]<<\n", "Create");
+    return result;
 }

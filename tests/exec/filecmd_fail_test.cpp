@@ -1,0 +1,217 @@
+// Copies that fail for real, and what the prompt's answers leave behind: the
+// installed file must survive every failed copy.
+#include "exec/filecmd.h"
+
+#include "exec_testutil.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::vector<int> kAbortRetryIgnore = {IDABORT, IDRETRY, IDIGNORE};
+
+std::vector<int> ButtonIds(const DialogRecord &box)
+{
+    std::vector<int> ids;
+    for (const auto &b : box.buttons)
+        ids.push_back(b.id);
+    return ids;
+}
+
+void ExpectPrompt(const DialogRecord &box, DWORD error)
+{
+    EXPECT_EQ(box.text, SystemText(error));
+    EXPECT_EQ(box.icon, ICON_WARNING);
+    EXPECT_EQ(ButtonIds(box), kAbortRetryIgnore);
+}
+
+class FailedCopyTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = MakeTestDir("filecmd_fail");
+        installed = dir + "MIRO42.DLL";
+        ASSERT_TRUE(WriteFileBytes(installed, "installed library"));
+        ASSERT_TRUE(SetWriteTime(installed, MakeFileTime(2010, 1, 2, 3, 4, 5)));
+        StartTrace();
+    }
+    void ExpectInstalledIntact()
+    {
+        EXPECT_EQ(ReadFileBytes(installed), "installed library");
+        FILETIME creation, write;
+        ASSERT_TRUE(ReadTimes(installed, &creation, &write));
+        EXPECT_TRUE(SameTime(write, MakeFileTime(2010, 1, 2, 3, 4, 5)));
+    }
+    std::string dir, installed;
+};
+
+// A file copied onto itself: its deletion succeeds, then the copy finds no
+// source. Without the kept file the installed file would be gone.
+TEST_F(FailedCopyTest, OntoItselfAbortAndIgnoreKeepTheInstalledFile)
+{
+    for (int answer : {IDABORT, IDIGNORE}) {
+        SCOPED_TRACE(answer);
+        BoxAnswerer boxes({{answer, nullptr}});
+        EXPECT_EQ(Copy(installed.c_str(), installed.c_str(), nullptr), answer == IDIGNORE ? 1 : 0);
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        ExpectPrompt(boxes.Boxes()[0], ERROR_FILE_NOT_FOUND);
+        ExpectInstalledIntact();
+        EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"MIRO42.DLL"});
+    }
+    std::vector<std::string> lines = TraceLines();
+    EXPECT_EQ(CountLines(lines, "\t\t\t\tDelete   dst"), 2u);
+    EXPECT_EQ(CountLines(lines, "\t\t\t\tCopy\tsrc -> dst"), 0u);
+}
+
+TEST_F(FailedCopyTest, RetryCopiesAgainWithoutDeletingAgain)
+{
+    BoxAnswerer boxes({{IDRETRY, nullptr}, {IDABORT, nullptr}});
+    EXPECT_EQ(Copy(installed.c_str(), installed.c_str(), nullptr), 0);
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    ExpectPrompt(boxes.Boxes()[1], ERROR_FILE_NOT_FOUND);
+    ExpectInstalledIntact();
+    EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"MIRO42.DLL"});
+    EXPECT_EQ(CountLines(TraceLines(), "\t\t\t\tDelete   dst"), 1u);
+}
+
+// The source opens for its time stamp and not for the copy: a Linux gate
+// decides each open of it.
+TEST_F(FailedCopyTest, SourceRefusedAtCopyTimeAnsweredAbortIgnoreRetry)
+{
+    std::string src = dir + "new.dll";
+    ASSERT_TRUE(WriteFileBytes(src, "new library"));
+    struct Case {
+        int answer;
+        int result;
+        const char *left;
+    } cases[] = {{IDABORT, 0, "installed library"}, {IDIGNORE, 1, "installed library"}, {IDRETRY, 1, "new library"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.answer);
+        ASSERT_TRUE(WriteFileBytes(installed, "installed library"));
+        // The time stamp's open, the copy's, and (for Retry) the second copy's.
+        OpenGate gate(src, "allow,deny,allow");
+        if (!gate.Ready())
+            GTEST_SKIP() << "no open gate on this machine: " << gate.Why();
+        BoxAnswerer boxes({{c.answer, nullptr}});
+        EXPECT_EQ(Copy(src.c_str(), installed.c_str(), nullptr), c.result);
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        ExpectPrompt(boxes.Boxes()[0], ERROR_ACCESS_DENIED);
+        EXPECT_EQ(ReadFileBytes(installed), c.left);
+        EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"MIRO42.DLL", "new.dll"}));
+        std::vector<std::string> decided = gate.Log();
+        ASSERT_GE(decided.size(), 2u);
+        EXPECT_EQ(decided[1], "deny");
+    }
+}
+
+TEST_F(FailedCopyTest, MissingDestinationFolderRetriedAfterItIsMade)
+{
+    std::string src = installed;
+    std::string dst = dir + "sub\\MIRO42.DLL";
+    BoxAnswerer boxes({{IDRETRY, [&](HWND) { CreateDirectoryA((dir + "sub").c_str(), nullptr); }}});
+    EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 1);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ExpectPrompt(boxes.Boxes()[0], ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(ReadFileBytes(dst), "installed library");
+    std::vector<std::string> lines = TraceLines();
+    // No old file: the copy's line follows the deletion's failure text.
+    EXPECT_EQ(CountLines(lines, " \t\t\t\tCopy\tsrc -> dst"), 1u);
+    EXPECT_FALSE(HasLineStartingWith(lines, "\t\t\t\tDelete   dst"));
+}
+
+// The deletion fails and so, on Windows, does the copy. Wine run by root
+// writes through the attribute; either way no second name is left behind.
+TEST_F(FailedCopyTest, ReadOnlyDestinationFailsItsDeletionAndLeavesNoTrace)
+{
+    std::string src = dir + "new.dll";
+    ASSERT_TRUE(WriteFileBytes(src, "new library"));
+    ASSERT_TRUE(SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_READONLY));
+    BoxAnswerer boxes({{IDABORT, nullptr}});
+    int result = Copy(src.c_str(), installed.c_str(), nullptr);
+    if (result == 0) {
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        ExpectPrompt(boxes.Boxes()[0], ERROR_ACCESS_DENIED);
+        ExpectInstalledIntact();
+    } else {
+        EXPECT_TRUE(boxes.Boxes().empty());
+        EXPECT_EQ(ReadFileBytes(installed), "new library");
+    }
+    EXPECT_TRUE(GetFileAttributesA(installed.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"MIRO42.DLL", "new.dll"}));
+    EXPECT_TRUE(HasLineStartingWith(TraceLines(), "\t\t\t\tDelete Fail - "));
+    SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(FailedCopyTest, DestinationHeldOpenByAnotherUserStaysAsItWas)
+{
+    std::string src = dir + "new.dll";
+    ASSERT_TRUE(WriteFileBytes(src, "new library"));
+    HANDLE held = CreateFileA(installed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    BoxAnswerer boxes({{IDABORT, nullptr}});
+    EXPECT_EQ(Copy(src.c_str(), installed.c_str(), nullptr), 0);
+    CloseHandle(held);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ExpectPrompt(boxes.Boxes()[0], ERROR_SHARING_VIOLATION);
+    ExpectInstalledIntact();
+    EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"MIRO42.DLL", "new.dll"}));
+}
+
+// An owner that is no window: the box cannot be shown, which is no answer.
+TEST_F(FailedCopyTest, PromptThatCannotBeShownFailsAtOnceAndKeepsTheFile)
+{
+    HWND notAWindow = (HWND)(ULONG_PTR)0x7FFF0;
+    ASSERT_FALSE(IsWindow(notAWindow));
+    BoxAnswerer boxes({});
+    DWORD start = GetTickCount();
+    EXPECT_EQ(Copy(installed.c_str(), installed.c_str(), notAWindow), 0);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    ExpectInstalledIntact();
+    EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"MIRO42.DLL"});
+}
+
+} // namespace
+
+namespace {
+
+// The old file's room is counted on by the disk-space check: when keeping it
+// is all that keeps the new file out, it is given up and the copy made.
+TEST(FullDriveCopy, GivesUpTheKeptFileWhenItsRoomIsNeeded)
+{
+    SmallDrive drive("filecmd_smalldrive", 64);
+    if (!drive.Ready())
+        GTEST_SKIP() << drive.Why();
+    std::string src = MakeTestDir("filecmd_fullsrc") + "big.dat";
+    std::string dst = drive.Folder() + "big.dat";
+    ASSERT_TRUE(WriteFileBytes(dst, std::string(36 * 1024, 'o')));
+    ASSERT_TRUE(WriteFileBytes(src, std::string(36 * 1024, 'n')));
+    StartTrace();
+    BoxAnswerer boxes({});
+    EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 1);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(ReadFileBytes(dst), std::string(36 * 1024, 'n'));
+    EXPECT_EQ(ListFolder(drive.Folder()), std::vector<std::string>{"big.dat"});
+    EXPECT_EQ(CountLines(TraceLines(), "\t\t\t\tCopy\tsrc -> dst"), 1u);
+}
+
+TEST(FullDriveCopy, AFileThatNeverFitsIsAskedAbout)
+{
+    SmallDrive drive("filecmd_smalldrive", 64);
+    if (!drive.Ready())
+        GTEST_SKIP() << drive.Why();
+    std::string src = MakeTestDir("filecmd_fullsrc") + "huge.dat";
+    std::string dst = drive.Folder() + "huge.dat";
+    ASSERT_TRUE(WriteFileBytes(dst, std::string(16 * 1024, 'o')));
+    ASSERT_TRUE(WriteFileBytes(src, std::string(100 * 1024, 'n')));
+    BoxAnswerer boxes({{IDABORT, nullptr}});
+    EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 0);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ExpectPrompt(boxes.Boxes()[0], ERROR_DISK_FULL);
+    // Only the destination's own name may be left: no second name of the old file.
+    std::vector<std::string> left = ListFolder(drive.Folder());
+    EXPECT_LE(left.size(), 1u);
+}
+
+} // namespace
