@@ -1,14 +1,182 @@
 #include "target/discovery.h"
 
+#include "base/messages.h"
+#include "base/strutil.h"
 #include "base/tracelog.h"
+#include "exec/filecmd.h"
+#include "target/destlist.h"
+#include "target/versiongate.h"
 
-// Not yet built: discovery arrives with the destination discovery work.
+#include <shlobj.h>
+#include <string.h>
+
+const char INSTALLED_COPIES_KEY[] = "Software\\Kevrani\\ルミテル ミルテ版";
+
+namespace {
+
+enum { SUBKEY_NAME_BYTES = 1024, MESSAGE_BYTES = 1024 };
+
+const char kAskText[] = "自分で指定しますか？";
+const char kBrowseTitle[] = "ルミテルがインストールされているフォルダを選択してください。";
+const char kRefusedText[] = "\nこのフォルダには適用できません。";
+const char kMainLibrary[] = "MIRO42.DLL";
+
+// Reads the subkey's "Path" into path (MAX_PATH_BYTES). 0 when it cannot be
+// read, or fills the buffer without a terminator.
+int ReadInstalledPath(HKEY parent, const char *subkey, char *path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(parent, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    TracePrintf("\t\t\t RegOpenKeyEx == ERROR_SUCCESS\n");
+    memset(path, 0, MAX_PATH_BYTES);
+    DWORD size = MAX_PATH_BYTES;
+    // The value's type is not examined; the zeroed buffer and the check of
+    // the returned size make any content a terminated string or a refusal.
+    LONG status = RegQueryValueExA(key, "Path", nullptr, nullptr, (BYTE *)path, &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && TerminateValue(path, MAX_PATH_BYTES, size);
+}
+
+void TakeInstalledCopy(HKEY parent, const char *subkey, const PtrList *targets, PtrList *dsts)
+{
+    char path[MAX_PATH_BYTES];
+    if (!ReadInstalledPath(parent, subkey, path))
+        return;
+    TracePrintf("\t\t\t RegQueryValueEx == ERROR_SUCCESS\n");
+    TracePrintf("\t\t\t szPath = %s\n", path);
+    // An empty value names no folder (it would stand for the current one),
+    // and a 259-byte one leaves no room for the backslash.
+    if (!path[0] || !AddBackslash(path, sizeof(path)))
+        return;
+    if (VersionGate(path, targets)) {
+        TracePrintf("\t\t\t\t szPath is Targets\n");
+        AppendFolderOnce(dsts, path);
+    }
+}
+
+void SearchRegistry(const PtrList *targets, PtrList *dsts)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, INSTALLED_COPIES_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    TracePrintf("\t\t RegOpenKeyEx() == ERROR_SUCCESS\n");
+    DWORD dwIndex = 0;
+    TracePrintf("\t\t\t dwIndex = %d\n", (int)dwIndex);
+    for (;;) {
+        char name[SUBKEY_NAME_BYTES];
+        DWORD nameSize = sizeof(name);
+        if (RegEnumKeyExA(key, dwIndex, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        TracePrintf("\t\t\t RegEnumKeyEx == ERROR_SUCCESS\n");
+        TakeInstalledCopy(key, name, targets, dsts);
+        dwIndex++;
+        TracePrintf("\t\t\t dwIndex = %d\n", (int)dwIndex);
+    }
+    RegCloseKey(key);
+}
+
+// The install folder is made when missing and is not put to the gate.
+void TakeInstallFolder(const char *install, PtrList *dsts)
+{
+    char folder[MAX_PATH_BYTES];
+    if (!install || !install[0] || !StrCopy(folder, sizeof(folder), install) ||
+        !AddBackslash(folder, sizeof(folder)))
+        return;
+    if (CreateDirectoryAll(folder))
+        AppendFolderOnce(dsts, folder);
+}
+
+int AskToBrowse(void)
+{
+    char text[MESSAGE_BYTES];
+    StrCopy(text, sizeof(text), MessageTable[RESULT_NO_DESTINATION]);
+    StrAppend(text, sizeof(text), kAskText);
+    return MessageBoxA(nullptr, text, CAPTION_CONFIRM, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
+}
+
+void ShowRefusal(const char *folder)
+{
+    char text[MESSAGE_BYTES];
+    StrCopy(text, sizeof(text), folder);
+    StrAppend(text, sizeof(text), kRefusedText);
+    MessageBoxA(nullptr, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
+}
+
+void FreeItem(LPITEMIDLIST item)
+{
+    IMalloc *shellMalloc = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&shellMalloc)) && shellMalloc) {
+        shellMalloc->Free(item);
+        shellMalloc->Release();
+    }
+}
+
+// One pass of the dialog. 1 when the search is over (cancelled or accepted).
+int BrowseOnce(const PtrList *targets, PtrList *dsts)
+{
+    BROWSEINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.lpszTitle = kBrowseTitle;
+    info.lpfn = BrowseFolderCallback;
+    LPITEMIDLIST item = SHBrowseForFolderA(&info);
+    if (!item)
+        return 1;
+    char folder[MAX_PATH_BYTES];
+    memset(folder, 0, sizeof(folder));
+    int done = 0;
+    if (SHGetPathFromIDListA(item, folder)) {
+        // A 259-byte folder has no room for its backslash: refused like a
+        // folder of the wrong version.
+        if (AddBackslash(folder, sizeof(folder)) && VersionGate(folder, targets)) {
+            AppendFolderOnce(dsts, folder);
+            done = 1;
+        } else {
+            ShowRefusal(folder);
+        }
+    }
+    FreeItem(item);
+    return done;
+}
+
+} // namespace
+
+int CALLBACK BrowseFolderCallback(HWND dialog, UINT msg, LPARAM param, LPARAM data)
+{
+    (void)data;
+    if (msg != BFFM_SELCHANGED)
+        return 0;
+    char folder[MAX_PATH_BYTES];
+    memset(folder, 0, sizeof(folder));
+    int enable = 0;
+    char library[MAX_PATH_BYTES];
+    // A virtual folder has no path; a path without room for the name cannot
+    // hold the file either.
+    if (SHGetPathFromIDListA((LPCITEMIDLIST)param, folder) &&
+        JoinPath(library, sizeof(library), folder, kMainLibrary)) {
+        WIN32_FIND_DATAA fd;
+        HANDLE find = FindFirstFileA(library, &fd);
+        if (find != INVALID_HANDLE_VALUE) {
+            FindClose(find);
+            enable = 1;
+        }
+    }
+    EnableWindow(GetDlgItem(dialog, IDOK), enable);
+    return 0;
+}
+
 int GetDstPath(const PtrList *targets, PtrList *dst, const char *install)
 {
-    (void)targets;
-    (void)dst;
-    (void)install;
     TracePrintf("\t[%s]>>\n", "GetDstPath");
+    SearchRegistry(targets, dst);
+    if (PtrListIsEmpty(dst))
+        TakeInstallFolder(install, dst);
+    if (PtrListIsEmpty(dst) && AskToBrowse()) {
+        while (!BrowseOnce(targets, dst)) {
+        }
+    }
     TracePrintf("\t[%s]<<\n", "GetDstPath");
     return 1;
 }
