@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test demo fuzz clean
+.PHONY: all bootstrap build test demo fuzz bench clean
 FUZZ_SECONDS ?= 60
 
 all: build
@@ -18,6 +18,9 @@ test: build
 
 demo: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/demo.sh $(BUILD)
+
+bench: build
+	@scripts/with-wine-env.sh $(BUILD) scripts/bench.sh $(BUILD)
 
 fuzz: bootstrap
 	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)
