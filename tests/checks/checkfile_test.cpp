@@ -49,7 +49,7 @@ TEST(CheckFile, EntriesThatAreNoCopiedModuleAreNotProbed)
     ASSERT_FALSE(dir.empty());
     RunningApp app;
     // The held library is named only by commands that do not copy it.
-    ASSERT_TRUE(app.Start(dir, 60000, false));
+    ASSERT_TRUE(app.Start(dir, 60000, false)) << app.failure();
     CommandList commands;
     commands.Add("MIRO42.DLL.bak", ACT_COPY);
     commands.Add("prog.ocx", ACT_COPY);
@@ -126,7 +126,7 @@ TEST(CheckFile, HeldModuleFailsAtOnceInTheSecondDestination)
     ASSERT_FALSE(free1.empty());
     ASSERT_FALSE(held.empty());
     RunningApp app;
-    ASSERT_TRUE(app.Start(held, 60000, false));
+    ASSERT_TRUE(app.Start(held, 60000, false)) << app.failure();
     CommandList commands;
     commands.Add("readme.txt", ACT_COPY);
     commands.Add("MIRO42.DLL", ACT_COPY);
@@ -152,7 +152,7 @@ TEST(CheckFile, WaitsForTheApplicationAndGoesOnWhenItEnds)
     std::string dir = MakeInstalledFolder("checkfile_wait", "1.00");
     ASSERT_FALSE(dir.empty());
     RunningApp app;
-    ASSERT_TRUE(app.Start(dir, 2000));
+    ASSERT_TRUE(app.Start(dir, 2000)) << app.failure();
     ASSERT_TRUE(app.window());
     std::string pid = std::to_string(app.pid());
     CommandList commands;

@@ -54,9 +54,12 @@ HWND RunningApp::window() const
 bool RunningApp::Start(const std::string &folder, DWORD lifetimeMs, bool withWindow)
 {
     Stop();
+    failure_.clear();
     std::string exe = folder + "Lumitel.exe";
-    if (!CopyFileA((BinDir() + "LumitelApp.exe").c_str(), exe.c_str(), FALSE))
+    if (!CopyFileA((BinDir() + "LumitelApp.exe").c_str(), exe.c_str(), FALSE)) {
+        failure_ = "copy failed, error " + std::to_string(GetLastError());
         return false;
+    }
     std::string cmd = "\"" + exe + "\" " + std::to_string(lifetimeMs) + (withWindow ? "" : " nowindow");
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back('\0');
@@ -64,18 +67,26 @@ bool RunningApp::Start(const std::string &folder, DWORD lifetimeMs, bool withWin
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
-                        &pi))
+                        &pi)) {
+        failure_ = "start failed, error " + std::to_string(GetLastError());
         return false;
+    }
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
     for (int i = 0; i < 500; i++) {
-        if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process_, &code);
+            failure_ = "ended early with " + std::to_string(code);
             break;
+        }
         if (IsHeldAgainstWriting(folder + "MIRO42.DLL") && (!withWindow || window()))
             return true;
         Sleep(20);
     }
+    if (failure_.empty())
+        failure_ = "not ready in 10 s";
     Stop();
     return false;
 }

@@ -25,11 +25,14 @@ public:
     // Kills the application (by its handle) when it still runs.
     void Stop();
     DWORD pid() const { return pid_; }
+    // Why the last Start failed, for the test's message.
+    const std::string &failure() const { return failure_; }
     HWND window() const;
 
 private:
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
+    std::string failure_;
 };
 
 // True while another process holds path so that it cannot be opened for writing.
