@@ -55,6 +55,7 @@ TEST(CheckFile, EntriesThatAreNoCopiedModuleAreNotProbed)
     commands.Add("prog.ocx", ACT_COPY);
     commands.Add("bin.exe\\prog", ACT_COPY);
     commands.Add("MIRO42.DLL", ACT_REMOVE);
+    commands.Add("Lumitel.exe", ACT_REMOVE);
     commands.Add("Lumitel.exe", ACT_EXE);
     StringList dsts({dir});
     EXPECT_EQ(RunCheck(dsts, commands), 1);
@@ -64,6 +65,7 @@ TEST(CheckFile, EntriesThatAreNoCopiedModuleAreNotProbed)
                                 EntryLine("prog.ocx", 1, 0), "\t\t\tNot Module",
                                 EntryLine("bin.exe\\prog", 1, 0), "\t\t\tNot Module",
                                 EntryLine("MIRO42.DLL", 2, 1), "\t\t\tNot Module",
+                                EntryLine("Lumitel.exe", 2, 1), "\t\t\tNot Module",
                                 EntryLine("Lumitel.exe", 4, 1), "\t\t\tNot Module",
                                 "\tbResult = 1",
                                 "\t[CheckFile]<<",

@@ -76,6 +76,31 @@ TEST_F(ChecksEndToEnd, ModuleHeldByTheRunningApplicationEndsWithCode5)
     EXPECT_FALSE(FileExists(dst + "DATA.BIN"));
 }
 
+TEST_F(ChecksEndToEnd, ApplicationEndingWithinTheWaitLetsTheUpdateGoOn)
+{
+    std::string dst = MakeInstalledFolder("chk_e2e_ends", "1.20");
+    ASSERT_FALSE(dst.empty());
+    InstalledRegistration reg("ends", dst);
+    ASSERT_TRUE(reg.ok());
+    RunningApp app;
+    ASSERT_TRUE(app.Start(dst, 3000)) << app.failure();
+    std::string dir = UpdateFolder("chk_e2e_ends_update");
+    DWORD start = GetTickCount();
+    RunResult r = RunProgram(dir + "Lumiupd.exe", "-auto", {});
+    DWORD took = GetTickCount() - start;
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(r.boxes.empty()) << "an unattended success shows nothing";
+    EXPECT_LT(took, 12000u) << "the wait ends with the application";
+    std::vector<std::string> lines = TraceLines();
+    EXPECT_TRUE(HasLine(lines, "\t\t\t\tWaitForSingleObject(hProcess, 15000 ) = 0"));
+    EXPECT_TRUE(HasLine(lines, "\tbResult = 1"));
+    EXPECT_TRUE(HasLine(lines, "\t\tubResult = 1"));
+    EXPECT_TRUE(ReadFileBytes(dst + "MIRO42.DLL") == "new library");
+    EXPECT_TRUE(ReadFileBytes(dst + "DATA.BIN") == std::string(4096, 'd'));
+
+}
+
 TEST_F(ChecksEndToEnd, DestinationOnAFullSmallDiskEndsWithCode7)
 {
     const std::string disk = "V:\\";

@@ -107,4 +107,26 @@ TEST_F(DiscoveryEndToEnd, RefusedFolderThenCancelEndsWithCode3)
     EXPECT_TRUE(seen_[1].titleShown);
 }
 
+TEST_F(DiscoveryEndToEnd, ChosenFolderBecomesTheDestination)
+{
+    std::string right = MakeInstalledFolder("disc_e2e_right", "1.40");
+    ASSERT_FALSE(right.empty());
+    std::string dir = MakeUpdateFolder("disc_e2e_chosen", kScript);
+    WriteFileBytes(dir + "MIRO42.DLL", "new library");
+    RunResult r = Run(dir, {{IDYES}, {IDOK}}, {{right.substr(0, right.size() - 1), IDOK}});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0u);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[0].text, kQuestion);
+    EXPECT_EQ(r.boxes[1].caption, CAPTION_FINISHED);
+    EXPECT_EQ(r.boxes[1].text, MessageTable[0]);
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_TRUE(seen_[0].selected);
+    EXPECT_TRUE(seen_[0].okEnabled);
+    EXPECT_TRUE(ReadFileBytes(right + "MIRO42.DLL") == "new library");
+    // The chosen folder reached the checks with its trailing backslash.
+    std::vector<std::string> lines = TraceLines();
+    EXPECT_TRUE(std::find(lines.begin(), lines.end(), "\t\t\tpszDstPath\t\t= " + right) != lines.end());
+}
+
 } // namespace
