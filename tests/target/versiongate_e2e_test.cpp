@@ -23,6 +23,17 @@ bool Mentions(const std::vector<std::string> &lines, const std::string &text)
     return false;
 }
 
+// The run's one closing box: its text under "終了", the warning icon, OK.
+void ExpectFailureBox(const RunResult &r, const std::string &text)
+{
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].caption, CAPTION_FINISHED);
+    EXPECT_EQ(r.boxes[0].text, text);
+    EXPECT_EQ(r.boxes[0].icon, ICON_WARNING);
+    ASSERT_EQ(r.boxes[0].buttons.size(), 1u);
+    EXPECT_EQ(r.boxes[0].buttons[0].id, IDOK);
+}
+
 const std::string kScript = CrLf({"id=UPD-0042", "kakunin=ルミテルを更新しますか？#ソフト表示", "target=1.0;2.",
                                   "copy=MIRO42.DLL"});
 
@@ -33,10 +44,7 @@ TEST(GateEndToEnd, MalformedScriptEndsWithCode2)
     RunResult r = RunProgram(dir + "Lumiupd.exe", "\"" + dst + "\"", {});
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 2u);
-    ASSERT_EQ(r.boxes.size(), 1u);
-    EXPECT_EQ(r.boxes[0].caption, CAPTION_FINISHED);
-    EXPECT_EQ(r.boxes[0].text, MessageTable[2]);
-    EXPECT_EQ(r.boxes[0].icon, ICON_WARNING);
+    ExpectFailureBox(r, MessageTable[2]);
     std::vector<std::string> lines = TraceLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "nResult = 2");
@@ -56,12 +64,8 @@ TEST(GateEndToEnd, CommandLineDestinationRefusedByTheGateEndsWithCode6)
         RunResult r = RunProgram(dir + "Lumiupd.exe", flags + ("\"" + dst + "\""), {});
         ASSERT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 6u);
-        ASSERT_EQ(r.boxes.size(), 1u) << "no question before the gate's refusal";
-        EXPECT_EQ(r.boxes[0].caption, CAPTION_FINISHED);
-        EXPECT_EQ(r.boxes[0].text, "対象となるルミテルが見つかりません。(6)");
-        EXPECT_EQ(r.boxes[0].icon, ICON_WARNING);
-        ASSERT_EQ(r.boxes[0].buttons.size(), 1u);
-        EXPECT_EQ(r.boxes[0].buttons[0].id, IDOK);
+        // The only box: no question before the gate's refusal.
+        ExpectFailureBox(r, "対象となるルミテルが見つかりません。(6)");
         std::vector<std::string> lines = TraceLines();
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[lines.size() - 2], "");

@@ -189,4 +189,40 @@ TEST(VersionNumber, ReadsTheLeadingDecimalNumberLikeAtof)
     EXPECT_EQ(VersionNumber(std::string(300, '9').c_str()), atof(std::string(300, '9').c_str()));
 }
 
+TEST(InstalledStandIn, FolderFilesAndRegistration)
+{
+    std::string dir = MakeInstalledFolder("installed_standin", "2.00");
+    ASSERT_EQ(dir, "C:\\lumitest\\installed_standin\\");
+    std::string data = ReadFileBytes(dir + "RT_IDX.DAT");
+    ASSERT_EQ(data.size(), 128u);
+    EXPECT_EQ(data.substr(72, 8), std::string("2.00\0\0\0\0", 8));
+    HMODULE lib = LoadLibraryA((dir + "MIRO42.DLL").c_str());
+    ASSERT_NE(lib, nullptr);
+    auto version = (int (*)(void))(void *)GetProcAddress(lib, "MiroLibraryVersion");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version(), 42);
+    FreeLibrary(lib);
+    char installed[64] = "unset";
+    GetPrivateProfileStringA("MAIN", "INSTALLED", "missing", installed, sizeof(installed),
+                             (dir + "MIRO42.INI").c_str());
+    EXPECT_STREQ(installed, "");
+
+    // The key's name reaches the registry as the Japanese text, not as bytes.
+    const wchar_t *key = L"Software\\Kevrani\\\u30EB\u30DF\u30C6\u30EB \u30DF\u30EB\u30C6\u7248\\standin";
+    wchar_t path[MAX_PATH] = L"";
+    DWORD size = sizeof(path);
+    {
+        InstalledRegistration reg("standin", dir);
+        ASSERT_TRUE(reg.ok());
+        ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key, L"Path", RRF_RT_REG_SZ, nullptr, path, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(std::wstring(path), L"C:\\lumitest\\installed_standin\\");
+    }
+    HKEY vendor;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Kevrani", 0, KEY_READ, &vendor);
+    if (opened == ERROR_SUCCESS)
+        RegCloseKey(vendor);
+    EXPECT_NE(opened, ERROR_SUCCESS) << "the emptied keys are removed";
+}
+
 } // namespace
