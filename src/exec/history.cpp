@@ -1,17 +1,127 @@
 #include "exec/history.h"
 
-// Not yet built: the history and the installed list arrive with their own work.
+#include "base/strutil.h"
+#include "base/tracelog.h"
+#include "exec/historytext.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+namespace {
+
+const char HISTORY_FILE[] = "update.log";
+const char SETTINGS_FILE[] = "MIRO42.INI";
+
+// Three numbers of up to 11 characters each, three tabs, CR LF, terminator.
+const size_t LINE_FIXED_BYTES = 3 * 11 + 3 + 2 + 1;
+// INSTALLED is read whole or not at all; beyond this it is left alone.
+const DWORD MAX_INSTALLED_READ = 1u << 20;
+
+int HistoryPath(char *path, const char *folder)
+{
+    // PathCombineA wants a MAX_PATH buffer and nothing longer to produce.
+    if (strlen(folder) + 1 + sizeof(HISTORY_FILE) > MAX_PATH_BYTES)
+        return 0;
+    return PathCombineA(path, folder, HISTORY_FILE) != nullptr;
+}
+
+struct tm LocalNow(void)
+{
+    struct tm now;
+    memset(&now, 0, sizeof(now));
+    __time64_t clock = _time64(nullptr);
+    const struct tm *local = _localtime64(&clock);
+    if (local)
+        now = *local;
+    return now;
+}
+
+// The line is sized from the texts it carries, so no id or comment is cut.
+void AppendLine(HANDLE file, const char *id, const char *first, const char *second, size_t n)
+{
+    const char *idText = id ? id : "(null)";
+    size_t size = n + strlen(idText) + LINE_FIXED_BYTES;
+    char *line = (char *)malloc(size);
+    if (!line) {
+        TracePrintf("\t\t\tfor write:malloc(%d)\t\t= NULL\n", (int)size);
+        return;
+    }
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    struct tm now = LocalNow();
+    int len = snprintf(line, size, "%4d%02d%02d\t%s\t%s\t%s\r\n", now.tm_year + 1900, now.tm_mon + 1,
+                       now.tm_mday, idText, first, second);
+    if (len > 0 && (size_t)len < size) {
+        DWORD written = 0;
+        WriteFile(file, line, (DWORD)len, &written, nullptr);
+    }
+    free(line);
+}
+
+// The whole INSTALLED value (heap, free), or null when it cannot be had whole.
+char *ReadInstalled(const char *iniPath)
+{
+    for (DWORD size = 1024; size <= MAX_INSTALLED_READ; size *= 2) {
+        char *value = (char *)malloc(size);
+        if (!value)
+            return nullptr;
+        DWORD got = GetPrivateProfileStringA("MAIN", "INSTALLED", "", value, size, iniPath);
+        // size - 1 is also what a cut value gives: only less proves the end.
+        if (got < size - 1)
+            return value;
+        free(value);
+    }
+    return nullptr;
+}
+
+} // namespace
+
 int Log(const char *folder, const char *comment, const char *id)
 {
-    (void)folder;
-    (void)comment;
-    (void)id;
+    TracePrintf("\t\t[%s]>>\n", "Log");
+    TracePrintf("\t\t\tpath    = %s\n", folder);
+    TracePrintf("\t\t\tcomment = %s\n", comment);
+    size_t n = strlen(comment);
+    char path[MAX_PATH_BYTES];
+    char *copy = (char *)malloc(n + 1);
+    if (!copy) {
+        TracePrintf("\t\t\tfor comment:malloc(%d)\t\t= NULL\n", (int)(n + 1));
+    } else {
+        memcpy(copy, comment, n + 1);
+        char *first;
+        char *second;
+        SplitComment(copy, &first, &second);
+        HANDLE file = HistoryPath(path, folder)
+                          ? CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr)
+                          : INVALID_HANDLE_VALUE;
+        if (file != INVALID_HANDLE_VALUE) {
+            AppendLine(file, id, first, second, n);
+            CloseHandle(file);
+        }
+        free(copy);
+    }
+    TracePrintf("\t\tbResult = %d\n", 1);
+    TracePrintf("\t\t[%s]<<\n", "Log");
     return 1;
 }
 
 int AddInstalledId(const char *folder, const char *id)
 {
-    (void)folder;
-    (void)id;
-    return 0;
+    char iniPath[MAX_PATH_BYTES];
+    if (!id || !id[0] || !JoinPath(iniPath, sizeof(iniPath), folder, SETTINGS_FILE))
+        return 0;
+    char *oldValue = ReadInstalled(iniPath);
+    if (!oldValue)
+        return 0;
+    char *newValue = MergeInstalledIds(oldValue, id);
+    free(oldValue);
+    if (!newValue)
+        return 0;
+    int result = WritePrivateProfileStringA("MAIN", "INSTALLED", newValue, iniPath) ? 1 : 0;
+    free(newValue);
+    return result;
 }

@@ -2,7 +2,9 @@
 // (INSTALLED of [MAIN] in "MIRO42.INI").
 #pragma once
 
-// Always 1.
+// Appends one dated line "id <tab> first part <tab> second part" of the
+// comment; a history that cannot be opened is skipped. Always 1.
 int Log(const char *folder, const char *comment, const char *id);
-// The settings write's result (non-zero on success).
+// Adds id to INSTALLED. The settings write's result (non-zero on success);
+// 0 without writing when the old value cannot be read whole.
 int AddInstalledId(const char *folder, const char *id);
