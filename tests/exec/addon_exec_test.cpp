@@ -12,7 +12,8 @@ namespace {
 struct Program {
     std::string dir;
     std::string exe;
-    std::string Record() const { return ReadFileBytes(exe + ".txt"); }
+    std::string RecordPath() const { return dir + "recorder.txt"; }
+    std::string Record() const { return ReadFileBytes(RecordPath()); }
 };
 
 Program MakeProgram(const std::string &name, const std::string &subdir = "")
@@ -61,7 +62,7 @@ TEST(Exec, WaitsForTheProgramAndJudgesItsExitCode)
     EXPECT_NE(FirstLine(record).find("sleep=700 code=0"), std::string::npos) << record;
 
     for (int code : {2, -1}) {
-        DeleteFileA((p.exe + ".txt").c_str());
+        DeleteFileA(p.RecordPath().c_str());
         std::string params = "code=" + std::to_string(code);
         EXPECT_EQ(RunExec(p.exe, p.dir, params.c_str()), 0) << code;
         EXPECT_FALSE(p.Record().empty());
@@ -133,11 +134,11 @@ TEST(Exec, ParametersThatOutgrowTheirBufferStartNothing)
     // 519 bytes fit as they are; 520 do not.
     std::string fits = "code=0 " + std::string(512, 'p');
     EXPECT_EQ(RunExec(p.exe, p.dir, fits.c_str()), 1);
-    DeleteFileA((p.exe + ".txt").c_str());
+    DeleteFileA(p.RecordPath().c_str());
     TraceLogStart();
     std::string tooLong = fits + "q";
     EXPECT_EQ(RunExec(p.exe, p.dir, tooLong.c_str()), 0);
-    EXPECT_FALSE(FileExists(p.exe + ".txt")) << "a program was started";
+    EXPECT_FALSE(FileExists(p.RecordPath())) << "a program was started";
     std::vector<std::string> lines = TraceLines();
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[4], "\t\t\tszParamExpanded: longer than 519 bytes");
@@ -149,7 +150,7 @@ TEST(Exec, ParametersThatOutgrowTheirBufferByReplacement)
     Program p = MakeProgram("exec_growparam");
     std::string params = "code=0 " + std::string(500, 'p') + " %DSTPATH%%DSTPATH%";
     EXPECT_EQ(RunExec(p.exe, p.dir, params.c_str()), 0);
-    EXPECT_FALSE(FileExists(p.exe + ".txt")) << "a program was started";
+    EXPECT_FALSE(FileExists(p.RecordPath())) << "a program was started";
 }
 
 // The started file is the expanded command, which the trace shows.
@@ -169,10 +170,10 @@ TEST(Exec, EnvironmentReferencesInTheCommandAreExpanded)
 
     // An expansion beyond the buffer fails the command before anything starts.
     SetEnvironmentVariableA("LUMI_EXEC_VAR", std::string(600, 'z').c_str());
-    DeleteFileA((p.exe + ".txt").c_str());
+    DeleteFileA(p.RecordPath().c_str());
     TraceLogStart();
     EXPECT_EQ(RunExec(command, p.dir, "code=0"), 0);
-    EXPECT_FALSE(FileExists(p.exe + ".txt"));
+    EXPECT_FALSE(FileExists(p.RecordPath()));
     lines = TraceLines();
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[5].rfind("\t\t\tExpandEnvironmentStrings( )\t= ", 0), 0u);
