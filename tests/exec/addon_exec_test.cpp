@@ -55,15 +55,15 @@ TEST(Exec, WaitsForTheProgramAndJudgesItsExitCode)
 {
     Program p = MakeProgram("exec_code");
     DWORD start = GetTickCount();
-    EXPECT_EQ(RunExec(p.exe, p.dir, "sleep=700 code=0"), 1);
+    EXPECT_EQ(RunExec(p.exe, p.dir, "sleep:700 code:0"), 1);
     EXPECT_GE(GetTickCount() - start, 600u) << "did not wait for the program";
     std::string record = p.Record();
     ASSERT_FALSE(record.empty()) << "the program had not ended when Exec returned";
-    EXPECT_NE(FirstLine(record).find("sleep=700 code=0"), std::string::npos) << record;
+    EXPECT_NE(FirstLine(record).find("sleep:700 code:0"), std::string::npos) << record;
 
     for (int code : {2, -1}) {
         DeleteFileA(p.RecordPath().c_str());
-        std::string params = "code=" + std::to_string(code);
+        std::string params = "code:" + std::to_string(code);
         EXPECT_EQ(RunExec(p.exe, p.dir, params.c_str()), 0) << code;
         EXPECT_FALSE(p.Record().empty());
     }
@@ -93,7 +93,7 @@ TEST(Exec, NoParametersTraceAsNullAndPassNothing)
     // The program sees its own path and nothing after it.
     std::string line = FirstLine(p.Record());
     EXPECT_NE(line.find("recorder.exe"), std::string::npos) << line;
-    EXPECT_EQ(line.find("code="), std::string::npos) << line;
+    EXPECT_EQ(line.find("code:"), std::string::npos) << line;
     std::string tail = line.substr(line.find("recorder.exe") + 12);
     EXPECT_TRUE(tail.find_first_not_of("\" ") == std::string::npos) << line;
 }
@@ -118,10 +118,10 @@ TEST(Exec, DstPathInParametersIsReplacedEveryTime)
     Program p = MakeProgram("exec_dstpath", "with space");
     std::string dst = p.dir;
     TraceLogStart();
-    ASSERT_EQ(RunExec(p.exe, dst, "code=0 A%DSTPATH%B %DSTPATH%x %dstpath%"), 1);
+    ASSERT_EQ(RunExec(p.exe, dst, "code:0 A%DSTPATH%B %DSTPATH%x %dstpath%"), 1);
     std::string shortDst = ShortPath(dst);
     ASSERT_FALSE(shortDst.empty());
-    std::string expanded = "code=0 A" + shortDst + "B " + shortDst + "x %dstpath%";
+    std::string expanded = "code:0 A" + shortDst + "B " + shortDst + "x %dstpath%";
     EXPECT_NE(FirstLine(p.Record()).find(expanded), std::string::npos) << p.Record();
     std::vector<std::string> lines = TraceLines();
     ASSERT_GE(lines.size(), 5u);
@@ -132,7 +132,7 @@ TEST(Exec, ParametersThatOutgrowTheirBufferStartNothing)
 {
     Program p = MakeProgram("exec_longparam");
     // 519 bytes fit as they are; 520 do not.
-    std::string fits = "code=0 " + std::string(512, 'p');
+    std::string fits = "code:0 " + std::string(512, 'p');
     EXPECT_EQ(RunExec(p.exe, p.dir, fits.c_str()), 1);
     DeleteFileA(p.RecordPath().c_str());
     TraceLogStart();
@@ -148,7 +148,7 @@ TEST(Exec, ParametersThatOutgrowTheirBufferStartNothing)
 TEST(Exec, ParametersThatOutgrowTheirBufferByReplacement)
 {
     Program p = MakeProgram("exec_growparam");
-    std::string params = "code=0 " + std::string(500, 'p') + " %DSTPATH%%DSTPATH%";
+    std::string params = "code:0 " + std::string(500, 'p') + " %DSTPATH%%DSTPATH%";
     EXPECT_EQ(RunExec(p.exe, p.dir, params.c_str()), 0);
     EXPECT_FALSE(FileExists(p.RecordPath())) << "a program was started";
 }
@@ -161,7 +161,7 @@ TEST(Exec, EnvironmentReferencesInTheCommandAreExpanded)
     command.replace(command.find("\\zz\\"), 4, "\\%LUMI_EXEC_VAR%\\");
     SetEnvironmentVariableA("LUMI_EXEC_VAR", "zz");
     TraceLogStart();
-    EXPECT_EQ(RunExec(command, p.dir, "code=0"), 1);
+    EXPECT_EQ(RunExec(command, p.dir, "code:0"), 1);
     EXPECT_FALSE(p.Record().empty());
     std::vector<std::string> lines = TraceLines();
     ASSERT_GE(lines.size(), 7u);
@@ -172,7 +172,7 @@ TEST(Exec, EnvironmentReferencesInTheCommandAreExpanded)
     SetEnvironmentVariableA("LUMI_EXEC_VAR", std::string(600, 'z').c_str());
     DeleteFileA(p.RecordPath().c_str());
     TraceLogStart();
-    EXPECT_EQ(RunExec(command, p.dir, "code=0"), 0);
+    EXPECT_EQ(RunExec(command, p.dir, "code:0"), 0);
     EXPECT_FALSE(FileExists(p.RecordPath()));
     lines = TraceLines();
     ASSERT_EQ(lines.size(), 8u);

@@ -2,6 +2,7 @@
 // is registered as the shell window, and the recorder as the program.
 #include "base/tracelog.h"
 #include "launch/startprocess.h"
+#include "shellfixture.h"
 #include "testutil.h"
 
 #include <stdio.h>
@@ -9,16 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-bool WaitFor(const std::function<bool()> &done, DWORD ms)
-{
-    for (DWORD waited = 0; waited < ms; waited += 50) {
-        if (done())
-            return true;
-        Sleep(50);
-    }
-    return done();
-}
 
 std::string Hex(const void *p)
 {
@@ -34,40 +25,6 @@ std::string TrailingHandle(const std::string &line)
     return open == std::string::npos ? "" : line.substr(open + 1, line.size() - open - 2);
 }
 
-class ShellWindow {
-public:
-    ShellWindow()
-    {
-        std::string cmd = "\"" + BinDir() + "shellwindow.exe\"";
-        STARTUPINFOA si = {};
-        si.cb = sizeof(si);
-        if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
-            return;
-        ready_ = WaitFor([] { return GetShellWindow() != nullptr; }, 10000);
-    }
-    ~ShellWindow()
-    {
-        if (!pi_.hProcess)
-            return;
-        HWND shell = GetShellWindow();
-        DWORD owner = 0;
-        if (shell && GetWindowThreadProcessId(shell, &owner) && owner == pi_.dwProcessId)
-            PostMessageA(shell, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(pi_.hProcess, 5000) != WAIT_OBJECT_0) {
-            TerminateProcess(pi_.hProcess, 1);
-            WaitForSingleObject(pi_.hProcess, 5000);
-        }
-        CloseHandle(pi_.hThread);
-        CloseHandle(pi_.hProcess);
-    }
-    bool Ready() const { return ready_; }
-    DWORD Pid() const { return pi_.dwProcessId; }
-
-private:
-    PROCESS_INFORMATION pi_ = {};
-    bool ready_ = false;
-};
-
 // A copy of the recorder at folder + name; its record is beside it.
 struct Program {
     std::string folder, exe, record;
@@ -77,7 +34,7 @@ Program PlaceRecorder(const std::string &folder, const std::string &name = "reco
 {
     CreateDirectoryA(folder.c_str(), nullptr);
     Program p{folder, folder + "\\" + name + ".exe", folder + "\\" + name + ".txt"};
-    if (folder.size() == 2 || folder.back() == '\\') {
+    if (folder.back() == '\\') {
         p.exe = folder + name + ".exe";
         p.record = folder + name + ".txt";
     }
@@ -88,13 +45,7 @@ Program PlaceRecorder(const std::string &folder, const std::string &name = "reco
 
 std::vector<std::string> RecordLines(const Program &p)
 {
-    std::vector<std::string> lines;
-    if (!WaitFor([&] { return FileExists(p.record); }, 10000))
-        return lines;
-    std::string text = ReadFileBytes(p.record);
-    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
+    return ::RecordLines(p.record);
 }
 
 TEST(StartProcess, WithoutAShellWindowNothingElseIsTried)
@@ -193,7 +144,7 @@ TEST(StartProcess, CommandWithArgumentsNamesNoProgram)
     ASSERT_TRUE(shell.Ready());
     std::string dir = MakeTestDir("launch_args");
     Program p = PlaceRecorder(dir + "with space");
-    std::string command = p.exe + " code=3";
+    std::string command = p.exe + " now";
     TraceLogStart();
     EXPECT_EQ(StartProcess(command.c_str()), START_CREATE_FAILED);
     std::vector<std::string> lines = TraceLines();
