@@ -158,6 +158,13 @@ TEST(UpdateHistory, FileHeldElsewhereIsSkippedSilently)
     EXPECT_FALSE(FileExists(dir + "absent"));
 }
 
+TEST(UpdateHistory, FolderWithoutRoomForTheFileIsSkipped)
+{
+    std::string folder = "C:\\" + std::string(250, 'f') + "\\";
+    EXPECT_EQ(Log(folder.c_str(), "a/b", "U1"), 1);
+    EXPECT_EQ(AddInstalledId(folder.c_str(), "U1"), 0);
+}
+
 TEST(UpdateHistory, TraceLines)
 {
     std::string dir = MakeTestDir("history_trace");
