@@ -14,5 +14,6 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
            const char *id, int silent);
 
 // Puts the folder's short path in place of every "%DSTPATH%" in text (size
-// bytes). 0 when the result would not fit; text is then unusable.
+// bytes); the folder as given when its short path cannot be had. 0, with
+// text unchanged, when the result would not fit.
 int ReplaceDstPath(char *text, size_t size, const char *folder);
