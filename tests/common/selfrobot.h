@@ -12,3 +12,6 @@
 // default) and returns the boxes it met, in order.
 std::vector<DialogRecord> BoxesDuring(const std::function<void()> &call,
                                       std::vector<RobotAnswer> answers = {{IDOK}, {IDOK}, {IDOK}});
+
+// A message box with only an OK button, showing text with icon.
+void ExpectOkBox(const DialogRecord &box, const std::string &text, RobotIcon icon);

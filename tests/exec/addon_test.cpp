@@ -83,10 +83,7 @@ TEST(AddOn, EachStatusOfThePlugInGivesItsResultAndMessage)
             continue;
         }
         ASSERT_EQ(run.boxes.size(), 1u);
-        EXPECT_EQ(run.boxes[0].text, c.message);
-        EXPECT_EQ(run.boxes[0].icon, ICON_ERROR);
-        ASSERT_EQ(run.boxes[0].buttons.size(), 1u);
-        EXPECT_EQ(run.boxes[0].buttons[0].id, IDOK);
+        ExpectOkBox(run.boxes[0], c.message, ICON_ERROR);
         EXPECT_FALSE(run.loadedDuringBox) << "the box came before the plug-in was unloaded";
     }
 }
@@ -113,7 +110,7 @@ TEST(AddOn, MissingDllOrFunctionIsALoadFailureWithTheDllName)
         AddOnRun run = CallAddOn("D:\\s", "C:\\d", c.dll, c.func);
         EXPECT_EQ(run.result, 0);
         ASSERT_EQ(run.boxes.size(), 1u);
-        EXPECT_EQ(run.boxes[0].text, std::string("'") + c.dll + "'の読み込みに失敗しました。");
+        ExpectOkBox(run.boxes[0], std::string("'") + c.dll + "'の読み込みに失敗しました。", ICON_ERROR);
         EXPECT_EQ(GetModuleHandleA(PLUGIN), nullptr);
     }
 }

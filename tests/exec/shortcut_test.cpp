@@ -99,10 +99,7 @@ void ExpectErrorBox(const ShortcutRun &run, const std::string &text)
 {
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].caption, CAPTION_ERROR);
-    EXPECT_EQ(run.boxes[0].text, text);
-    EXPECT_EQ(run.boxes[0].icon, ICON_ERROR);
-    ASSERT_EQ(run.boxes[0].buttons.size(), 1u);
-    EXPECT_EQ(run.boxes[0].buttons[0].id, IDOK);
+    ExpectOkBox(run.boxes[0], text, ICON_ERROR);
 }
 
 struct Destination {
