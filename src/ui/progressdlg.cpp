@@ -40,9 +40,9 @@ void PaintPathLabel(HWND window)
     HGDIOBJ oldFont = SelectObject(dc, font);
     RECT rect;
     GetClientRect(window, &rect);
-    // The label paints its own background only in its own painting, which
-    // this replaces: without this fill a shorter path would be drawn over
-    // the remains of the longer one before it.
+    // The label paints its background only in its own painting, which this
+    // replaces: without this fill the path would be drawn over what the
+    // label drew before (the full text, or a longer path).
     HBRUSH brush = (HBRUSH)SendMessageA(parent, WM_CTLCOLORSTATIC, (WPARAM)dc, (LPARAM)window);
     FillRect(dc, &rect, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
     SetBkMode(dc, TRANSPARENT);
@@ -83,7 +83,13 @@ LRESULT CALLBACK PathEllipsisLabelProc(HWND window, UINT message, WPARAM wParam,
         PaintPathLabel(window);
         return 0;
     }
-    return CallWindowProcA(PreviousProcedure(window), window, message, wParam, lParam);
+    LRESULT result = CallWindowProcA(PreviousProcedure(window), window, message, wParam, lParam);
+    // A label draws its new text at once, by itself and in full; draw the
+    // shortened path over it right away, as nothing else would until the
+    // window is next uncovered.
+    if (message == WM_SETTEXT)
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    return result;
 }
 
 int SubclassWindow(HWND window, WNDPROC procedure)
