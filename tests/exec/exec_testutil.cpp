@@ -88,6 +88,23 @@ std::string SystemText(DWORD code)
     return copy;
 }
 
+std::string InstalledIds(const std::string &folder)
+{
+    char value[1024] = "";
+    GetPrivateProfileStringA("MAIN", "INSTALLED", "", value, sizeof(value), (folder + "MIRO42.INI").c_str());
+    return value;
+}
+
+bool StartProgram(const std::string &cmd, PROCESS_INFORMATION *pi)
+{
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    *pi = {};
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, pi) != FALSE;
+}
+
 std::string UnixPath(const std::string &path)
 {
     typedef char *(CDECL * ToUnix)(LPCWSTR);
@@ -135,6 +152,17 @@ BOOL CALLBACK CollectBoxes(HWND wnd, LPARAM param)
     if (buttons > 0)
         found->boxes.push_back(wnd);
     return TRUE;
+}
+
+// Wine starts Linux programs but cannot wait for them: callers poll.
+bool StartLinuxProgram(const std::string &cmd)
+{
+    PROCESS_INFORMATION pi;
+    if (!StartProgram(cmd, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
 }
 
 int CancellingButton(const DialogRecord &rec)
@@ -209,17 +237,10 @@ OpenGate::OpenGate(const std::string &file, const std::string &decisions)
     // Wine starts a Linux program named by its Linux path directly.
     std::string cmd = "/usr/bin/python3 \"" LUMIUPD_TEST_SOURCE_DIR "/opengate.py\" \"" + unixFile + "\" " +
                       decisions + " \"" + unixFolder + "\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!StartLinuxProgram(cmd)) {
         why_ = "cannot start the gate";
         return;
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     for (int i = 0; i < 200 && !ready_; i++) {
         if (FileExists(folder_ + "failed")) {
             why_ = "fanotify refused: " + ReadFileBytes(folder_ + "failed");
@@ -253,20 +274,6 @@ std::vector<std::string> OpenGate::Log() const
 
 namespace {
 
-// Wine starts Linux programs but cannot wait for them: callers poll.
-bool StartLinuxProgram(const std::string &cmd)
-{
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
 
 ULONGLONG DriveSize(const std::string &folder)
 {

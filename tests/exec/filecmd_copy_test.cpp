@@ -45,20 +45,25 @@ protected:
         ASSERT_TRUE(SetWriteTime(src, kSourceTime));
         StartTrace();
     }
+    // A copy that asks nothing and gives the new file the source's time.
+    void CopyWithoutQuestions()
+    {
+        BoxAnswerer boxes({});
+        EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 1);
+        EXPECT_TRUE(boxes.Boxes().empty());
+        EXPECT_EQ(ReadFileBytes(dst), "new contents\r\n");
+        FILETIME creation, write;
+        ASSERT_TRUE(ReadTimes(dst, &creation, &write));
+        EXPECT_TRUE(SameTime(creation, kSourceTime));
+        EXPECT_TRUE(SameTime(write, kSourceTime));
+    }
     std::string dir, src, dst;
 };
 
 TEST_F(CopyTest, OntoAnExistingFileGivesTheSourceTimeAndLeavesNothingElse)
 {
     ASSERT_TRUE(WriteFileBytes(dst, "old"));
-    BoxAnswerer boxes({});
-    EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 1);
-    EXPECT_TRUE(boxes.Boxes().empty());
-    EXPECT_EQ(ReadFileBytes(dst), "new contents\r\n");
-    FILETIME creation, write;
-    ASSERT_TRUE(ReadTimes(dst, &creation, &write));
-    EXPECT_TRUE(SameTime(creation, kSourceTime));
-    EXPECT_TRUE(SameTime(write, kSourceTime));
+    CopyWithoutQuestions();
     // The old file's second name is gone again.
     EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"new.dat", "old.dat"}));
 
@@ -74,14 +79,7 @@ TEST_F(CopyTest, OntoAnExistingFileGivesTheSourceTimeAndLeavesNothingElse)
 
 TEST_F(CopyTest, OfANewFileTracesTheFailedDeletionAndCopies)
 {
-    BoxAnswerer boxes({});
-    EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 1);
-    EXPECT_TRUE(boxes.Boxes().empty());
-    EXPECT_EQ(ReadFileBytes(dst), "new contents\r\n");
-    FILETIME creation, write;
-    ASSERT_TRUE(ReadTimes(dst, &creation, &write));
-    EXPECT_TRUE(SameTime(creation, kSourceTime));
-    EXPECT_TRUE(SameTime(write, kSourceTime));
+    CopyWithoutQuestions();
     // The system's text carries its own line end; a blank follows it.
     std::string raw = ReadFileBytes(TraceLogPath());
     std::string expected = "\t\t\t\tDelete Fail - " + AsTraced(SystemText(ERROR_FILE_NOT_FOUND)) +

@@ -26,12 +26,8 @@ UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::v
 {
     UpdaterRun run;
     std::string cmd = "\"" + folder + "Lumiupd.exe\" " + args;
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    PROCESS_INFORMATION pi;
+    if (!StartProgram(cmd, &pi)) {
         ADD_FAILURE() << "cannot start " << cmd;
         return run;
     }
@@ -58,13 +54,6 @@ UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::v
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return run;
-}
-
-std::string InstalledIds(const std::string &folder)
-{
-    char value[1024] = "";
-    GetPrivateProfileStringA("MAIN", "INSTALLED", "", value, sizeof(value), (folder + "MIRO42.INI").c_str());
-    return value;
 }
 
 // The update folder: the updater, its script and the new files.

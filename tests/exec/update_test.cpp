@@ -28,14 +28,6 @@ private:
     HMODULE module_;
 };
 
-// INSTALLED of [MAIN] in the folder's settings file.
-std::string InstalledIds(const std::string &folder)
-{
-    char value[1024] = "";
-    GetPrivateProfileStringA("MAIN", "INSTALLED", "", value, sizeof(value), (folder + "MIRO42.INI").c_str());
-    return value;
-}
-
 bool IsFolder(const std::string &path)
 {
     DWORD attrs = GetFileAttributesA(path.c_str());
