@@ -29,6 +29,34 @@ int RunCheck(StringList &dsts, CommandList &commands)
     return CheckFile(dsts.get(), commands.get());
 }
 
+// One command and the trace line that ends its examination.
+struct Entry {
+    std::string name;
+    int act;
+    int flag;
+    std::string outcome;
+};
+
+// Checks one destination with entries that all pass, and the whole trace.
+void ExpectAllPass(const std::string &dir, const std::vector<Entry> &entries)
+{
+    CommandList commands;
+    std::vector<std::string> expected = {"\t[CheckFile]>>"};
+    for (const auto &e : entries) {
+        commands.Add(e.name, e.act);
+        expected.push_back(EntryLine(e.name, e.act, e.flag));
+        expected.push_back(e.outcome);
+    }
+    expected.push_back("\tbResult = 1");
+    expected.push_back("\t[CheckFile]<<");
+    StringList dsts({dir});
+    EXPECT_EQ(RunCheck(dsts, commands), 1);
+    EXPECT_EQ(TraceLines(), expected);
+}
+
+const char kNotModule[] = "\t\t\tNot Module";
+const char kNotExist[] = "\t\t\tNot Exist.";
+
 TEST(CheckFile, EmptyListsPassTracingOnlyTheFrame)
 {
     CommandList commands;
@@ -50,26 +78,12 @@ TEST(CheckFile, EntriesThatAreNoCopiedModuleAreNotProbed)
     RunningApp app;
     // The held library is named only by commands that do not copy it.
     ASSERT_TRUE(app.Start(dir, 60000, false)) << app.failure();
-    CommandList commands;
-    commands.Add("MIRO42.DLL.bak", ACT_COPY);
-    commands.Add("prog.ocx", ACT_COPY);
-    commands.Add("bin.exe\\prog", ACT_COPY);
-    commands.Add("MIRO42.DLL", ACT_REMOVE);
-    commands.Add("Lumitel.exe", ACT_REMOVE);
-    commands.Add("Lumitel.exe", ACT_EXE);
-    StringList dsts({dir});
-    EXPECT_EQ(RunCheck(dsts, commands), 1);
-    EXPECT_EQ(TraceLines(), std::vector<std::string>({
-                                "\t[CheckFile]>>",
-                                EntryLine("MIRO42.DLL.bak", 1, 0), "\t\t\tNot Module",
-                                EntryLine("prog.ocx", 1, 0), "\t\t\tNot Module",
-                                EntryLine("bin.exe\\prog", 1, 0), "\t\t\tNot Module",
-                                EntryLine("MIRO42.DLL", 2, 1), "\t\t\tNot Module",
-                                EntryLine("Lumitel.exe", 2, 1), "\t\t\tNot Module",
-                                EntryLine("Lumitel.exe", 4, 1), "\t\t\tNot Module",
-                                "\tbResult = 1",
-                                "\t[CheckFile]<<",
-                            }));
+    ExpectAllPass(dir, {{"MIRO42.DLL.bak", ACT_COPY, 0, kNotModule},
+                        {"prog.ocx", ACT_COPY, 0, kNotModule},
+                        {"bin.exe\\prog", ACT_COPY, 0, kNotModule},
+                        {"MIRO42.DLL", ACT_REMOVE, 1, kNotModule},
+                        {"Lumitel.exe", ACT_REMOVE, 1, kNotModule},
+                        {"Lumitel.exe", ACT_EXE, 1, kNotModule}});
 }
 
 // What the platform itself says to a write open of path: "OK!" or "Not Exist.".
@@ -79,7 +93,7 @@ std::string PlainOpenLine(const std::string &path)
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         EXPECT_NE(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-        return "\t\t\tNot Exist.";
+        return kNotExist;
     }
     CloseHandle(file);
     return "\t\t\tOK!";
@@ -97,24 +111,11 @@ TEST(CheckFile, NewWritableReadOnlyAndUnwritableModulesPass)
     std::string readOnly = PlainOpenLine(dir + "bin\\ro.exe");
     // A folder under a module's name: access denied everywhere.
     ASSERT_TRUE(CreateDirectoryA((dir + "plugin.dll").c_str(), nullptr));
-    CommandList commands;
-    commands.Add("NEW.DLL", ACT_COPY);
-    commands.Add("MIRO42.DLL", ACT_COPY);
-    commands.Add("bin/ro.exe", ACT_COPY);
-    commands.Add("plugin.dll", ACT_COPY);
-    commands.Add("nofolder\\x.dll", ACT_COPY);
-    StringList dsts({dir});
-    EXPECT_EQ(RunCheck(dsts, commands), 1);
-    EXPECT_EQ(TraceLines(), std::vector<std::string>({
-                                "\t[CheckFile]>>",
-                                EntryLine("NEW.DLL", 1, 1), "\t\t\tNot Exist.",
-                                EntryLine("MIRO42.DLL", 1, 1), "\t\t\tOK!",
-                                EntryLine("bin/ro.exe", 1, 1), readOnly,
-                                EntryLine("plugin.dll", 1, 1), "\t\t\tNot Exist.",
-                                EntryLine("nofolder\\x.dll", 1, 1), "\t\t\tNot Exist.",
-                                "\tbResult = 1",
-                                "\t[CheckFile]<<",
-                            }));
+    ExpectAllPass(dir, {{"NEW.DLL", ACT_COPY, 1, kNotExist},
+                        {"MIRO42.DLL", ACT_COPY, 1, "\t\t\tOK!"},
+                        {"bin/ro.exe", ACT_COPY, 1, readOnly},
+                        {"plugin.dll", ACT_COPY, 1, kNotExist},
+                        {"nofolder\\x.dll", ACT_COPY, 1, kNotExist}});
     // Nothing was changed by the probe.
     EXPECT_EQ(ReadFileBytes(dir + "bin\\ro.exe"), "MZ");
     EXPECT_FALSE(FileExists(dir + "NEW.DLL"));

@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+const char BROWSE_TITLE[] = "ルミテルがインストールされているフォルダを選択してください。";
+
 namespace {
 
 std::mutex gEnableMutex;
@@ -84,6 +86,16 @@ std::string LastComponent(std::string folder)
 
 } // namespace
 
+int DefaultButton(HWND dlg)
+{
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+        HWND button = GetDlgItem(dlg, id);
+        if (button && (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return id;
+    }
+    return 0;
+}
+
 OkEnableRecorder::OkEnableRecorder()
     : hook_(SetWindowsHookExA(WH_CALLWNDPROC, RecordOkEnable, nullptr, GetCurrentThreadId()))
 {
@@ -109,8 +121,7 @@ std::vector<bool> OkEnableRecorder::Since(size_t index)
     return std::vector<bool>(gEnableMsgs.begin() + index, gEnableMsgs.end());
 }
 
-BrowseDriver::BrowseDriver(DWORD pid, std::vector<BrowseStep> steps, std::string title)
-    : pid_(pid), steps_(std::move(steps)), title_(std::move(title))
+BrowseDriver::BrowseDriver(DWORD pid, std::vector<BrowseStep> steps) : pid_(pid), steps_(std::move(steps))
 {
 }
 
@@ -143,7 +154,7 @@ bool BrowseDriver::Handle(HWND dlg)
     // Let the dialog fill its tree and select its first folder.
     Sleep(400);
     BrowseSeen seen;
-    TitleSearch search{title_, false};
+    TitleSearch search{BROWSE_TITLE, false};
     EnumChildWindows(dlg, FindTitle, (LPARAM)&search);
     seen.titleShown = search.found;
     BrowseStep step{"", IDCANCEL};

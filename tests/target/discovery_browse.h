@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// The updater's title text shown in the dialog.
+extern const char BROWSE_TITLE[];
+
 struct BrowseStep {
     std::string select;  // folder to select, "" for none
     int button;          // IDOK or IDCANCEL
@@ -24,7 +27,7 @@ struct BrowseSeen {
 
 class BrowseDriver {
 public:
-    BrowseDriver(DWORD pid, std::vector<BrowseStep> steps, std::string title);
+    BrowseDriver(DWORD pid, std::vector<BrowseStep> steps);
     // The robot's handler for dialogs that are no message box.
     bool Handle(HWND dlg);
     std::vector<BrowseSeen> Seen();
@@ -34,11 +37,14 @@ private:
 
     DWORD pid_;
     std::vector<BrowseStep> steps_;
-    std::string title_;
     size_t next_ = 0;
     std::vector<BrowseSeen> seen_;
     std::mutex mutex_;
 };
+
+// The button of a dialog drawn as its default one (the one Enter presses),
+// 0 when none is.
+int DefaultButton(HWND dlg);
 
 // Records every WM_ENABLE sent to an OK button (id IDOK) of a dialog on the
 // calling thread while it lives: Wine's browse dialog may re-enable OK right

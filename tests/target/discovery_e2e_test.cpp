@@ -14,19 +14,8 @@
 
 namespace {
 
-const char kTitle[] = "ルミテルがインストールされているフォルダを選択してください。";
 const std::string kQuestion = std::string(MessageTable[3]) + "自分で指定しますか？";
 const std::string kScript = CrLf({"id=DISC-E2E", "target=1.", "copy=MIRO42.DLL"});
-
-int DefaultButton(HWND dlg)
-{
-    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
-        HWND button = GetDlgItem(dlg, id);
-        if (button && (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            return id;
-    }
-    return 0;
-}
 
 class DiscoveryEndToEnd : public ::testing::Test {
 protected:
@@ -43,7 +32,7 @@ protected:
             DWORD pid = 0;
             GetWindowThreadProcessId(dlg, &pid);
             if (!*driver)
-                *driver = std::make_unique<BrowseDriver>(pid, steps, kTitle);
+                *driver = std::make_unique<BrowseDriver>(pid, steps);
             return (*driver)->Handle(dlg);
         };
         options.beforeAnswer = [this](HWND dlg, int) { defaults_.push_back(DefaultButton(dlg)); };

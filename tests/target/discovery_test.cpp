@@ -20,7 +20,6 @@
 namespace {
 
 const char kAsk[] = "自分で指定しますか？";
-const char kTitle[] = "ルミテルがインストールされているフォルダを選択してください。";
 const char kRefused[] = "\nこのフォルダには適用できません。";
 
 void ClearInstalledCopies()
@@ -43,17 +42,6 @@ std::string Index(int i)
     return "\t\t\t dwIndex = " + std::to_string(i);
 }
 
-// The button drawn as the default one (the one Enter presses).
-int DefaultButton(HWND dlg)
-{
-    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
-        HWND button = GetDlgItem(dlg, id);
-        if (button && (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            return id;
-    }
-    return 0;
-}
-
 class Discovery : public ::testing::Test {
 protected:
     void SetUp() override { ClearInstalledCopies(); }
@@ -64,7 +52,7 @@ protected:
                                       std::vector<BrowseStep> steps = {})
     {
         OkEnableRecorder recorder;
-        BrowseDriver driver(GetCurrentProcessId(), steps, kTitle);
+        BrowseDriver driver(GetCurrentProcessId(), steps);
         DialogRobot robot(GetCurrentProcessId(), answers);
         robot.SetOtherDialogHandler([&driver](HWND dlg) { return driver.Handle(dlg); });
         robot.SetBeforeAnswerHandler([this](HWND dlg, int) { defaults_.push_back(DefaultButton(dlg)); });
