@@ -72,7 +72,7 @@ TEST_F(ChecksEndToEnd, ModuleHeldByTheRunningApplicationEndsWithCode5)
     EXPECT_TRUE(HasLine(lines, "\t\t\tdwError = 32"));
     EXPECT_TRUE(HasLine(lines, "\tbResult = 0"));
     EXPECT_FALSE(HasLine(lines, "\t\t[checkSpace]>>"));
-    EXPECT_EQ(ReadFileBytes(dst + "MIRO42.DLL"), before);
+    EXPECT_TRUE(ReadFileBytes(dst + "MIRO42.DLL") == before) << "the held library was touched";
     EXPECT_FALSE(FileExists(dst + "DATA.BIN"));
 }
 
