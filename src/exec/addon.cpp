@@ -1,6 +1,9 @@
 #include "exec/addon.h"
 
+#include "base/strutil.h"
 #include "base/tracelog.h"
+
+#include <shlwapi.h>
 
 #include <stdio.h>
 
@@ -11,8 +14,28 @@ typedef int(WINAPI *PlugInEntry)(const char *src, const char *dst);
 enum { STATUS_OK = 0, STATUS_UPDATE_FAILED = -1, STATUS_LOAD_FAILED = -2 };
 enum { MESSAGE_BYTES = 1024 };
 
+// The DLL search is restricted to the system folder at start-up, so that DLLs
+// lying beside a downloaded update are never picked up by accident. A plug-in
+// the script names is meant to come from the update's folder, though: look
+// there first, by full path, and let the plug-in find its own companions
+// beside it; otherwise only the system places are searched.
 HMODULE LoadPlugIn(const char *dll)
 {
+    char path[MAX_PATH_BYTES];
+    if (PathIsRelativeA(dll) && GetModuleFileNameA(nullptr, path, sizeof(path)) < sizeof(path) - 1) {
+        char *slash = MbsRChr(path, '\\');
+        if (slash) {
+            slash[1] = '\0';
+            if (StrAppend(path, sizeof(path), dll) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+                HMODULE module = LoadLibraryExA(
+                    path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+                // Systems without the restricted search know no such flags.
+                if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+                    module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+                return module;
+            }
+        }
+    }
     return LoadLibraryA(dll);
 }
 

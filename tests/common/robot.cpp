@@ -94,7 +94,14 @@ std::string WindowText(HWND wnd)
 
 bool IsMessageBox(HWND dlg)
 {
-    return GetDlgItem(dlg, kMessageBoxText) != nullptr;
+    // The text static of a message box has id 0xFFFF, as does any label
+    // without an id (the progress dialog has two): a message box also has
+    // buttons to answer.
+    if (!GetDlgItem(dlg, kMessageBoxText))
+        return false;
+    std::vector<DialogButton> buttons;
+    EnumChildWindows(dlg, CollectButtons, (LPARAM)&buttons);
+    return !buttons.empty();
 }
 
 DialogRecord ReadDialog(HWND dlg)
