@@ -32,8 +32,11 @@ done
 printf "$script" >"$root/Copy/Lumiupd.INF"
 cp "$build/bin/Lumiupd.exe" "$root/Copy/"
 mkdir -p "$root/Base/data"
-base=$("$run" "$tools" copy 'C:\LumiBench\Copy\data' 'C:\LumiBench\Base\data' | tr -d '\r')
-upd=$("$run" "$tools" run 'C:\LumiBench\Copy\Lumiupd.exe' -auto -silent 'C:\LumiBench\App' | tr -d '\r')
+# Both sides are measured as whole processes, start-up included.
+tool='C:\LumiBench\bench_tools.exe'
+cp "$tools" "$root/"
+base=$("$run" "$tools" run "$tool" copy 'C:\LumiBench\Copy\data' 'C:\LumiBench\Base\data' | tr -d '\r' | tail -1)
+upd=$("$run" "$tools" run 'C:\LumiBench\Copy\Lumiupd.exe' -auto -silent 'C:\LumiBench\App' | tr -d '\r' | tail -1)
 
 # 2. The pre-flight over SMALL small files in nested folders (no commands).
 python3 - "$root/Walk" "$small" <<'PY'
@@ -46,8 +49,8 @@ for i in range(n):
 PY
 printf 'id=WALK\r\ntarget=9\r\n' >"$root/Walk/Lumiupd.INF"
 cp "$build/bin/Lumiupd.exe" "$root/Walk/"
-walk=$("$run" "$tools" walk 'C:\LumiBench\Walk' | tr -d '\r')
-pre=$("$run" "$tools" run 'C:\LumiBench\Walk\Lumiupd.exe' -auto -silent 'C:\LumiBench\App2' | tr -d '\r')
+walk=$("$run" "$tools" run "$tool" walk 'C:\LumiBench\Walk' | tr -d '\r' | tail -1)
+pre=$("$run" "$tools" run 'C:\LumiBench\Walk\Lumiupd.exe' -auto -silent 'C:\LumiBench\App2' | tr -d '\r' | tail -1)
 
 field() { echo "$1" | sed -n "s/.*$2=\([-0-9]*\).*/\1/p"; }
 pause=$((files * 200))
