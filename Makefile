@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test demo fuzz bench clean
+.PHONY: all bootstrap configure build test demo fuzz bench clean check-script
 FUZZ_SECONDS ?= 60
 
 all: build
@@ -9,8 +9,10 @@ all: build
 bootstrap:
 	@scripts/bootstrap.sh $(BUILD)
 
-build: bootstrap
+configure: bootstrap
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+
+build: configure
 	@cmake --build $(BUILD)
 
 test: build
@@ -24,6 +26,12 @@ bench: build
 
 fuzz: bootstrap
 	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)
+
+# make check-script SCRIPT=path/Lumiupd.INF [FOLDER=path/update-folder] [RAW=1]
+check-script: configure
+	@test -n "$(SCRIPT)" || { echo "usage: make check-script SCRIPT=path [FOLDER=path]" >&2; exit 2; }
+	@cmake --build $(BUILD) --target LumiupdCheck >$(BUILD)/check-script-build.log || { cat $(BUILD)/check-script-build.log; exit 2; }
+	@RAW=$(RAW) scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,21 @@
+// The scripts the checker tests write, each with the findings it must give.
+// The agreement test runs every one of them through the updater as well.
+#pragma once
+
+#include "checkrun.h"
+
+#include <string>
+#include <vector>
+
+struct CheckerCase {
+    std::string name;
+    std::string script;                  // the file's bytes (CP932, CR LF)
+    int exitCode;                        // 0 accepted, 1 refused
+    std::vector<std::string> findings;   // every LINE and SCRIPT line, in order
+};
+
+const std::vector<CheckerCase> &CheckerCases();
+
+// The expansion of a shortcut path on the desktop as the parser makes it here.
+std::string DesktopPath(const std::string &rest);
+std::string StartMenuPath(const std::string &rest);

@@ -1,0 +1,81 @@
+// The guide shows real files and real output: its example script is
+// docs/examples/Lumiupd.INF, and its sample of the checker's output is what
+// the checker prints for docs/examples/broken.INF.
+#include "checkrun.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<std::string> GuideLines()
+{
+    std::string guide = Utf8ToAnsi(ReadFileBytes(SourceRoot() + "docs\\guide.md"));
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < guide.size()) {
+        size_t end = guide.find('\n', start);
+        if (end == std::string::npos)
+            end = guide.size();
+        std::string line = guide.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The indented block that begins with the line first, without its indent.
+std::vector<std::string> IndentedBlock(const std::vector<std::string> &lines, const std::string &first)
+{
+    std::vector<std::string> block;
+    bool inside = false;
+    for (const std::string &line : lines) {
+        if (!inside && line == "    " + first)
+            inside = true;
+        if (!inside)
+            continue;
+        if (line.compare(0, 4, "    ") != 0)
+            break;
+        block.push_back(line.substr(4));
+    }
+    return block;
+}
+
+TEST(CheckerDocs, GuideExampleScriptIsTheExampleFileAndPassesCleanly)
+{
+    std::string path = SourceRoot() + "docs\\examples\\Lumiupd.INF";
+    std::vector<std::string> block = IndentedBlock(GuideLines(), "; comment lines start with \";\" in the first column");
+    ASSERT_GT(block.size(), 10u);
+    EXPECT_EQ(CrLf(block), ReadFileBytes(path));
+    CheckRun run = RunChecker("\"" + path + "\"");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.Starting("LINE ").empty()) << run.output;
+    EXPECT_TRUE(run.Starting("SCRIPT: ").empty()) << run.output;
+}
+
+TEST(CheckerDocs, GuideSampleOutputIsWhatTheCheckerPrints)
+{
+    std::vector<std::string> block = IndentedBlock(GuideLines(), "$ make check-script SCRIPT=docs/examples/broken.INF");
+    ASSERT_GT(block.size(), 3u);
+    std::vector<std::string> shown;
+    for (const std::string &line : block) {
+        for (const char *kind : {"LINE ", "SCRIPT: ", "RESULT: "}) {
+            if (line.rfind(kind, 0) == 0)
+                shown.push_back(line);
+        }
+    }
+    CheckRun run = RunChecker("\"" + SourceRoot() + "docs\\examples\\broken.INF\"");
+    EXPECT_EQ(run.exitCode, 1u);
+    std::vector<std::string> printed;
+    for (const std::string &line : run.lines) {
+        for (const char *kind : {"LINE ", "SCRIPT: ", "RESULT: "}) {
+            if (line.rfind(kind, 0) == 0)
+                printed.push_back(line);
+        }
+    }
+    EXPECT_EQ(shown, printed);
+}
+
+} // namespace

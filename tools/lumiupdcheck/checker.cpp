@@ -1,0 +1,155 @@
+#include "checker.h"
+#include "checkfs.h"
+
+#include "base/strutil.h"
+#include "base/messages.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+int StartChecker(ScriptChecker *checker, const char *scriptPath, const char *updateFolder, FILE *out)
+{
+    memset(checker, 0, sizeof(*checker));
+    InitFindingLog(&checker->log, out);
+    checker->scriptPath = scriptPath;
+    checker->updateFolder = updateFolder;
+    checker->line = 1;
+    checker->usedFiles = PtrListCreate();
+    checker->commandLines = PtrListCreate();
+    return InitUpdateScript(&checker->script) && checker->usedFiles && checker->commandLines;
+}
+
+void StopChecker(ScriptChecker *checker)
+{
+    FreeUpdateScript(&checker->script);
+    if (checker->usedFiles)
+        PtrListFreeStrings(checker->usedFiles);
+    // The line numbers are held in the node pointers: nothing to free but the nodes.
+    while (checker->commandLines && !PtrListIsEmpty(checker->commandLines))
+        PtrListPopFront(checker->commandLines);
+    PtrListDestroy(checker->commandLines);
+}
+
+void CheckWholeScript(ScriptChecker *checker)
+{
+    if (!checker->script.id)
+        ScriptFinding(&checker->log, SEVERITY_WARNING,
+                      "no \"id\": the update is not registered in INSTALLED of MIRO42.INI");
+    else if (!checker->script.id[0])
+        ScriptFinding(&checker->log, SEVERITY_WARNING,
+                      "empty \"id\": the update is not registered in INSTALLED of MIRO42.INI");
+    if (PtrListIsEmpty(checker->script.targets))
+        ScriptFinding(&checker->log, SEVERITY_WARNING,
+                      "no \"target\": no installed copy can pass the version check (only the install folder "
+                      "can be updated)");
+}
+
+int IsBlankByte(int c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x1A;
+}
+
+// In text mode a 0x1A byte ends the file: the updater reads nothing after
+// it. One at the very end (an old editor's end mark) hides nothing.
+void CheckEndOfText(ScriptChecker *checker)
+{
+    FILE *file = fopen(checker->scriptPath, "rb");
+    if (!file)
+        return;
+    long line = 1;
+    char text[SCRIPT_LINE_BUFFER];
+    size_t column = 0, kept = 0;
+    int c;
+    while ((c = fgetc(file)) != EOF && c != 0x1A) {
+        if (c == '\n') {
+            line++;
+            column = kept = 0;
+            continue;
+        }
+        column++;
+        if (kept < sizeof(text) - 1)
+            text[kept++] = (char)c;
+    }
+    text[kept] = '\0';
+    text[strcspn(text, "\r")] = '\0';
+    long hidden = 0;
+    int holdsText = 0;
+    if (c == 0x1A) {
+        while ((c = fgetc(file)) != EOF) {
+            hidden++;
+            holdsText |= !IsBlankByte(c);
+        }
+    }
+    fclose(file);
+    if (!holdsText)
+        return;
+    char what[200];
+    snprintf(what, sizeof(what),
+             "byte 0x1A at column %u ends the script for the updater (a text file ends there): the %ld bytes "
+             "after it are never read",
+             (unsigned)column + 1, hidden);
+    LineFinding(&checker->log, line, SEVERITY_WARNING, what, text);
+}
+
+void PrintResult(const ScriptChecker *checker, int accepted)
+{
+    FILE *out = checker->log.out;
+    if (accepted)
+        fprintf(out, "RESULT: accepted");
+    else
+        fprintf(out, "RESULT: refused at line %ld: the updater shows \"%s\" and ends with code 2",
+                checker->firstRejectedLine, MessageTable[RESULT_BAD_SCRIPT]);
+    fprintf(out, " (%d error%s, %d warning%s)\n", checker->log.errors, checker->log.errors == 1 ? "" : "s",
+            checker->log.warnings, checker->log.warnings == 1 ? "" : "s");
+}
+
+int CheckOpenedScript(ScriptChecker *checker, FILE *file)
+{
+    int accepted = ReadScriptStreamEx(file, &checker->script, CheckScriptLine, checker);
+    CheckEndOfText(checker);
+    // What a refused script lacks says little: the line that refused it may
+    // be the very "id" or "target" line.
+    if (accepted)
+        CheckWholeScript(checker);
+    if (checker->updateFolder)
+        CheckFolderFiles(checker);
+    if (accepted)
+        PrintSummary(checker);
+    PrintResult(checker, accepted);
+    return accepted ? CHECK_ACCEPTED : CHECK_REFUSED;
+}
+
+} // namespace
+
+int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out)
+{
+    char folder[MAX_PATH_BYTES];
+    if (updateFolder) {
+        if (!StrCopy(folder, sizeof(folder), updateFolder) || !AddBackslash(folder, sizeof(folder)) ||
+            KindOfPath(folder) != PATH_FOLDER) {
+            fprintf(out, "FOLDER: error: not a folder : %s\n", updateFolder);
+            return CHECK_UNREADABLE;
+        }
+        updateFolder = folder;
+    }
+    // Opened the way the updater opens it, so that every byte reaches the
+    // parser exactly as it reaches the updater's.
+    FILE *file = fopen(scriptPath, "rt");
+    if (!file) {
+        fprintf(out, "SCRIPT: error: the script cannot be opened : %s\n", scriptPath);
+        return CHECK_UNREADABLE;
+    }
+    ScriptChecker *checker = (ScriptChecker *)calloc(1, sizeof(ScriptChecker));
+    int result = CHECK_UNREADABLE;
+    if (checker && StartChecker(checker, scriptPath, updateFolder, out))
+        result = CheckOpenedScript(checker, file);
+    else
+        fprintf(out, "SCRIPT: error: out of memory\n");
+    if (checker)
+        StopChecker(checker);
+    free(checker);
+    fclose(file);
+    return result;
+}

@@ -1,0 +1,54 @@
+// The script checker: reads a script with the updater's own reader and
+// parser, reports what the updater would refuse, ignore or change, checks the
+// commands against an update folder, and sums up what the script will do.
+#pragma once
+
+#include "findings.h"
+#include "scripttext.h"
+
+#include "script/parser.h"
+
+#include <stddef.h>
+#include <stdio.h>
+
+enum CheckExit { CHECK_ACCEPTED = 0, CHECK_REFUSED = 1, CHECK_UNREADABLE = 2 };
+
+enum { SETTING_KEYS = 6 };
+
+struct ScriptChecker {
+    FindingLog log;
+    UpdateScript script;
+    const char *scriptPath;
+    const char *updateFolder;  // ends with a backslash; null without one
+    PtrList *usedFiles;        // names the commands take from the update folder (normalized, owned)
+    PtrList *commandLines;     // the line of each stored command, in order (as pointers)
+    // Where the reading stands: the physical line the next piece belongs to,
+    // how many bytes of it came before, and what was found on it so far.
+    long line;
+    size_t lineOffset;
+    Cp932Scan cp932;
+    int cp932Reported;
+    int zeroReported;
+    long firstRejectedLine;    // 0 while no line was rejected
+    long settingLines[SETTING_KEYS];
+    // What the walk of the update folder found, for the summary.
+    int folderFiles;
+    unsigned long long folderBytes;
+};
+
+// Checks the script at scriptPath (and the update folder, when not null),
+// writing the findings and the summary to out. Returns a CheckExit.
+int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out);
+
+// linecheck.cpp: the reader's sink (context: the ScriptChecker).
+int CheckScriptLine(const char *raw, size_t rawLength, const ScriptLineReport *report, void *context);
+// commandcheck.cpp: what a stored setting or command may still get wrong.
+void CheckStoredSetting(ScriptChecker *checker, const ScriptLineReport *report, const char *value,
+                        const char *text);
+void CheckStoredCommand(ScriptChecker *checker, const ScriptLineReport *report, const char *value,
+                        const char *text);
+// foldercheck.cpp: the update folder against the commands.
+void CheckCommandFiles(ScriptChecker *checker, const FileEntry *entry, const char *text);
+void CheckFolderFiles(ScriptChecker *checker);
+// summary.cpp
+void PrintSummary(ScriptChecker *checker);
