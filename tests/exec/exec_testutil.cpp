@@ -124,36 +124,6 @@ std::string UnixPath(const std::string &path)
 
 namespace {
 
-struct FoundBoxes {
-    DWORD pid;
-    std::vector<HWND> boxes;
-};
-
-BOOL CALLBACK CountButton(HWND wnd, LPARAM param)
-{
-    char cls[16] = "";
-    GetClassNameA(wnd, cls, sizeof(cls));
-    if (_stricmp(cls, "Button") == 0)
-        ++*reinterpret_cast<int *>(param);
-    return TRUE;
-}
-
-BOOL CALLBACK CollectBoxes(HWND wnd, LPARAM param)
-{
-    FoundBoxes *found = reinterpret_cast<FoundBoxes *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[32] = "";
-    GetClassNameA(wnd, cls, sizeof(cls));
-    if (pid != found->pid || strcmp(cls, "#32770") != 0 || !IsWindowVisible(wnd) || !IsMessageBox(wnd))
-        return TRUE;
-    int buttons = 0;
-    EnumChildWindows(wnd, CountButton, (LPARAM)&buttons);
-    if (buttons > 0)
-        found->boxes.push_back(wnd);
-    return TRUE;
-}
-
 // Wine starts Linux programs but cannot wait for them: callers poll.
 bool StartLinuxProgram(const std::string &cmd)
 {
@@ -165,64 +135,26 @@ bool StartLinuxProgram(const std::string &cmd)
     return true;
 }
 
-int CancellingButton(const DialogRecord &rec)
+std::vector<RobotAnswer> Buttons(const std::vector<BoxAnswerer::Step> &steps)
 {
-    int button = rec.buttons.empty() ? 0 : rec.buttons.back().id;
-    for (const auto &b : rec.buttons)
-        if (b.id == IDOK || b.id == IDCANCEL || b.id == IDNO || b.id == IDABORT)
-            button = b.id;
-    return button;
+    std::vector<RobotAnswer> answers;
+    for (const auto &step : steps)
+        answers.push_back({step.button, 0});
+    return answers;
 }
 
 } // namespace
 
-BoxAnswerer::BoxAnswerer(std::vector<Step> steps, DWORD pid) : pid_(pid), steps_(std::move(steps))
+BoxAnswerer::BoxAnswerer(std::vector<Step> steps, DWORD pid)
+    : steps_(std::move(steps)), robot_(pid, Buttons(steps_))
 {
-    thread_ = std::thread([this] { Loop(); });
-}
-
-BoxAnswerer::~BoxAnswerer()
-{
-    stop_ = true;
-    if (thread_.joinable())
-        thread_.join();
-}
-
-std::vector<DialogRecord> BoxAnswerer::Boxes()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return boxes_;
-}
-
-void BoxAnswerer::Loop()
-{
-    std::vector<HWND> done;
-    while (!stop_) {
-        FoundBoxes found{pid_, {}};
-        EnumWindows(CollectBoxes, (LPARAM)&found);
-        for (HWND box : found.boxes) {
-            if (std::find(done.begin(), done.end(), box) != done.end())
-                continue;
-            done.push_back(box);
-            Sleep(150);  // let it paint before it is read
-            DialogRecord rec = ReadDialog(box);
-            int button = CancellingButton(rec);
-            if (next_ < steps_.size()) {
-                const Step &step = steps_[next_++];
-                if (step.before)
-                    step.before(box);
-                button = step.button;
-            }
-            rec.answeredWith = button;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                boxes_.push_back(rec);
-            }
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-        }
-        done.erase(std::remove_if(done.begin(), done.end(), [](HWND w) { return !IsWindow(w); }), done.end());
-        Sleep(30);
-    }
+    robot_.SetBeforeAnswerHandler([this](HWND box, int index) {
+        if ((size_t)index < steps_.size() && steps_[index].before)
+            steps_[index].before(box);
+    });
+    // Reading a dialog waits for its thread to pump; the boxes must not.
+    robot_.SetOtherDialogHandler([](HWND) { return false; });
+    robot_.Start();
 }
 
 OpenGate::OpenGate(const std::string &file, const std::string &decisions)

@@ -32,9 +32,7 @@ std::string UnixPath(const std::string &path);
 // Answers the message boxes of a process (this one by default) in order:
 // before each answer the step's action runs (with the box), then its button
 // is pressed. Boxes beyond the steps are closed with their cancelling button
-// so no test hangs. Unlike the dialog robot it tells the progress dialog
-// (whose labels have the id 0xFFFF, as a box's text has) from a box: a box
-// has buttons.
+// so no test hangs. Other dialogs (the progress dialog) are left alone.
 class BoxAnswerer {
 public:
     struct Step {
@@ -42,19 +40,11 @@ public:
         std::function<void(HWND)> before;
     };
     explicit BoxAnswerer(std::vector<Step> steps, DWORD pid = GetCurrentProcessId());
-    ~BoxAnswerer();
-    std::vector<DialogRecord> Boxes();
+    std::vector<DialogRecord> Boxes() { return robot_.MessageBoxes(); }
 
 private:
-    void Loop();
-
-    DWORD pid_;
     std::vector<Step> steps_;
-    size_t next_ = 0;
-    std::vector<DialogRecord> boxes_;
-    std::mutex mutex_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    DialogRobot robot_;
 };
 
 // Lets the first opens of a file through or not, as told, by a Linux
