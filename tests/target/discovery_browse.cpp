@@ -151,6 +151,9 @@ void BrowseDriver::Select(HWND dlg, const std::string &folder)
 
 bool BrowseDriver::Handle(HWND dlg)
 {
+    // Other dialogs (the progress dialog) are left alone.
+    if (!FindWindowExA(dlg, nullptr, "SysTreeView32", nullptr))
+        return true;
     // Let the dialog fill its tree and select its first folder.
     Sleep(400);
     BrowseSeen seen;

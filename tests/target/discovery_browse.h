@@ -28,7 +28,8 @@ struct BrowseSeen {
 class BrowseDriver {
 public:
     BrowseDriver(DWORD pid, std::vector<BrowseStep> steps);
-    // The robot's handler for dialogs that are no message box.
+    // The robot's handler for dialogs that are no message box; only the
+    // browse dialog (the one with a folder tree) is acted on.
     bool Handle(HWND dlg);
     std::vector<BrowseSeen> Seen();
 
