@@ -23,6 +23,18 @@ int SplitInPlace(char *text, char **pieces, int capacity, char delim)
     }
 }
 
+namespace {
+
+// A text cut after the first byte of a double-byte character (a script line
+// can end so): a backslash put after it would become that character's second
+// byte (0x83 0x5C is a katakana), and the separator would be lost.
+int EndsInLoneLeadByte(const char *last)
+{
+    return last && MbIsLeadByte((unsigned char)last[0]) && !last[1];
+}
+
+} // namespace
+
 int JoinPath(char *out, size_t outSize, const char *folder, const char *name)
 {
     if (outSize == 0)
@@ -30,6 +42,8 @@ int JoinPath(char *out, size_t outSize, const char *folder, const char *name)
     out[0] = '\0';
     size_t folderLen = strlen(folder);
     const char *last = MbsLastChar(folder);
+    if (EndsInLoneLeadByte(last))
+        return 0;
     size_t sep = (last && *last != '\\') ? 1 : 0;
     size_t nameLen = strlen(name);
     if (folderLen + sep + nameLen + 1 > outSize)
@@ -88,6 +102,8 @@ int AddBackslash(char *s, size_t size)
     const char *last = MbsLastChar(s);
     if (!last || *last == '\\')
         return 1;
+    if (EndsInLoneLeadByte(last))
+        return 0;
     size_t len = strlen(s);
     if (len + 2 > size)
         return 0;

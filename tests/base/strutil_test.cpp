@@ -102,6 +102,20 @@ TEST(AddBackslash, ByCharactersAndBounded)
     EXPECT_STREQ(full, "abc");
 }
 
+// A text cut after a lead byte: the backslash would pair with it into a
+// character (0x83 0x5C), so no separator would be there at all.
+TEST(AddBackslash, RefusedAfterALoneLeadByte)
+{
+    char buf[8] = "ab\x83";
+    EXPECT_EQ(AddBackslash(buf, sizeof(buf)), 0);
+    EXPECT_STREQ(buf, "ab\x83");
+    EXPECT_EQ(Join("C:\\x\x83", "RT_IDX.DAT"), "<refused>");
+    // A lead byte followed by its trail byte is a whole character.
+    char whole[8] = "ab\x83\x83";
+    EXPECT_EQ(AddBackslash(whole, sizeof(whole)), 1);
+    EXPECT_STREQ(whole, "ab\x83\x83\\");
+}
+
 TEST(BoundedCopies, RefuseInsteadOfCutting)
 {
     char buf[4];

@@ -1,8 +1,22 @@
+#include "base/mbcs.h"
 #include "base/strutil.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+
+namespace {
+
+// 1 when a character (not the trail byte of one) starts at offset in text.
+int StartsCharacter(const char *text, size_t offset)
+{
+    size_t i = 0;
+    while (i < offset && text[i])
+        i += (MbIsLeadByte((unsigned char)text[i]) && text[i + 1]) ? 2 : 1;
+    return i == offset;
+}
+
+} // namespace
 
 // Input: one delimiter byte, one capacity byte, then the text.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -27,11 +41,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t outSize = 1 + (size % 64);
     char *out = (char *)malloc(outSize);
     const char *name = n > 1 && capacity > 1 ? pieces[1] : "*";
-    if (JoinPath(out, outSize, text, name) && strlen(out) >= outSize)
-        abort();
+    if (JoinPath(out, outSize, text, name)) {
+        size_t outLen = strlen(out), nameLen = strlen(name);
+        if (outLen >= outSize || outLen < nameLen || strcmp(out + outLen - nameLen, name) != 0)
+            abort();
+        // Between a folder and the name there is a backslash that is a
+        // character of its own.
+        size_t sep = outLen - nameLen - 1;
+        if (text[0] && (outLen == nameLen || out[sep] != '\\' || !StartsCharacter(out, sep)))
+            abort();
+    }
     char *copy = (char *)malloc(len + 2 + 1);
     strcpy(copy, text);
-    AddBackslash(copy, len + 3);
+    if (AddBackslash(copy, len + 3) && copy[0]) {
+        const char *last = MbsLastChar(copy);
+        if (!last || *last != '\\')
+            abort();
+    }
     MbsRChr(copy, '\\');
     free(copy);
     free(out);
