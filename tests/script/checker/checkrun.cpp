@@ -22,6 +22,8 @@ HANDLE InheritableFile(const std::string &path, DWORD access, DWORD disposition)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+} // namespace
+
 std::vector<std::string> SplitLines(const std::string &text)
 {
     std::vector<std::string> lines;
@@ -38,8 +40,6 @@ std::vector<std::string> SplitLines(const std::string &text)
     }
     return lines;
 }
-
-} // namespace
 
 bool CheckRun::Has(const std::string &line) const
 {

@@ -42,5 +42,7 @@ std::string SourceRoot();
 // Every file under folder (recursively) whose name ends with extension
 // (letter case ignored).
 std::vector<std::string> FindFiles(const std::string &folder, const std::string &extension);
+// text cut at its line feeds, each line without its CR.
+std::vector<std::string> SplitLines(const std::string &text);
 // UTF-8 text (the guide) in the system code page.
 std::string Utf8ToAnsi(const std::string &text);

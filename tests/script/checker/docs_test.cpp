@@ -10,20 +10,7 @@ namespace {
 
 std::vector<std::string> GuideLines()
 {
-    std::string guide = Utf8ToAnsi(ReadFileBytes(SourceRoot() + "docs\\guide.md"));
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < guide.size()) {
-        size_t end = guide.find('\n', start);
-        if (end == std::string::npos)
-            end = guide.size();
-        std::string line = guide.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
+    return SplitLines(Utf8ToAnsi(ReadFileBytes(SourceRoot() + "docs\\guide.md")));
 }
 
 // The indented block that begins with the line first, without its indent.
@@ -43,6 +30,19 @@ std::vector<std::string> IndentedBlock(const std::vector<std::string> &lines, co
     return block;
 }
 
+// The findings and the result (the summary shows this machine's folders).
+std::vector<std::string> Reported(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> out;
+    for (const std::string &line : lines) {
+        for (const char *kind : {"LINE ", "SCRIPT: ", "RESULT: "}) {
+            if (line.rfind(kind, 0) == 0)
+                out.push_back(line);
+        }
+    }
+    return out;
+}
+
 TEST(CheckerDocs, GuideExampleScriptIsTheExampleFileAndPassesCleanly)
 {
     std::string path = SourceRoot() + "docs\\examples\\Lumiupd.INF";
@@ -59,23 +59,9 @@ TEST(CheckerDocs, GuideSampleOutputIsWhatTheCheckerPrints)
 {
     std::vector<std::string> block = IndentedBlock(GuideLines(), "$ make check-script SCRIPT=docs/examples/broken.INF");
     ASSERT_GT(block.size(), 3u);
-    std::vector<std::string> shown;
-    for (const std::string &line : block) {
-        for (const char *kind : {"LINE ", "SCRIPT: ", "RESULT: "}) {
-            if (line.rfind(kind, 0) == 0)
-                shown.push_back(line);
-        }
-    }
     CheckRun run = RunChecker("\"" + SourceRoot() + "docs\\examples\\broken.INF\"");
     EXPECT_EQ(run.exitCode, 1u);
-    std::vector<std::string> printed;
-    for (const std::string &line : run.lines) {
-        for (const char *kind : {"LINE ", "SCRIPT: ", "RESULT: "}) {
-            if (line.rfind(kind, 0) == 0)
-                printed.push_back(line);
-        }
-    }
-    EXPECT_EQ(shown, printed);
+    EXPECT_EQ(Reported(block), Reported(run.lines));
 }
 
 } // namespace
