@@ -24,12 +24,12 @@ void ExpectAgreement(const std::string &what, const std::string &script)
 TEST(CheckerAgreement, EveryScriptTheCheckerTestsWrite)
 {
     int refused = 0;
-    for (const CheckerCase &c : CheckerCases()) {
-        ExpectAgreement(c.name, c.script);
+    for (const CheckerCase &c : CheckerCases())
         refused += c.exitCode;
-    }
-    EXPECT_GT(refused, 5);
+    EXPECT_GT(refused, 5) << "both verdicts are well represented";
     EXPECT_GT((int)CheckerCases().size() - refused, 5);
+    for (const auto &script : AllCheckerScripts())
+        ExpectAgreement(script.first, script.second);
 }
 
 TEST(CheckerAgreement, EveryScriptFileUnderTestsAndDocs)

@@ -51,25 +51,19 @@ TEST(ScriptChecker, ScriptsTheUpdaterAcceptsGiveWarningsForWhatItIgnoresOrChange
 
 TEST(ScriptChecker, ResultLineNamesTheFirstRefusedLineAndTheCounts)
 {
-    CheckRun run = CheckScriptBytes("checker_result", CrLf({"id=U1", "x=1", "no equals", "y=2", "target=1"}));
+    CheckRun run = CheckScriptBytes("checker_result", ResultScripts()[0]);
     ASSERT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.lines.back(),
               "RESULT: refused at line 2: the updater shows \"設定ファイルの読み込みに失敗しました。\" and ends with "
               "code 2 (2 errors, 1 warning)");
-    CheckRun good = CheckScriptBytes("checker_result", CrLf({"id=U1", "target=1", "copy=a"}));
+    CheckRun good = CheckScriptBytes("checker_result", ResultScripts()[1]);
     ASSERT_EQ(good.exitCode, 0u);
     EXPECT_EQ(good.lines.back(), "RESULT: accepted (0 errors, 0 warnings)");
 }
 
 TEST(ScriptChecker, SummaryShowsWhatTheScriptDoesAsExpandedHere)
 {
-    std::string script = CrLf({"id=U0200", "kakunin=更新します。#よろしいですか？", "target=1.1;-1.5", "target=2.0-;",
-                               "install=%PROGRAM_FILES%Kevrani\\ルミテル", "success=完了", "post=%DESKTOP%run.exe",
-                               "copy=MIRO42.DLL", "; a comment between the commands", "remove=OLD.DAT",
-                               "dll=data\\NEW.DAT,UPDHELP.DLL,ConvertData", "exe=CONVERT.EXE,/in \"%DSTPATH%data\"",
-                               "exe=SETUP.EXE", "shortcut=%DESKTOP%ルミテル,LUMI.EXE", "log=2026年12月/データ更新",
-                               "create=data"});
-    CheckRun run = CheckScriptBytes("checker_summary", script);
+    CheckRun run = CheckScriptBytes("checker_summary", SummaryScript());
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     std::vector<std::string> expected = {
         "SUMMARY",
@@ -105,7 +99,7 @@ TEST(ScriptChecker, SummaryShowsWhatTheScriptDoesAsExpandedHere)
 
 TEST(ScriptChecker, SummaryOfAnEmptyScriptSaysWhatIsMissing)
 {
-    CheckRun run = CheckScriptBytes("checker_empty", "");
+    CheckRun run = CheckScriptBytes("checker_empty", ResultScripts()[2]);
     ASSERT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.Has("  id:                (none)"));
     EXPECT_TRUE(run.Has("  accepted versions: (none: no installed copy passes the version check)"));
@@ -115,10 +109,7 @@ TEST(ScriptChecker, SummaryOfAnEmptyScriptSaysWhatIsMissing)
 
 TEST(ScriptChecker, UpdateFolderMissingAndUnusedFiles)
 {
-    std::string script = CrLf({"id=U1", "target=1.0", "copy=MIRO42.DLL", "copy=data\\NEW.DAT", "copy=.\\data\\..\\Data\\new.dat",
-                               "copy=missing.dat", "copy=data", "copy=%DSTPATH%keep.dat", "copy=C:\\elsewhere\\x.dat",
-                               "dll=data\\NEW.DAT,UPDHELP.DLL,Convert", "exe=CONVERT.EXE,/q", "exe=%DSTPATH%LUMI.EXE",
-                               "exe=tools\\run.exe", "dll=ソフト\\表.dat,plug/in.dll,F"});
+    std::string script = FolderScript();
     FolderFiles files = {{"Lumiupd.exe", "MZ"},        {"MIRO42.DLL", "12345"}, {"data\\NEW.DAT", "new"},
                          {"CONVERT.EXE", "MZ"},        {"unused.txt", "u"},     {"sub\\deep\\extra.bin", "xx"},
                          {"ソフト\\表.dat", "s"},       {"plug\\in.dll", "p"}};
@@ -155,7 +146,7 @@ TEST(ScriptChecker, UpdateFolderWithoutTheScriptOrAnUpdaterOfItsName)
 {
     std::string scriptDir = WriteScriptFolder("checker_scriptonly", "");
     std::string setup = scriptDir + "setup.INF";
-    ASSERT_TRUE(WriteFileBytes(setup, CrLf({"id=U1", "target=1.0", "copy=MIRO42.DLL"})));
+    ASSERT_TRUE(WriteFileBytes(setup, ScriptBesideAnotherFolder()));
     std::string dir = WriteScriptFolder("checker_otherfolder", "", {{"Lumiupd.exe", "MZ"}, {"MIRO42.DLL", "d"}});
     DeleteFileA((dir + "Lumiupd.INF").c_str());
     CheckRun run = RunChecker("\"" + setup + "\" " + dir);

@@ -306,3 +306,43 @@ const std::vector<CheckerCase> &CheckerCases()
     }();
     return cases;
 }
+
+std::string SummaryScript()
+{
+    return CrLf({"id=U0200", "kakunin=更新します。#よろしいですか？", "target=1.1;-1.5", "target=2.0-;",
+                 "install=%PROGRAM_FILES%Kevrani\\ルミテル", "success=完了", "post=%DESKTOP%run.exe", "copy=MIRO42.DLL",
+                 "; a comment between the commands", "remove=OLD.DAT", "dll=data\\NEW.DAT,UPDHELP.DLL,ConvertData",
+                 "exe=CONVERT.EXE,/in \"%DSTPATH%data\"", "exe=SETUP.EXE", "shortcut=%DESKTOP%ルミテル,LUMI.EXE",
+                 "log=2026年12月/データ更新", "create=data"});
+}
+
+std::string FolderScript()
+{
+    return CrLf({"id=U1", "target=1.0", "copy=MIRO42.DLL", "copy=data\\NEW.DAT", "copy=.\\data\\..\\Data\\new.dat",
+                 "copy=missing.dat", "copy=data", "copy=%DSTPATH%keep.dat", "copy=C:\\elsewhere\\x.dat",
+                 "dll=data\\NEW.DAT,UPDHELP.DLL,Convert", "exe=CONVERT.EXE,/q", "exe=%DSTPATH%LUMI.EXE",
+                 "exe=tools\\run.exe", "dll=ソフト\\表.dat,plug/in.dll,F"});
+}
+
+std::string ScriptBesideAnotherFolder()
+{
+    return CrLf({"id=U1", "target=1.0", "copy=MIRO42.DLL"});
+}
+
+std::vector<std::string> ResultScripts()
+{
+    return {CrLf({"id=U1", "x=1", "no equals", "y=2", "target=1"}), CrLf({"id=U1", "target=1", "copy=a"}), ""};
+}
+
+std::vector<std::pair<std::string, std::string>> AllCheckerScripts()
+{
+    std::vector<std::pair<std::string, std::string>> all;
+    for (const CheckerCase &c : CheckerCases())
+        all.push_back({c.name, c.script});
+    all.push_back({"summary", SummaryScript()});
+    all.push_back({"folder", FolderScript()});
+    all.push_back({"beside another folder", ScriptBesideAnotherFolder()});
+    for (const std::string &script : ResultScripts())
+        all.push_back({"result", script});
+    return all;
+}

@@ -16,6 +16,14 @@ struct CheckerCase {
 
 const std::vector<CheckerCase> &CheckerCases();
 
+// The scripts of the checker tests that look at more than the findings.
+std::string SummaryScript();
+std::string FolderScript();
+std::string ScriptBesideAnotherFolder();
+std::vector<std::string> ResultScripts();
+// Every script the checker tests write: the cases and the ones above.
+std::vector<std::pair<std::string, std::string>> AllCheckerScripts();
+
 // The expansion of a shortcut path on the desktop as the parser makes it here.
 std::string DesktopPath(const std::string &rest);
 std::string StartMenuPath(const std::string &rest);

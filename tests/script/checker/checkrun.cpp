@@ -120,7 +120,10 @@ CheckRun CheckScriptBytes(const std::string &name, const std::string &script)
 
 int UpdaterVerdict(const std::string &script)
 {
-    std::string dir = MakeUpdateFolder("checker_updater", script);
+    // Written here, so that an empty script is a file as well.
+    std::string dir = MakeUpdateFolder("checker_updater", "");
+    if (!WriteFileBytes(dir + "Lumiupd.INF", script))
+        return -1;
     RunResult run = RunProgram(dir + "Lumiupd.exe", "-auto \"C:\\lumitest\\checker_nowhere\"", {});
     if (run.timedOut || run.boxes.size() != 1)
         return -1;
