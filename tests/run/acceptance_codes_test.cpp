@@ -1,0 +1,194 @@
+// Each failure code a user can meet, caused for real: its closing box (also
+// in an unattended run), its exit code, what stayed untouched and the trace.
+#include "acceptance_support.h"
+
+#include "base/messages.h"
+#include "exec_testutil.h"
+#include "installed.h"
+#include "runningapp.h"
+#include "shellfixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FailureCodes : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY);
+        upd = MakeTypicalUpdate("acc_codes_upd");
+    }
+    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY); }
+    std::string Registered(const std::string &name)
+    {
+        std::string dir = MakeInstalledFolder(name, "1.20");
+        EXPECT_FALSE(dir.empty());
+        EXPECT_TRUE(RegisterInstalled("Lumitel", dir));
+        return dir;
+    }
+    void ExpectUntouched(const std::string &dir)
+    {
+        EXPECT_EQ(ReadFileBytes(dir + "MIRO42.DLL"), ReadFileBytes(BinDir() + "MIRO42_fixture.dll"));
+        EXPECT_EQ(ReadFileBytes(dir + "RT_IDX.DAT"), DataFileBytes("1.20"));
+        EXPECT_EQ(InstalledIds(dir), "");
+    }
+    // The first four lines of the trace: the log, the command line, the options.
+    std::vector<std::string> Head(const std::string &args, int flag, const std::string &dst)
+    {
+        return {TraceLogPath(), "param=[" + args + "]", "\tcl.flag\t= " + std::to_string(flag), "\tcl.dst\t\t= " + dst};
+    }
+    // The trace's last lines against tail.
+    void ExpectTail(const std::vector<std::string> &tail)
+    {
+        std::vector<std::string> lines = TraceLines();
+        ASSERT_GE(lines.size(), tail.size());
+        ExpectLines(std::vector<std::string>(lines.end() - tail.size(), lines.end()), tail);
+    }
+    std::string upd;
+};
+
+// 2: no script, or a script with a line the updater does not know.
+TEST_F(FailureCodes, UnreadableScriptIs2)
+{
+    std::string app = Registered("acc_codes_2");
+    for (const std::string &script : {std::string(), ExampleScript("typical.INF") + "update=MIRO42.DLL\r\n"}) {
+        for (const char *args : {"", "-auto"}) {
+            SCOPED_TRACE(std::string(args) + (script.empty() ? " no script" : " unknown key"));
+            DeleteFileA((upd + "Lumiupd.INF").c_str());
+            if (!script.empty()) {
+                ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", script));
+            }
+            UpdaterRun r = RunUpdater(upd, args, {});
+            ASSERT_FALSE(r.timedOut);
+            EXPECT_EQ(r.exitCode, 2u);
+            ASSERT_EQ(r.boxes.size(), 1u);
+            ExpectClosingBox(r.boxes[0], MessageTable[2], 2);
+            std::vector<std::string> trace = Head(args, args[0] ? 1 : 0, "");
+            Append(&trace, {"", "nResult = 2"});
+            ExpectTrace(trace);
+        }
+    }
+    ExpectUntouched(app);
+}
+
+// 3: nothing registered and no install folder; the offer to pick a folder
+// comes even in an unattended run, and No ends it.
+TEST_F(FailureCodes, NoInstalledCopyIs3)
+{
+    for (const char *args : {"", "-auto"}) {
+        SCOPED_TRACE(args);
+        UpdaterRun r = RunUpdater(upd, args, {{IDNO}, {IDOK}});
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 3u);
+        ASSERT_EQ(r.boxes.size(), 2u);
+        ExpectQuestion(r.boxes[0], std::string(MessageTable[3]) + "自分で指定しますか？");
+        ExpectClosingBox(r.boxes[1], MessageTable[3], 3);
+        std::vector<std::string> trace = Head(args, args[0] ? 1 : 0, "");
+        Append(&trace, {"\t[GetDstPath]>>", "\t[GetDstPath]<<", "", "nResult = 3"});
+        ExpectTrace(trace);
+    }
+}
+
+// 4: a program of the script ends with code 2; the command before it stays
+// done, the one after it is skipped, the id is not registered.
+TEST_F(FailureCodes, FailingCommandIs4)
+{
+    std::string app = Registered("acc_codes_4");
+    ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", CrLf({"id=U0304", "kakunin=ルミテルを更新します。", "target=1.2",
+                                                         "copy=MIRO42.DLL", "exe=CONVERT.EXE,code:2",
+                                                         "copy=RT_IDX.DAT"})));
+    ASSERT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "CONVERT.EXE").c_str(), FALSE));
+    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 4u);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    ExpectClosingBox(r.boxes[1], MessageTable[4], 4);
+    EXPECT_EQ(r.events, (std::vector<std::string>{"box", "progress", "box"}));
+    EXPECT_TRUE(ReadFileBytes(app + "MIRO42.DLL") == ReadFileBytes(upd + "MIRO42.DLL"));
+    EXPECT_EQ(RecordLines(upd + "CONVERT.txt").size(), 2u) << "the program ran";
+    EXPECT_EQ(ReadFileBytes(app + "RT_IDX.DAT"), DataFileBytes("1.20"));
+    EXPECT_EQ(InstalledIds(app), "");
+    ExpectTail({"\t\t\t\tGetExitCodeProcess() = TRUE", "\t\t\t\t\tExitCode= 2", "\t\tbResult = 0", "\t\t[Exec]<<",
+                "\tbResult = 0", "\t[Update]<<", "", "nResult = 4"});
+}
+
+// 5: the application runs (without a window, so there is no wait) and holds
+// the library the script replaces.
+TEST_F(FailureCodes, LibraryHeldByTheApplicationIs5)
+{
+    std::string app = Registered("acc_codes_5");
+    RunningApp running;
+    ASSERT_TRUE(running.Start(app, 30000, false)) << running.failure();
+    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    running.Stop();
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 5u);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    ExpectClosingBox(r.boxes[1], MessageTable[5], 5);
+    EXPECT_FALSE(r.progress.seen);
+    EXPECT_LT(r.elapsedMs, 10000u) << "no window, so no wait for the application";
+    ExpectUntouched(app);
+    ExpectTail({"\t[CheckFile]>>", "\t\tpFile->filename = MIRO42.DLL, act = 1, flag = 1", "\t\t\tdwError = 32",
+                "\tbResult = 0", "\t[CheckFile]<<", "", "nResult = 5"});
+}
+
+// 6: the folder on the command line holds data the script does not accept;
+// no question comes first, and discovery is never tried.
+TEST_F(FailureCodes, RefusedCommandLineFolderIs6)
+{
+    Registered("acc_codes_6_registered");
+    std::string old = MakeInstalledFolder("acc_codes_6", "0.9");
+    ASSERT_FALSE(old.empty());
+    for (const char *options : {"", "-auto "}) {
+        SCOPED_TRACE(options);
+        std::string args = options + ("\"" + old + "\"");
+        UpdaterRun r = RunUpdater(upd, args, {});
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 6u);
+        ASSERT_EQ(r.boxes.size(), 1u);
+        ExpectClosingBox(r.boxes[0], "対象となるルミテルが見つかりません。(6)", 6);
+        std::vector<std::string> trace = Head(args, options[0] ? 1 : 0, old);
+        Append(&trace, {"", "nResult = 6"});
+        ExpectTrace(trace);
+        EXPECT_EQ(ReadFileBytes(old + "RT_IDX.DAT"), DataFileBytes("0.9"));
+    }
+}
+
+// 7: the registered copy lies on a real 1 MiB disk that the update folder
+// outweighs.
+TEST_F(FailureCodes, FullDiskIs7)
+{
+    const std::string disk = "V:\\";
+    ULARGE_INTEGER freeBytes = {};
+    if (!GetDiskFreeSpaceExA(disk.c_str(), &freeBytes, nullptr, nullptr) || freeBytes.QuadPart > 1048576)
+        GTEST_SKIP() << "no 1 MiB disk at V: (mounting a tmpfs was not permitted here)";
+    std::string app = disk + "acc_codes_7\\";
+    RemoveTree(app);
+    ASSERT_TRUE(CreateDirectoryA(app.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(app + "RT_IDX.DAT", DataFileBytes("1.20")));
+    ASSERT_TRUE(WriteFileBytes(app + "MIRO42.DLL", "old library"));
+    ASSERT_TRUE(RegisterInstalled("Lumitel", app));
+    ASSERT_TRUE(GetDiskFreeSpaceExA(disk.c_str(), &freeBytes, nullptr, nullptr));
+    long long needed = 0;
+    for (const char *name : {"Lumiupd.exe", "Lumiupd.INF", "MIRO42.DLL", "RT_IDX.DAT"})
+        needed += (long long)ReadFileBytes(upd + name).size();
+    needed -= (long long)ReadFileBytes(app + "MIRO42.DLL").size() + (long long)ReadFileBytes(app + "RT_IDX.DAT").size();
+    ASSERT_GT(needed, (long long)freeBytes.QuadPart);
+
+    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 7u);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    ExpectClosingBox(r.boxes[1], MessageTable[7], 7);
+    EXPECT_FALSE(r.progress.seen);
+    EXPECT_EQ(ReadFileBytes(app + "MIRO42.DLL"), "old library");
+    EXPECT_EQ(InstalledIds(app), "");
+    ExpectTail({"\t\t\tnSize = " + std::to_string(needed), "\t\t\t[getNecessarySpaceDir]<<",
+                "\t\t\t dwNecessarySpace = " + std::to_string(needed) +
+                    ", dwFreeSpace = " + std::to_string(freeBytes.QuadPart),
+                "\t\tubResult = 0", "\t\t[checkSpace]<<", "", "nResult = 7"});
+    RemoveTree(app);
+}
+
+} // namespace
