@@ -133,7 +133,7 @@ TEST(LaunchEndToEnd, PostProgramStartsOnlyAfterTheClosingBox)
     ASSERT_TRUE(shell.Ready());
     Scene s = MakeScene("launch_e2e_box", 0);
     RunOptions options;
-    options.answers = {{IDYES}, {IDOK, 2000}};
+    options.answers = {{IDOK, 2000}};
     FILETIME start;
     GetSystemTimeAsFileTime(&start);
     RunResult r = RunProgram(s.upd + "Lumiupd.exe", "\"" + s.dst + "\"", options);
