@@ -70,7 +70,14 @@ shell_pid=$!
 "$run" 'C:\Program Files\LumiDemo\App\Lumitel.exe' 3000 &
 app_pid=$!
 sleep 1
-trap 'kill $shell_pid $app_pid 2>/dev/null || true' EXIT
+cleanup() {
+  kill $shell_pid $app_pid 2>/dev/null || true
+  "$run" reg delete "$key" /f >/dev/null 2>&1 || true
+  # The vendor key goes too when the demo's copy was all it held.
+  "$run" reg query 'HKLM\Software\Kevrani' /s 2>/dev/null | grep -q . || \
+    "$run" reg delete 'HKLM\Software\Kevrani' /f >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
 
 echo "== Running C:\\LumiDemo\\Update\\Lumiupd.exe"
 "$run" "$bin/LumiupdRobot.exe" --answer yes --answer ok --shots "$(winepath -w "$demo" 2>/dev/null)" \
@@ -100,4 +107,3 @@ for bmp in "$demo"/*.bmp; do
   convert "$bmp" "$png" && rm -f "$bmp" && shots="$shots $(basename "$png")"
 done
 echo "== Screenshots in $demo:${shots:- none}"
-"$run" reg delete "$key" /f >/dev/null 2>&1 || true
