@@ -19,7 +19,11 @@ protected:
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY);
         upd = MakeTypicalUpdate("acc_codes_upd");
     }
-    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY); }
+    void TearDown() override
+    {
+        KeepTraceIfFailed();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY);
+    }
     std::string Registered(const std::string &name)
     {
         std::string dir = MakeInstalledFolder(name, "1.20");

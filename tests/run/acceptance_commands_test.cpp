@@ -70,6 +70,7 @@ protected:
     }
     void TearDown() override
     {
+        KeepTraceIfFailed();
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY);
         RemoveTree(vendor);
         DeleteFileA(link.c_str());

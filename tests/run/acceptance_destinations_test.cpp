@@ -19,7 +19,11 @@ protected:
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY);
         upd = MakeTypicalUpdate("acc_dest_upd");
     }
-    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY); }
+    void TearDown() override
+    {
+        KeepTraceIfFailed();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY);
+    }
     // An installed copy with the version the script accepts, registered
     // under subkey unless that is empty.
     std::string Copy(const std::string &name, const std::string &subkey)

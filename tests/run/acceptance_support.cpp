@@ -3,8 +3,10 @@
 #include "base/messages.h"
 #include "exec_testutil.h"
 #include "installed.h"
+#include "pngshot.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 
 #include <atomic>
 #include <mutex>
@@ -311,6 +313,16 @@ std::vector<std::string> CopyTrace(const std::string &src, const std::string &ds
     Append(&lines, TimeHelperTrace("SetFileTimeByFilename", "SetFileTime"));
     Append(&lines, {"\t\tbResult = 1", "\t\t[Copy]<<"});
     return lines;
+}
+
+void KeepTraceIfFailed()
+{
+    if (!::testing::Test::HasFailure())
+        return;
+    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string kept = ArtifactDir() + "acceptance_" + test->test_suite_name() + "_" + test->name() + ".log";
+    if (CopyFileA(TraceLogPath().c_str(), kept.c_str(), FALSE))
+        printf("the run's trace log is kept as %s\n", kept.c_str());
 }
 
 bool TraceHas(const std::string &line)

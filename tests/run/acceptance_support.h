@@ -73,6 +73,9 @@ void Append(std::vector<std::string> *lines, const std::vector<std::string> &mor
 // line stands for any text; names the first line that differs.
 void ExpectLines(const std::vector<std::string> &lines, const std::vector<std::string> &expected);
 void ExpectTrace(const std::vector<std::string> &expected);
+// After a failed test: keeps the run's trace log under the build's artifacts
+// folder, named after the test, for a person to read.
+void KeepTraceIfFailed();
 bool TraceLineMatches(const std::string &pattern, const std::string &line);
 bool TraceHas(const std::string &line);
 bool TraceMentions(const std::string &text);

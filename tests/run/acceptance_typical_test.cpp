@@ -26,7 +26,11 @@ protected:
         ASSERT_TRUE(RegisterInstalled("Lumitel", app.substr(0, app.size() - 1)));
         upd = MakeTypicalUpdate("acc_typical_upd");
     }
-    void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY); }
+    void TearDown() override
+    {
+        KeepTraceIfFailed();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, INSTALLED_KEY);
+    }
 
     // Both copies made, each with the source's last-write time as its
     // creation and last-write time; the id added to the installed list.
