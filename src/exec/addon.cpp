@@ -2,6 +2,7 @@
 
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "exec/plugincall.h"
 
 #include <shlwapi.h>
 
@@ -9,10 +10,29 @@
 
 namespace {
 
-typedef int(WINAPI *PlugInEntry)(const char *src, const char *dst);
-
 enum { STATUS_OK = 0, STATUS_UPDATE_FAILED = -1, STATUS_LOAD_FAILED = -2 };
-enum { MESSAGE_BYTES = 1024 };
+enum { MESSAGE_BYTES = 1024, MAX_CRASHED = 16 };
+
+// Plug-ins whose code faulted in this run. They stay loaded (unloading would
+// run their detach code, under the loader's lock, in whatever state the
+// fault left them) and are never called again.
+HMODULE g_crashed[MAX_CRASHED];
+int g_crashedCount = 0;
+
+int HasCrashed(HMODULE module)
+{
+    for (int i = 0; i < g_crashedCount; i++) {
+        if (g_crashed[i] == module)
+            return 1;
+    }
+    return 0;
+}
+
+void NoteCrashed(HMODULE module)
+{
+    if (!HasCrashed(module) && g_crashedCount < MAX_CRASHED)
+        g_crashed[g_crashedCount++] = module;
+}
 
 // The DLL search is restricted to the system folder at start-up, so that DLLs
 // lying beside a downloaded update are never picked up by accident. A plug-in
@@ -39,6 +59,25 @@ HMODULE LoadPlugIn(const char *dll)
     return LoadLibraryA(dll);
 }
 
+// A fault that escapes the plug-in fails the command like a plug-in that
+// reports a failed update: the destination may be half done, and the user
+// is told which file.
+int CallEntry(HMODULE module, PlugInEntry entry, const char *src, const char *dst)
+{
+    if (HasCrashed(module)) {
+        TracePrintf("\t\t\tnot called: it faulted earlier in this run\n");
+        return STATUS_UPDATE_FAILED;
+    }
+    int status = STATUS_LOAD_FAILED;
+    PlugInFault fault;
+    if (CallPlugInGuarded(entry, src, dst, &status, &fault))
+        return status;
+    TracePrintf("\t\t\texception 0x%08X at %p in the plug-in; it stays loaded\n", (unsigned)fault.code,
+                fault.address);
+    NoteCrashed(module);
+    return STATUS_UPDATE_FAILED;
+}
+
 int CallPlugIn(const char *dll, const char *func, const char *src, const char *dst)
 {
     int status = STATUS_LOAD_FAILED;
@@ -47,8 +86,10 @@ int CallPlugIn(const char *dll, const char *func, const char *src, const char *d
         return status;
     PlugInEntry entry = (PlugInEntry)(void (*)(void))GetProcAddress(module, func);
     if (entry)
-        status = entry(src, dst);
-    FreeLibrary(module);
+        status = CallEntry(module, entry, src, dst);
+    // A faulted plug-in keeps the reference it was loaded with.
+    if (!HasCrashed(module))
+        FreeLibrary(module);
     return status;
 }
 
