@@ -96,6 +96,20 @@ void PrepareCommand(WCHAR *commandLine, WCHAR *workDir)
     }
 }
 
+// The wide texts go to the trace as text of the system's code page: the
+// runtime's "%S" converts them in its "C" locale and stops at the first
+// character outside ASCII, which would cut off a Japanese folder name.
+void TraceCreateProcess(HANDLE primary, const WCHAR *commandLine, const WCHAR *workDir)
+{
+    char line[COMMAND_LINE_CHARS * 2];
+    char dir[MAX_PATH_BYTES * 2];
+    if (!WideCharToMultiByte(CP_ACP, 0, commandLine, -1, line, sizeof(line), nullptr, nullptr))
+        line[0] = '\0';
+    if (!WideCharToMultiByte(CP_ACP, 0, workDir, -1, dir, sizeof(dir), nullptr, nullptr))
+        dir[0] = '\0';
+    TracePrintf("\tCreateProcessWithTokenW(%p, 0, NULL, \"%s\", 0, NULL, \"%s\") ", (void *)primary, line, dir);
+}
+
 } // namespace
 
 int StartProcess(const char *command)
@@ -112,8 +126,7 @@ int StartProcess(const char *command)
     MultiByteToWideChar(CP_ACP, 0, command, -1, commandLine, COMMAND_LINE_CHARS);
     PrepareCommand(commandLine, workDir);
 
-    TracePrintf("\tCreateProcessWithTokenW(%p, 0, NULL, \"%S\", 0, NULL, \"%S\") ", (void *)primary,
-                commandLine, workDir);
+    TraceCreateProcess(primary, commandLine, workDir);
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);

@@ -176,25 +176,22 @@ private:
 
 } // namespace
 
-UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers,
-                      DialogRobot::BeforeAnswerHandler before)
+UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers)
 {
     UpdaterRun run;
     ProgressWatcher watcher;
     std::vector<std::string> events;  // only touched on the robot's thread
-    std::vector<bool> underBox;
+    std::vector<ProgressReading> atBox;
     RunOptions options;
     options.answers = std::move(answers);
     options.otherDialogs = [&](HWND dlg) { return watcher.Visit(dlg, &events); };
-    options.beforeAnswer = [&](HWND box, int index) {
+    options.beforeAnswer = [&](HWND box, int) {
         DWORD pid = 0;
         GetWindowThreadProcessId(box, &pid);
         HWND dialog = FindProgressDialog(pid);
         events.push_back("box");
-        underBox.push_back(dialog != nullptr);
+        atBox.push_back(dialog ? ReadProgress(dialog) : ProgressReading());
         watcher.AtBox(dialog);
-        if (before)
-            before(box, index);
     };
     DWORD start = GetTickCount();
     RunResult r = RunProgram(folder + "Lumiupd.exe", args, options);
@@ -203,7 +200,7 @@ UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::v
     run.timedOut = r.timedOut;
     run.boxes = r.boxes;
     run.events = events;
-    run.progressUnderBox = underBox;
+    run.progressAtBox = atBox;
     run.progress = watcher.View();
     return run;
 }
@@ -225,6 +222,34 @@ void ExpectQuestion(const DialogRecord &box, const std::string &text)
     ASSERT_EQ(box.buttons.size(), 2u);
     EXPECT_EQ(box.buttons[0].id, IDYES);
     EXPECT_EQ(box.buttons[1].id, IDNO);
+}
+
+void ExpectProgress(const ProgressReading &r, const std::string &src, const std::string &dst, int done, int steps)
+{
+    EXPECT_EQ(r.caption, "処理中です...");
+    EXPECT_EQ(r.source, src);
+    EXPECT_EQ(r.destination, dst);
+    EXPECT_EQ(r.position, done);
+    EXPECT_EQ(r.low, 0);
+    EXPECT_EQ(r.high, steps);
+}
+
+void ExpectDeclined(const UpdaterRun &r, const std::string &question)
+{
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ((int)r.exitCode, -1);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    ExpectQuestion(r.boxes[0], question);
+    EXPECT_FALSE(r.progress.seen);
+}
+
+void ExpectSucceeded(const UpdaterRun &r, const std::string &question, const std::string &text)
+{
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0u);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    ExpectQuestion(r.boxes[0], question);
+    ExpectClosingBox(r.boxes[1], text, 0);
 }
 
 namespace {

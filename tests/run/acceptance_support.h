@@ -46,21 +46,27 @@ struct UpdaterRun {
     // "progress" when the progress dialog opened, "box" for each message box,
     // in the order the user met them.
     std::vector<std::string> events;
-    // For each box: whether the progress dialog was still open under it.
-    std::vector<bool> progressUnderBox;
+    // For each box, the progress dialog under it, read while the box held the
+    // updater (an empty caption when the dialog was not open).
+    std::vector<ProgressReading> progressAtBox;
     ProgressView progress;
 };
 
-// Runs folder\Lumiupd.exe with args, answering its boxes in order; before
-// each answer, before(box, index) runs when given.
-UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers,
-                      DialogRobot::BeforeAnswerHandler before = nullptr);
+// Runs folder\Lumiupd.exe with args, answering its boxes in order.
+UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers);
 
 // The run's one closing box: text under "終了", OK only, the information
 // icon for 0 and the warning icon for every other code.
 void ExpectClosingBox(const DialogRecord &box, const std::string &text, int code);
+// A reading of the progress dialog: its caption, the command's two paths,
+// done steps of 0 to steps.
+void ExpectProgress(const ProgressReading &r, const std::string &src, const std::string &dst, int done, int steps);
 // The script's question: text under "確認", Yes and No, the question icon.
 void ExpectQuestion(const DialogRecord &box, const std::string &text);
+// A run answered No: exit code -1, the question its only box, no progress.
+void ExpectDeclined(const UpdaterRun &r, const std::string &question);
+// A run answered Yes that ended well: the question, then text under "終了".
+void ExpectSucceeded(const UpdaterRun &r, const std::string &question, const std::string &text);
 
 // The trace of one copy command from src to dst, whose source was last
 // written at lastWrite ("2024/03/01-09:30:15"); replacing tells whether an

@@ -128,13 +128,10 @@ TEST_F(TypicalRun, AnsweredYes)
     Append(&trace, {"\tbResult = 1", "\t[Update]<<", "", "nResult = 0"});
 
     UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 0u);
-    ASSERT_EQ(r.boxes.size(), 2u);
-    ExpectQuestion(r.boxes[0], kQuestion);
-    ExpectClosingBox(r.boxes[1], MessageTable[0], 0);
+    ExpectSucceeded(r, kQuestion, MessageTable[0]);
     EXPECT_EQ(r.events, (std::vector<std::string>{"box", "progress", "box"}));
-    EXPECT_EQ(r.progressUnderBox, (std::vector<bool>{false, false})) << "the dialog closes before the closing box";
+    ASSERT_EQ(r.progressAtBox.size(), 2u);
+    EXPECT_EQ(r.progressAtBox[1].caption, "") << "the dialog closes before the closing box";
     EXPECT_EQ(r.progress.caption, "処理中です...");
     EXPECT_EQ(r.progress.paths, (std::vector<std::pair<std::string, std::string>>{
                                     {upd + "MIRO42.DLL", app + "MIRO42.DLL"},
@@ -150,11 +147,7 @@ TEST_F(TypicalRun, AnsweredNo)
     std::vector<std::string> trace = DiscoveryTrace("", 0, app);
     Append(&trace, {"", "nResult = -1"});
     UpdaterRun r = RunUpdater(upd, "", {{IDNO}});
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ((int)r.exitCode, -1);
-    ASSERT_EQ(r.boxes.size(), 1u);
-    ExpectQuestion(r.boxes[0], kQuestion);
-    EXPECT_FALSE(r.progress.seen);
+    ExpectDeclined(r, kQuestion);
     ExpectUntouched();
     ExpectTrace(trace);
     EXPECT_FALSE(TraceMentions("[CheckFile]>>"));
@@ -180,11 +173,7 @@ TEST_F(TypicalRun, AutoSucceedsWithoutABox)
 TEST_F(TypicalRun, SilentShowsNoProgressDialog)
 {
     UpdaterRun r = RunUpdater(upd, "/silent", {{IDYES}, {IDOK}});
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 0u);
-    ASSERT_EQ(r.boxes.size(), 2u);
-    ExpectQuestion(r.boxes[0], kQuestion);
-    ExpectClosingBox(r.boxes[1], MessageTable[0], 0);
+    ExpectSucceeded(r, kQuestion, MessageTable[0]);
     EXPECT_EQ(r.events, (std::vector<std::string>{"box", "box"}));
     ExpectUpdated();
     EXPECT_TRUE(TraceHas("\tcl.flag\t= 2"));
