@@ -40,6 +40,9 @@ cp "$bin/Lumiupd.exe" "$upd/"
 cp "$bin/MIRO42_fixture.dll" "$upd/MIRO42.DLL"
 cp "$bin/lumiplugin.dll" "$bin/recorder.exe" "$upd/"
 printf 'new data\r\n' >"$upd/data/NEWDATA.DAT"
+# A large file: its copy serves the progress dialog's messages long enough
+# for the dialog to paint and be photographed.
+head -c $((256 * 1024 * 1024)) /dev/zero >"$upd/data/MAP.DAT"
 printf 'plug-in log\r\n' >"$upd/PLUGIN.LOG"
 printf '%s\r\n' \
   '; every command kind' \
@@ -51,6 +54,7 @@ printf '%s\r\n' \
   'copy=MIRO42.DLL' \
   'create=data' \
   'copy=data\NEWDATA.DAT' \
+  'copy=data\MAP.DAT' \
   'remove=OLD.DAT' \
   'dll=PLUGIN.LOG,lumiplugin.dll,RecordPaths' \
   'exe=recorder.exe,"%DSTPATH%" code:0' \
@@ -72,6 +76,7 @@ app_pid=$!
 sleep 1
 cleanup() {
   kill $shell_pid $app_pid 2>/dev/null || true
+  rm -f "$upd/data/MAP.DAT" "$app/data/MAP.DAT"
   "$run" reg delete "$key" /f >/dev/null 2>&1 || true
   # The vendor key goes too when the demo's copy was all it held.
   "$run" reg query 'HKLM\Software\Kevrani' /s 2>/dev/null | grep -q . || \
@@ -97,7 +102,7 @@ echo "== Shortcut: ${lnk:-none}"
 
 log=$(ls "$build"/wineprefix/drive_c/users/*/Temp/Lumiupd.log 2>/dev/null | head -1 || true)
 echo "== Trace log: $log"
-[ -n "$log" ] && cp "$log" "$demo/Lumiupd.log" && iconv -f CP932 -t UTF-8 "$log" | tr -d '\r' | sed 's/^/  /' | head -40
+[ -n "$log" ] && cp "$log" "$demo/Lumiupd.log" && iconv -f CP932 -t UTF-8 "$log" | tr -d '\r' | sed -n '1,40s/^/  /p'
 echo "  ... (whole log: $demo/Lumiupd.log)"
 
 shots=""

@@ -87,8 +87,11 @@ RobotIcon ReadIcon(HWND dlg)
 std::string WindowText(HWND wnd)
 {
     char buf[4096] = "";
-    // WM_GETTEXT is marshalled across processes; GetWindowText is not for controls.
-    SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof(buf), (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, nullptr);
+    // WM_GETTEXT is marshalled across processes; GetWindowText is not for
+    // controls. No "abort if hung": the updater pumps no messages between
+    // commands, and Wine counts a thread that has not pumped for a few seconds
+    // as hung; the time-out still bounds the wait.
+    SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof(buf), (LPARAM)buf, SMTO_NORMAL, 2000, nullptr);
     return buf;
 }
 

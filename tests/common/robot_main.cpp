@@ -36,17 +36,19 @@ std::string Quote(const std::string &arg)
     return arg.find(' ') == std::string::npos ? arg : "\"" + arg + "\"";
 }
 
-// The progress dialog is shot once both of its path labels show text.
+// The progress dialog is shot a moment after it appears. Its labels cannot
+// be read from here: the updater serves no messages between commands.
 bool ShootProgress(HWND dlg, const std::string &dir, bool *taken)
 {
+    static DWORD firstSeen = 0;
     if (*taken)
         return true;
-    HWND src = GetDlgItem(dlg, 1000), dst = GetDlgItem(dlg, 1001);
-    if (!src || !dst)
+    if (!GetDlgItem(dlg, 1002))
         return true;
-    if (WindowText(src).empty() || WindowText(dst).empty())
+    if (!firstSeen)
+        firstSeen = GetTickCount();
+    if (GetTickCount() - firstSeen < 700)
         return false;
-    Sleep(100);
     SaveScreenBmp(dir + "\\progress.bmp");
     *taken = true;
     return true;
@@ -87,9 +89,12 @@ int main(int argc, char **argv)
         args += (args.empty() ? "" : " ") + Quote(argv[j]);
     RunResult r = RunProgram(argv[i + 1], args, options);
     for (const DialogRecord &d : r.dialogs) {
-        printf("dialog: caption=[%s] icon=%s answered=%d\n", d.caption.c_str(), IconName(d.icon), d.answeredWith);
-        if (d.isMessageBox)
-            printf("  text: %s\n", d.text.c_str());
+        if (!d.isMessageBox) {
+            printf("dialog without buttons (progress)\n");
+            continue;
+        }
+        printf("box: caption=[%s] icon=%s answered=%d\n", d.caption.c_str(), IconName(d.icon), d.answeredWith);
+        printf("  text: %s\n", d.text.c_str());
     }
     printf("exit code: %d%s\n", (int)r.exitCode, r.timedOut ? " (timed out, killed)" : "");
     return 0;
