@@ -16,15 +16,18 @@ namespace {
 
 // Names of system libraries that are loaded on demand (by the updater, the
 // common controls, the shell, COM and the loader) rather than imported.
+// Not shcore.dll: Wine resolves shlwapi.dll's import of it from the
+// application folder when the process starts, before any code of the
+// updater runs (Windows loads it as a known system library).
 const std::vector<std::string> kSystemLike = {
-    "version.dll",  "uxtheme.dll",   "dwmapi.dll",       "cryptbase.dll",  "profapi.dll",     "propsys.dll",
-    "ntmarta.dll",  "secur32.dll",   "userenv.dll",      "sspicli.dll",    "winmm.dll",       "oleacc.dll",
-    "msimg32.dll",  "riched20.dll",  "apphelp.dll",      "linkinfo.dll",   "wtsapi32.dll",    "cryptsp.dll",
-    "bcrypt.dll",   "rsaenh.dll",    "msctf.dll",        "usp10.dll",      "windowscodecs.dll", "explorerframe.dll",
-    "ntshrui.dll",  "cscapi.dll",    "srvcli.dll",       "netapi32.dll",   "mpr.dll",
-    "kernel.appcore.dll", "powrprof.dll", "umpdc.dll",   "edputil.dll",    "iertutil.dll",    "urlmon.dll",
-    "wininet.dll",  "dbghelp.dll",   "wer.dll",          "cfgmgr32.dll",   "devobj.dll",      "dhcpcsvc.dll",
-    "winsta.dll",   "mswsock.dll",   "duser.dll",        "dui70.dll",      "sxs.dll",         "textinputframework.dll",
+    "version.dll", "uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "profapi.dll", "propsys.dll",
+    "ntmarta.dll", "secur32.dll", "userenv.dll", "sspicli.dll", "winmm.dll", "oleacc.dll", "msimg32.dll",
+    "riched20.dll", "apphelp.dll", "linkinfo.dll", "wtsapi32.dll", "cryptsp.dll", "bcrypt.dll",
+    "rsaenh.dll", "msctf.dll", "usp10.dll", "windowscodecs.dll", "explorerframe.dll", "ntshrui.dll",
+    "cscapi.dll", "srvcli.dll", "netapi32.dll", "mpr.dll", "kernel.appcore.dll", "powrprof.dll",
+    "umpdc.dll", "edputil.dll", "iertutil.dll", "urlmon.dll", "wininet.dll", "dbghelp.dll", "wer.dll",
+    "cfgmgr32.dll", "devobj.dll", "dhcpcsvc.dll", "winsta.dll", "mswsock.dll", "duser.dll", "dui70.dll",
+    "sxs.dll", "textinputframework.dll",
 };
 
 const char kProgress[] = "処理中です...";
