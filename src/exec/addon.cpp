@@ -61,10 +61,11 @@ HMODULE LoadPlugIn(const char *dll)
 
 // A fault that escapes the plug-in fails the command like a plug-in that
 // reports a failed update: the destination may be half done, and the user
-// is told which file.
-int CallEntry(HMODULE module, PlugInEntry entry, const char *src, const char *dst)
+// is told which file. *keep is set for a plug-in that has faulted.
+int CallEntry(HMODULE module, PlugInEntry entry, const char *src, const char *dst, int *keep)
 {
-    if (HasCrashed(module)) {
+    *keep = HasCrashed(module);
+    if (*keep) {
         TracePrintf("\t\t\tnot called: it faulted earlier in this run\n");
         return STATUS_UPDATE_FAILED;
     }
@@ -75,6 +76,7 @@ int CallEntry(HMODULE module, PlugInEntry entry, const char *src, const char *ds
     TracePrintf("\t\t\texception 0x%08X at %p in the plug-in; it stays loaded\n", (unsigned)fault.code,
                 fault.address);
     NoteCrashed(module);
+    *keep = 1;
     return STATUS_UPDATE_FAILED;
 }
 
@@ -85,10 +87,11 @@ int CallPlugIn(const char *dll, const char *func, const char *src, const char *d
     if (!module)
         return status;
     PlugInEntry entry = (PlugInEntry)(void (*)(void))GetProcAddress(module, func);
+    int keep = 0;
     if (entry)
-        status = CallEntry(module, entry, src, dst);
+        status = CallEntry(module, entry, src, dst, &keep);
     // A faulted plug-in keeps the reference it was loaded with.
-    if (!HasCrashed(module))
+    if (!keep)
         FreeLibrary(module);
     return status;
 }

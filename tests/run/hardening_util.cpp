@@ -6,31 +6,6 @@ namespace {
 
 const char kMarkers[] = "C:\\lumitest\\markers\\";
 
-// The caller's environment with PATH (whatever its letter case) led by front.
-std::vector<char> EnvironmentWithPath(const std::string &front)
-{
-    std::vector<char> block;
-    char *env = GetEnvironmentStringsA();
-    bool pathSeen = false;
-    for (const char *p = env; *p; p += strlen(p) + 1) {
-        std::string entry = p;
-        if (_strnicmp(p, "PATH=", 5) == 0) {
-            entry = "PATH=" + front + ";" + entry.substr(5);
-            pathSeen = true;
-        }
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back('\0');
-    }
-    FreeEnvironmentStringsA(env);
-    if (!pathSeen) {
-        std::string entry = "PATH=" + front;
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back('\0');
-    }
-    block.push_back('\0');
-    return block;
-}
-
 // FNV-1a over the bytes: enough to tell a changed file.
 std::string Digest(const std::string &bytes)
 {
@@ -39,9 +14,10 @@ std::string Digest(const std::string &bytes)
         hash ^= c;
         hash *= 1099511628211ull;
     }
-    char text[32];
-    snprintf(text, sizeof(text), "%016llx/%zu", hash, bytes.size());
-    return text;
+    std::string text;
+    for (int shift = 60; shift >= 0; shift -= 4)
+        text += "0123456789abcdef"[(hash >> shift) & 15];
+    return text + "/" + std::to_string(bytes.size());
 }
 
 void ReadTreeInto(const std::string &root, const std::string &relative, TreeState *state)
@@ -68,41 +44,22 @@ void ReadTreeInto(const std::string &root, const std::string &relative, TreeStat
 
 } // namespace
 
+// A started program inherits the current folder and the environment: both
+// are set for the start and put back afterwards.
 RunResult RunProgramFrom(const std::string &exe, const std::string &args, const RunOptions &options,
                          const StartPlace &place)
 {
-    RunResult result;
-    std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    std::vector<char> env;
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, folder);
+    std::string path(32767, '\0');
+    path.resize(GetEnvironmentVariableA("PATH", &path[0], (DWORD)path.size()));
+    if (!place.currentFolder.empty())
+        SetCurrentDirectoryA(place.currentFolder.c_str());
     if (!place.pathFront.empty())
-        env = EnvironmentWithPath(place.pathFront);
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, env.empty() ? nullptr : env.data(),
-                        place.currentFolder.empty() ? nullptr : place.currentFolder.c_str(), &si, &pi)) {
-        result.exitCode = (DWORD)-1000;
-        return result;
-    }
-    DialogRobot robot(pi.dwProcessId, options.answers);
-    if (options.otherDialogs)
-        robot.SetOtherDialogHandler(options.otherDialogs);
-    if (options.beforeAnswer)
-        robot.SetBeforeAnswerHandler(options.beforeAnswer);
-    robot.Start();
-    if (WaitForSingleObject(pi.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
-        result.timedOut = true;
-        TerminateProcess(pi.hProcess, 9999);
-        WaitForSingleObject(pi.hProcess, 5000);
-    }
-    robot.Stop();
-    GetExitCodeProcess(pi.hProcess, &result.exitCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    result.dialogs = robot.Records();
-    result.boxes = robot.MessageBoxes();
+        SetEnvironmentVariableA("PATH", (place.pathFront + ";" + path).c_str());
+    RunResult result = RunProgram(exe, args, options);
+    SetCurrentDirectoryA(folder);
+    SetEnvironmentVariableA("PATH", path.c_str());
     return result;
 }
 
