@@ -97,6 +97,17 @@ const char *MbsLastChar(const char *s)
     return last;
 }
 
+const char *PathLastComponent(const char *path)
+{
+    const char *start = path;
+    const char *backslash = MbsRChr(path, '\\');
+    if (backslash)
+        start = backslash + 1;
+    // A slash is below 0x40, never a trail byte: a byte search finds it.
+    const char *slash = strrchr(start, '/');
+    return slash ? slash + 1 : start;
+}
+
 int AddBackslash(char *s, size_t size)
 {
     const char *last = MbsLastChar(s);

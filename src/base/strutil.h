@@ -24,6 +24,10 @@ char *MbsRChr(const char *s, unsigned char c);
 // The last character of s (its lead byte when double-byte), or null when empty.
 const char *MbsLastChar(const char *s);
 
+// The last component of a path: what follows its last backslash (a character
+// of its own, not a trail byte) or its last slash; the whole text without either.
+const char *PathLastComponent(const char *path);
+
 // Appends a backslash unless s is empty or already ends in one (by characters).
 // Returns 0, leaving s unchanged, when there is no room in size bytes.
 int AddBackslash(char *s, size_t size);

@@ -8,19 +8,6 @@ namespace {
 
 const char *const kModuleExtensions[] = {".dll", ".exe"};
 
-// A slash (below 0x40) is never a trail byte; the backslash can be one.
-const char *LastComponent(const char *name)
-{
-    const char *start = name;
-    const char *backslash = MbsRChr(name, '\\');
-    if (backslash)
-        start = backslash + 1;
-    const char *slash = strrchr(start, '/');
-    if (slash)
-        start = slash + 1;
-    return start;
-}
-
 } // namespace
 
 int TakeExtension(const char *name, char *ext, size_t size)
@@ -29,7 +16,7 @@ int TakeExtension(const char *name, char *ext, size_t size)
         return 0;
     ext[0] = '\0';
     // The dot is below 0x40 too, so a plain search cannot land in a character.
-    const char *dot = strrchr(LastComponent(name), '.');
+    const char *dot = strrchr(PathLastComponent(name), '.');
     if (!dot)
         return 1;
     return StrCopy(ext, size, dot);

@@ -138,3 +138,18 @@ TEST(AsciiStricmp, FoldsOnlyAsciiLetters)
 }
 
 } // namespace
+
+namespace {
+
+TEST(PathLastComponent, EitherSeparatorButNoTrailByte)
+{
+    EXPECT_STREQ(PathLastComponent("bin\\prog.Exe"), "prog.Exe");
+    EXPECT_STREQ(PathLastComponent("bin/PROG.dll"), "PROG.dll");
+    EXPECT_STREQ(PathLastComponent("a/b\\c"), "c");
+    EXPECT_STREQ(PathLastComponent("a\\b/c"), "c");
+    EXPECT_STREQ(PathLastComponent("prog"), "prog");
+    // ソフト.exe: the trail byte 0x5C of ソ is no separator.
+    EXPECT_STREQ(PathLastComponent("\x83\x5C\x83\x74\x83\x67.exe"), "\x83\x5C\x83\x74\x83\x67.exe");
+}
+
+} // namespace

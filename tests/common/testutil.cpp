@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "base/tracelog.h"
+
 #include <shellapi.h>
 #include <stdio.h>
 
@@ -146,4 +148,13 @@ std::vector<std::string> TraceLines()
         lines.push_back(text.substr(start, end - start));
         start = end + 2;
     }
+}
+
+std::string SystemText(DWORD code)
+{
+    SetLastError(code);
+    char *text = GetLastErrorText();
+    std::string copy = text ? text : "";
+    LocalFree(text);
+    return copy;
 }

@@ -37,6 +37,9 @@ struct RunOptions {
 // Starts exe with args, answers its boxes, waits (killing it on time-out).
 RunResult RunProgram(const std::string &exe, const std::string &args, const RunOptions &options);
 
+// The system's text for an error code, as the updater shows and logs it.
+std::string SystemText(DWORD code);
+
 // The trace log of the last run and its lines (split at CR LF).
 std::string TraceLogPath();
 std::vector<std::string> TraceLines();

@@ -79,15 +79,6 @@ bool HasLineStartingWith(const std::vector<std::string> &lines, const std::strin
     return false;
 }
 
-std::string SystemText(DWORD code)
-{
-    SetLastError(code);
-    char *text = GetLastErrorText();
-    std::string copy = text ? text : "";
-    LocalFree(text);
-    return copy;
-}
-
 std::string InstalledIds(const std::string &folder)
 {
     char value[1024] = "";

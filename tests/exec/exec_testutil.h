@@ -19,8 +19,6 @@ std::vector<std::string> ListFolder(const std::string &folder);
 void StartTrace();
 size_t CountLines(const std::vector<std::string> &lines, const std::string &line);
 bool HasLineStartingWith(const std::vector<std::string> &lines, const std::string &prefix);
-// The system's message text for an error code, as the prompts show it.
-std::string SystemText(DWORD code);
 // INSTALLED of [MAIN] in the folder's settings file "MIRO42.INI".
 std::string InstalledIds(const std::string &folder);
 // Starts a program (a Windows one, or a Linux one by its Linux path: Wine

@@ -12,15 +12,6 @@ namespace {
 
 const char kKakunin[] = "更新します。";
 
-std::string SystemText(DWORD code)
-{
-    SetLastError(code);
-    char *text = GetLastErrorText();
-    std::string copy = text ? text : "";
-    LocalFree(text);
-    return copy;
-}
-
 // An update folder with the updater, the test plug-in and the given files.
 std::string MakeUpdate(const std::string &name, const std::vector<std::string> &commands,
                        const std::vector<std::pair<std::string, std::string>> &files)

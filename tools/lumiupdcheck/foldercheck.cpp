@@ -52,19 +52,9 @@ void CheckSourceFile(ScriptChecker *checker, const char *name, const char *role,
 }
 
 // The file name part of a path ("\" or "/" ends a folder).
-const char *FileNameOf(const char *path)
-{
-    const char *name = path;
-    const char *slash = MbsRChr(path, '\\');
-    if (slash)
-        name = slash + 1;
-    const char *forward = strrchr(name, '/');
-    return forward ? forward + 1 : name;
-}
-
 void NameUpdater(FolderWalk *walk, const char *scriptPath)
 {
-    StrCopy(walk->scriptName, sizeof(walk->scriptName), FileNameOf(scriptPath));
+    StrCopy(walk->scriptName, sizeof(walk->scriptName), PathLastComponent(scriptPath));
     StrCopy(walk->updaterName, sizeof(walk->updaterName), walk->scriptName);
     char *dot = strrchr(walk->updaterName, '.');
     if (dot)
