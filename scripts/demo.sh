@@ -105,6 +105,9 @@ echo "== Trace log: $log"
 [ -n "$log" ] && cp "$log" "$demo/Lumiupd.log" && iconv -f CP932 -t UTF-8 "$log" | tr -d '\r' | sed -n '1,40s/^/  /p'
 echo "  ... (whole log: $demo/Lumiupd.log)"
 
+# The robot numbers the boxes it answers: the question, then the closing box.
+[ -e "$demo/box1.bmp" ] && mv "$demo/box1.bmp" "$demo/question.bmp"
+[ -e "$demo/box2.bmp" ] && mv "$demo/box2.bmp" "$demo/closing.bmp"
 shots=""
 for bmp in "$demo"/*.bmp; do
   [ -e "$bmp" ] || continue
