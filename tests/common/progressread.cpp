@@ -8,29 +8,6 @@ namespace {
 
 const int kSourceId = 1000, kDestinationId = 1001, kBarId = 1002;
 
-struct Search {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindIt(HWND wnd, LPARAM param)
-{
-    Search *s = reinterpret_cast<Search *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[32] = "";
-    GetClassNameA(wnd, cls, sizeof(cls));
-    HWND bar = GetDlgItem(wnd, kBarId);
-    char barClass[32] = "";
-    if (bar)
-        GetClassNameA(bar, barClass, sizeof(barClass));
-    if (pid == s->pid && strcmp(cls, "#32770") == 0 && _stricmp(barClass, PROGRESS_CLASSA) == 0) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 int Ask(HWND wnd, UINT msg, WPARAM wParam)
 {
     DWORD_PTR answer = (DWORD_PTR)-1;
@@ -43,9 +20,13 @@ int Ask(HWND wnd, UINT msg, WPARAM wParam)
 
 HWND FindProgressDialog(DWORD pid)
 {
-    Search s{pid, nullptr};
-    EnumWindows(FindIt, (LPARAM)&s);
-    return s.found;
+    for (HWND wnd : ProcessWindows(pid, "#32770")) {
+        char barClass[32] = "";
+        HWND bar = GetDlgItem(wnd, kBarId);
+        if (bar && GetClassNameA(bar, barClass, sizeof(barClass)) && _stricmp(barClass, PROGRESS_CLASSA) == 0)
+            return wnd;
+    }
+    return nullptr;
 }
 
 ProgressReading ReadProgress(HWND dialog)

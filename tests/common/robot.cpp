@@ -7,20 +7,21 @@ namespace {
 const int kMessageBoxText = 0xFFFF;
 const int kMessageBoxIcon = 0x440;
 
-struct FindData {
+struct WindowSearch {
     DWORD pid;
+    const char *cls;
     std::vector<HWND> found;
 };
 
-BOOL CALLBACK CollectDialogs(HWND wnd, LPARAM param)
+BOOL CALLBACK CollectWindows(HWND wnd, LPARAM param)
 {
-    FindData *data = reinterpret_cast<FindData *>(param);
+    WindowSearch *search = reinterpret_cast<WindowSearch *>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(wnd, &pid);
-    char cls[32] = "";
+    char cls[64] = "";
     GetClassNameA(wnd, cls, sizeof(cls));
-    if (pid == data->pid && strcmp(cls, "#32770") == 0 && IsWindowVisible(wnd))
-        data->found.push_back(wnd);
+    if (pid == search->pid && IsWindowVisible(wnd) && (!search->cls || strcmp(cls, search->cls) == 0))
+        search->found.push_back(wnd);
     return TRUE;
 }
 
@@ -83,6 +84,13 @@ RobotIcon ReadIcon(HWND dlg)
 }
 
 } // namespace
+
+std::vector<HWND> ProcessWindows(DWORD pid, const char *cls)
+{
+    WindowSearch search{pid, cls, {}};
+    EnumWindows(CollectWindows, (LPARAM)&search);
+    return search.found;
+}
 
 std::string WindowText(HWND wnd)
 {
@@ -170,9 +178,7 @@ std::vector<DialogRecord> DialogRobot::MessageBoxes()
 void DialogRobot::Loop()
 {
     while (!stop_) {
-        FindData data{pid_, {}};
-        EnumWindows(CollectDialogs, (LPARAM)&data);
-        for (HWND dlg : data.found)
+        for (HWND dlg : ProcessWindows(pid_, "#32770"))
             if (std::find(done_.begin(), done_.end(), dlg) == done_.end())
                 Visit(dlg);
         // Forget windows that are gone, so a new one with a reused handle counts.

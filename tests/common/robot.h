@@ -73,6 +73,10 @@ private:
     std::thread thread_;
 };
 
+// The visible top-level windows of a process whose class is cls (any class
+// when cls is null), in the system's order.
+std::vector<HWND> ProcessWindows(DWORD pid, const char *cls = nullptr);
+
 // Reads a message box (or any dialog) without answering it.
 DialogRecord ReadDialog(HWND dlg);
 bool IsMessageBox(HWND dlg);

@@ -4,29 +4,6 @@
 
 #include <vector>
 
-namespace {
-
-struct WindowSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindAppWindow(HWND wnd, LPARAM param)
-{
-    auto *search = reinterpret_cast<WindowSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[64] = "";
-    GetClassNameA(wnd, cls, sizeof(cls));
-    if (pid == search->pid && strcmp(cls, "LumitelShadowWindowClass") == 0) {
-        search->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-} // namespace
-
 bool IsHeldAgainstWriting(const std::string &path)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -45,10 +22,10 @@ RunningApp::~RunningApp()
 
 HWND RunningApp::window() const
 {
-    WindowSearch search{pid_, nullptr};
-    if (process_)
-        EnumWindows(FindAppWindow, (LPARAM)&search);
-    return search.found;
+    if (!process_)
+        return nullptr;
+    std::vector<HWND> windows = ProcessWindows(pid_, "LumitelShadowWindowClass");
+    return windows.empty() ? nullptr : windows[0];
 }
 
 bool RunningApp::Start(const std::string &folder, DWORD lifetimeMs, bool withWindow)

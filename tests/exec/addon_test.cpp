@@ -21,21 +21,7 @@ struct AddOnRun {
 
 bool OwnBoxShown()
 {
-    struct Find {
-        static BOOL CALLBACK Visit(HWND wnd, LPARAM found)
-        {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(wnd, &pid);
-            char cls[16] = "";
-            GetClassNameA(wnd, cls, sizeof(cls));
-            if (pid == GetCurrentProcessId() && IsWindowVisible(wnd) && strcmp(cls, "#32770") == 0)
-                *(bool *)found = true;
-            return TRUE;
-        }
-    };
-    bool found = false;
-    EnumWindows(Find::Visit, (LPARAM)&found);
-    return found;
+    return !ProcessWindows(GetCurrentProcessId(), "#32770").empty();
 }
 
 // Calls AddOn and notes whether the plug-in was still loaded while its
