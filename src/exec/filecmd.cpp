@@ -1,6 +1,7 @@
 #include "exec/filecmd.h"
 
 #include "base/tracelog.h"
+#include "base/userbox.h"
 #include "exec/filereplace.h"
 
 namespace {
@@ -10,7 +11,7 @@ namespace {
 int AskAboutFailure(HWND dialog)
 {
     char *text = GetLastErrorText();
-    int answer = MessageBoxA(dialog, text, nullptr, MB_ICONWARNING | MB_ABORTRETRYIGNORE);
+    int answer = UserBox(dialog, text, nullptr, MB_ICONWARNING | MB_ABORTRETRYIGNORE);
     LocalFree(text);
     return answer;
 }

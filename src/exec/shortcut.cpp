@@ -3,6 +3,7 @@
 #include "base/messages.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "base/userbox.h"
 #include "exec/filecmd.h"
 #include "exec/filereplace.h"
 #include "exec/shortcutname.h"
@@ -26,7 +27,7 @@ int Finish(int result)
 
 void ShowError(const char *text)
 {
-    MessageBoxA(nullptr, text, CAPTION_ERROR, MB_ICONERROR);
+    UserBox(nullptr, text, CAPTION_ERROR, MB_ICONERROR);
 }
 
 // The name test, and the path as a whole: it must name a folder to put the
