@@ -20,7 +20,7 @@ for exe in "$@"; do
        "${timestamp[@]}" -in "$exe" -out "$work/signed" >"$work/log" 2>&1; then
     cat "$work/log" >&2; echo "sign: signing $exe failed" >&2; exit 1
   fi
-  cp "$work/signed" "$exe"
+  mv "$work/signed" "$exe"
   if ! osslsigncode verify -CAfile "$cafile" -in "$exe" >"$work/log" 2>&1; then
     cat "$work/log" >&2; echo "sign: the signature of $exe does not verify against $cafile" >&2; exit 1
   fi
