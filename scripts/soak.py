@@ -41,7 +41,7 @@ SMALL_SIZE = "8m"
 SMALL_DIR = os.path.join(BUILD, "smalldisk-" + SMALL_LETTER)
 SMALLDISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "checks", "smalldisk.sh")
 ROOT_C = os.path.join(DRIVE_C, "lumisoak")
-TRACE = os.path.join(DRIVE_C, "users", os.environ.get("USER", "root"), "AppData", "Local", "Temp", "Lumiupd.log")
+TRACE = None  # %TEMP%\Lumiupd.log, found at the start
 LEFTOVER = re.compile(r"\.~lu", re.IGNORECASE)
 ANSWERS = ["abort", "retry", "ignore"]
 ID = "SOAK"
@@ -49,14 +49,14 @@ ID = "SOAK"
 # The trace lines a kill may follow (each with the bytes the trace writes).
 KILL_LINES = [
     b"\t\t\tdst = ",
-    b"\t\t\t\tDelete   dst\n",
+    b"\t\t\t\tDelete   dst\r\n",
     b"\t\t\t\tDelete Fail - ",
-    b"\t\t\t\tCopy\tsrc -> dst\n",
-    b"\t[SetFileTimeByFilename]>>\n",
-    b"\t\t[Copy]<<\n",
-    b"\t\t[Delete]>>\n",
-    b"\t\t[Log]>>\n",
-    b"\t\t[Log]<<\n",
+    b"\t\t\t\tCopy\tsrc -> dst\r\n",
+    b"\t[SetFileTimeByFilename]>>\r\n",
+    b"\t\t[Copy]<<\r\n",
+    b"\t\t[Delete]>>\r\n",
+    b"\t\t[Log]>>\r\n",
+    b"\t\t[Log]<<\r\n",
 ]
 
 started = []  # the Wine programs this soak started (holders, robots)
@@ -251,7 +251,7 @@ class Trace:
     def handlers_since_checks(self):
         """How many handler lines ("\t\t[") came after the space check."""
         data = self.read()
-        end = data.find(b"\t\t[checkSpace]<<\n")
+        end = data.find(b"\t\t[checkSpace]<<")
         return -1 if end < 0 else data.count(b"\t\t[", end + 1)
 
 
@@ -522,7 +522,16 @@ def count_leftovers(app, figures, what):
         print("soak: LEFTOVER %s (%s)" % (" ".join(os.path.relpath(p, app) for p in left), what), flush=True)
 
 
+def find_trace():
+    """The Linux path of %TEMP%\\Lumiupd.log of the prefix."""
+    out = os.path.join(ROOT_C, "temp.out")
+    wine(["cmd", "/c", "echo", "%TEMP%"], out).wait()
+    temp = open(out, "rb").read().decode("latin-1").strip().splitlines()[-1].strip()
+    return os.path.join(DRIVE_C, temp[3:].replace("\\", "/"), "Lumiupd.log")
+
+
 def main():
+    global TRACE
     figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0)
     rng = random.Random(SEED)
 
@@ -538,6 +547,7 @@ def main():
             print("soak: no small drive (mounting a tmpfs needs root)", file=sys.stderr)
             return 2
         os.makedirs(ROOT_C, exist_ok=True)
+        TRACE = find_trace()
         t0 = time.time()
         for k in range(RUNS):
             one_run(rng, k, figures)
