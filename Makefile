@@ -1,8 +1,10 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo fuzz bench clean check-script release package
+.PHONY: all bootstrap configure build test demo fuzz bench soak clean check-script release package
 FUZZ_SECONDS ?= 60
+RUNS ?=
+SEED ?=
 
 all: build
 
@@ -23,6 +25,11 @@ demo: build
 
 bench: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/bench.sh $(BUILD)
+
+# make soak [RUNS=N] [SEED=S]: runs of the real updater with random kills and
+# faults (root: it mounts a small tmpfs drive); one line of figures at the end.
+soak: build
+	@scripts/with-wine-env.sh $(BUILD) python3 scripts/soak.py $(BUILD) "$(RUNS)" "$(SEED)"
 
 fuzz: bootstrap
 	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)

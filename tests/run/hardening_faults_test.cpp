@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 const char kKakunin[] = "更新します。";
@@ -107,6 +110,138 @@ TEST(FaultRuns, SourceRemovedDuringTheRun)
     EXPECT_EQ(ReadFileBytes(app + "next.dat"), "old next");
 }
 
+// The trace as it stands (the updater writes it line by line; read with
+// sharing so that its next line is not refused).
+std::string TraceNow()
+{
+    std::string text;
+    HANDLE file = CreateFileA(TraceLogPath().c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buf, sizeof(buf), &got, nullptr) && got > 0)
+        text.append(buf, got);
+    CloseHandle(file);
+    return text;
+}
+
+int CountOf(const std::string &text, const std::string &line)
+{
+    int n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        n++;
+    return n;
+}
+
+// Calls back every millisecond or so while the trace of the running
+// updater grows, until it returns true; false when the updater ended first.
+bool WatchTrace(HANDLE process, const std::function<bool(const std::string &)> &seen)
+{
+    DWORD start = GetTickCount();
+    while (WaitForSingleObject(process, 1) == WAIT_TIMEOUT && GetTickCount() - start < 60000)
+        if (seen(TraceNow()))
+            return true;
+    return false;
+}
+
+// Runs the update unattended and kills it the moment the trace holds line
+// for the n-th time. False when the run ended before that.
+bool KillAfterTraceLine(const std::string &upd, const std::string &app, const std::string &line, int n)
+{
+    DeleteFileA(TraceLogPath().c_str());
+    std::string cmd = "\"" + upd + "Lumiupd.exe\" -auto -silent \"" + app + "\"";
+    std::vector<char> buf(cmd.begin(), cmd.end());
+    buf.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    bool seen = WatchTrace(pi.hProcess, [&](const std::string &text) { return CountOf(text, line) >= n; });
+    TerminateProcess(pi.hProcess, 9);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return seen;
+}
+
+// Every name under folder, at any depth, that a replacement left behind.
+std::vector<std::string> TemporaryNames(const TreeState &tree)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : tree)
+        if (entry.first.find(".~lu") != std::string::npos)
+            names.push_back(entry.first);
+    return names;
+}
+
+const char kSettings[] = "[MAIN]\r\nNAME=Lumitel\r\nINSTALLED=OLD1\r\nDATADIR=C:\\LumiData\r\n\r\n"
+                         "[VIEW]\r\nWIDTH=800\r\nHEIGHT=600\r\n";
+
+// Every key of kSettings but INSTALLED keeps its value; INSTALLED holds the
+// old id, and the update's at most.
+void ExpectSettingsKept(const std::string &ini, const std::string &id)
+{
+    const struct {
+        const char *section, *key, *value;
+    } keys[] = {{"MAIN", "NAME", "Lumitel"}, {"MAIN", "DATADIR", "C:\\LumiData"},
+                {"VIEW", "WIDTH", "800"},    {"VIEW", "HEIGHT", "600"}};
+    char value[256];
+    for (const auto &k : keys) {
+        GetPrivateProfileStringA(k.section, k.key, "(lost)", value, sizeof(value), ini.c_str());
+        EXPECT_STREQ(value, k.value) << k.section << "." << k.key;
+    }
+    GetPrivateProfileStringA("MAIN", "INSTALLED", "(lost)", value, sizeof(value), ini.c_str());
+    EXPECT_TRUE(std::string(value) == "OLD1" || std::string(value) == "OLD1," + id) << value;
+}
+
+// The updater killed right after a chosen trace line of a copy: each file
+// the script touches holds its whole old or whole new bytes, never missing
+// or cut, and the next run over the folder completes and leaves no
+// temporary name behind, in subfolders neither.
+TEST(FaultRuns, KilledAfterATraceLineOfACopy)
+{
+    const std::string oldBig(24 << 20, 'o'), newBig(24 << 20, 'n');
+    std::string upd = MakeUpdate("fault_kill_upd", {"copy=big.dat", "copy=fresh.dat", "copy=sub\\deep.dat", "log=k/l"},
+                                 {{"big.dat", newBig}, {"fresh.dat", std::string(4 << 20, 'f')}});
+    ASSERT_TRUE(CreateDirectoryA((upd + "sub").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(upd + "sub\\deep.dat", std::string(16 << 20, 'd')));
+    // The line and its occurrence: the first copy replaces big.dat, the
+    // second makes fresh.dat (no old file), the third replaces sub\deep.dat.
+    const std::vector<std::pair<std::string, int>> points = {{"\t\t\t\tDelete   dst\r\n", 1},
+                                                             {"\t\t\t\tDelete Fail - ", 1},
+                                                             {"\t\t\t\tDelete   dst\r\n", 2},
+                                                             {"\t\t\t\tCopy\tsrc -> dst\r\n", 1}};
+    for (const auto &point : points) {
+        SCOPED_TRACE("killed after \"" + point.first + "\" #" + std::to_string(point.second));
+        std::string app = MakeInstalledFolder("fault_kill_app", "1.10");
+        ASSERT_TRUE(WriteFileBytes(app + "MIRO42.INI", kSettings));
+        ASSERT_TRUE(WriteFileBytes(app + "big.dat", oldBig));
+        ASSERT_TRUE(CreateDirectoryA((app + "sub").c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(app + "sub\\deep.dat", "old deep"));
+        TreeState before = ReadTree(app);
+        ASSERT_TRUE(KillAfterTraceLine(upd, app, point.first, point.second)) << "the run ended before the line";
+        std::string big = ReadFileBytes(app + "big.dat");
+        EXPECT_TRUE(big == oldBig || big == newBig) << "big.dat: " << big.size() << " bytes";
+        std::string deep = ReadFileBytes(app + "sub\\deep.dat");
+        EXPECT_TRUE(deep == "old deep" || deep == std::string(16 << 20, 'd')) << "deep.dat: " << deep.size() << " bytes";
+        if (FileExists(app + "fresh.dat"))
+            EXPECT_EQ(ReadFileBytes(app + "fresh.dat").size(), 4u << 20);
+        ExpectSettingsKept(app + "MIRO42.INI", "FAULT");
+
+        RunResult r = RunProgram(upd + "Lumiupd.exe", "-auto -silent \"" + app + "\"", {});
+        EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
+        TreeState after = ReadTree(app);
+        EXPECT_EQ(TemporaryNames(after), std::vector<std::string>{});
+        EXPECT_TRUE(ReadFileBytes(app + "big.dat") == newBig);
+        EXPECT_EQ(ReadFileBytes(app + "sub\\deep.dat").size(), 16u << 20);
+        ExpectSettingsKept(app + "MIRO42.INI", "FAULT");
+    }
+}
+
 // A read-only installed file cannot be removed: Retry asks again, Abort
 // ends the run, Ignore goes on; the file stays as it was. (Replacing one is
 // refused on Windows; Wine run by root writes through the attribute, so the
@@ -184,6 +319,114 @@ TEST_F(FullDisk, DiskFilledBetweenTheCheckAndTheCopyOfANewFile)
     RunResult r = RunUpdate(upd, app, {{IDYES}, {IDABORT}, {IDOK}});
     ExpectBoxes(r, 4, {SystemText(ERROR_DISK_FULL)});
     EXPECT_EQ(TreeChanges(before, ReadTree(app)), Changes{"fill.bin"});
+}
+
+// A second writer on the disk: once started, it takes whatever room is freed
+// there, until stopped (then its file is removed).
+class SecondWriter {
+public:
+    explicit SecondWriter(const std::string &path) : path_(path) {}
+    ~SecondWriter() { Stop(); }
+    void Start()
+    {
+        thread_ = std::thread([this] {
+            HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            static const char block[4096] = {};
+            while (file != INVALID_HANDLE_VALUE && !stop_) {
+                DWORD written = 0;
+                if (!WriteFile(file, block, sizeof(block), &written, nullptr) || written < sizeof(block))
+                    Sleep(1);
+            }
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
+        });
+    }
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        DeleteFileA(path_.c_str());
+    }
+
+private:
+    std::string path_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The disk is full when the copy of an installed file starts (a plug-in
+// filled it) and a second writer takes any room freed during the run. The
+// old file is never given up for room: the disk-full prompt comes with the
+// old file whole. Before answering, the user frees the disk: Abort ends the
+// run with 4, Ignore keeps the old file and goes on.
+TEST_F(FullDisk, SecondWriterFillsTheDriveDuringACopy)
+{
+    const std::string oldBig(300 * 1024, 'o');
+    std::string upd = MakeUpdate("fault_writer_upd",
+                                 {"dll=fill.bin,lumiplugin.dll,FillDisk", "copy=big.dat", "copy=small.dat"},
+                                 {{"big.dat", std::string(200 * 1024, 'n')}, {"small.dat", "small"}});
+    for (int answer : {IDABORT, IDIGNORE}) {
+        SCOPED_TRACE(answer == IDABORT ? "aborted" : "ignored");
+        ASSERT_TRUE(WriteFileBytes(app + "big.dat", oldBig));
+        ASSERT_TRUE(WriteFileBytes(app + "MIRO42.INI", kSettings));
+        TreeState before = ReadTree(app);
+        SecondWriter writer("W:\\second.bin");
+        RunOptions options;
+        options.answers = {{IDYES}, {answer}, {IDOK}};
+        options.beforeAnswer = [&](HWND, int index) {
+            if (index == 1) {
+                writer.Stop();
+                DeleteFileA((app + "fill.bin").c_str());
+            }
+        };
+        DeleteFileA(TraceLogPath().c_str());
+        std::thread watch([&] {
+            DWORD start = GetTickCount();
+            while (CountOf(TraceNow(), "\t\t[AddOn]<<") == 0 && GetTickCount() - start < 30000)
+                Sleep(1);
+            writer.Start();
+        });
+        RunResult r = RunProgram(upd + "Lumiupd.exe", "\"" + app + "\"", options);
+        watch.join();
+        writer.Stop();
+        DeleteFileA((app + "fill.bin").c_str());
+        EXPECT_TRUE(ReadFileBytes(app + "big.dat") == oldBig) << "big.dat: " << ReadFileBytes(app + "big.dat").size();
+        if (answer == IDABORT) {
+            ExpectBoxes(r, 4, {SystemText(ERROR_DISK_FULL)});
+            EXPECT_EQ(TreeChanges(before, ReadTree(app)), Changes{});
+        } else {
+            ExpectBoxes(r, 0, {SystemText(ERROR_DISK_FULL)});
+            EXPECT_EQ(TreeChanges(before, ReadTree(app)), (Changes{"MIRO42.INI", "small.dat"}));
+        }
+        ExpectSettingsKept(app + "MIRO42.INI", "FAULT");
+    }
+}
+
+// INSTALLED is written when the disk is full: the settings file keeps every
+// other key and section (the new value needs a page more than the old file).
+TEST_F(FullDisk, InstalledWrittenOnAFullDrive)
+{
+    // Settings that fill a page to within a few bytes, the last key last.
+    std::string settings = std::string(kSettings) + "[RECENT]\r\n";
+    for (int i = 0; i < 50; i++)
+        settings += "FILE" + std::to_string(i) + "=C:\\LumiData\\doc.lmt\r\n";
+    const std::string pad(4090 - settings.size() - 6 - 10, 'p');
+    settings += "PAD=" + pad + "\r\nLAST=end\r\n";
+    ASSERT_EQ(settings.size(), 4090u);
+    ASSERT_TRUE(WriteFileBytes(app + "MIRO42.INI", settings));
+    std::string upd = MakeUpdate("fault_ini_upd", {"copy=small.dat", "dll=fill.bin,lumiplugin.dll,FillDisk"},
+                                 {{"small.dat", "small"}});
+    RunResult r = RunUpdate(upd, app, {{IDYES}, {IDOK}});
+    ASSERT_FALSE(r.timedOut);
+    std::string ini = app + "MIRO42.INI";
+    ExpectSettingsKept(ini, "FAULT");
+    char value[4096];
+    for (const char *key : {"FILE0", "FILE49", "PAD", "LAST"}) {
+        GetPrivateProfileStringA("RECENT", key, "(lost)", value, sizeof(value), ini.c_str());
+        EXPECT_EQ(value, std::string(key)[0] == 'F' ? "C:\\LumiData\\doc.lmt" : key[0] == 'P' ? pad : "end") << key;
+    }
 }
 
 } // namespace

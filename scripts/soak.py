@@ -1,0 +1,571 @@
+#!/usr/bin/env python3
+"""Soak of the real updater: repeated runs under Wine with random kills and
+random faults, checking after each run that every file the script touches
+holds, under its installed name, the whole old or the whole new file.
+
+Usage (inside scripts/with-wine-env.sh, as `make soak` does):
+    scripts/soak.py BUILD_DIR RUNS SEED
+
+Each run makes a fresh installed copy (on C:, or on a small tmpfs drive S:)
+and an update for it, then starts Lumiupd.exe -auto through the dialog robot,
+which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
+  kills:  SIGKILL of the updater's Linux pid at a random moment or right after
+          a chosen trace line, or `wineserver -k` of the build's prefix;
+  faults: a read-only installed file, an installed file held open without
+          delete sharing (LumiHold.exe), a source removed from the update
+          folder during the run, a second writer that fills S: during the run.
+After a killed run the same update (sometimes another one) is run again over
+the same folder; afterwards no temporary name may be left.
+The last line holds the figures; the exit code is 1 when anything was lost,
+partial, left over or forgotten from the settings.
+"""
+import hashlib
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60
+SEED = int(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[3] else int(time.time()) % 100000
+VERBOSE = os.environ.get("SOAK_VERBOSE") == "1"
+
+PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+DRIVE_C = os.path.join(PREFIX, "drive_c")
+SMALL_LETTER = "s"  # no test uses S:
+SMALL_SIZE = "8m"
+SMALL_DIR = os.path.join(BUILD, "smalldisk-" + SMALL_LETTER)
+SMALLDISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "checks", "smalldisk.sh")
+ROOT_C = os.path.join(DRIVE_C, "lumisoak")
+TRACE = None  # %TEMP%\Lumiupd.log, found at the start
+LEFTOVER = re.compile(r"\.~lu", re.IGNORECASE)
+ANSWERS = ["abort", "retry", "ignore"]
+ID = "SOAK"
+
+# The trace lines a kill may follow (each with the bytes the trace writes).
+KILL_LINES = [
+    b"\t\t\tdst = ",
+    b"\t\t\t\tDelete   dst\r\n",
+    b"\t\t\t\tDelete Fail - ",
+    b"\t\t\t\tCopy\tsrc -> dst\r\n",
+    b"\t[SetFileTimeByFilename]>>\r\n",
+    b"\t\t[Copy]<<\r\n",
+    b"\t\t[Delete]>>\r\n",
+    b"\t\t[Log]>>\r\n",
+    b"\t\t[Log]<<\r\n",
+]
+
+started = []  # the Wine programs this soak started (holders, robots)
+
+
+def log(text):
+    if VERBOSE:
+        print(text, flush=True)
+
+
+def digest(path):
+    try:
+        with open(path, "rb") as f:
+            return hashlib.sha1(f.read()).hexdigest()
+    except (FileNotFoundError, IsADirectoryError, NotADirectoryError):
+        return None
+
+
+def win_path(linux_path):
+    """The Windows name of a file on C: or S:."""
+    for top, letter in ((SMALL_DIR, "S:"), (DRIVE_C, "C:")):
+        if linux_path.startswith(top):
+            return letter + linux_path[len(top):].replace("/", "\\")
+    raise ValueError(linux_path)
+
+
+def remove_tree(path):
+    subprocess.run(["chmod", "-R", "u+w", path], stderr=subprocess.DEVNULL)
+    subprocess.run(["rm", "-rf", path])
+
+
+def wine(args, out):
+    """Starts a Wine program with its output in a file (never a pipe)."""
+    with open(out, "wb") as f:
+        p = subprocess.Popen(["wine"] + args, stdout=f, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    started.append(p)
+    return p
+
+
+def wine_pids(argv0_tail, marker):
+    """Linux pids of this prefix's Wine processes whose program ends with
+    argv0_tail and whose command line holds marker."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                argv = f.read().split(b"\0")
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                env = f.read().split(b"\0")
+        except OSError:
+            continue
+        if ("WINEPREFIX=" + PREFIX).encode() not in env:
+            continue
+        if argv[0].lower().endswith(argv0_tail.lower().encode()) and marker.encode() in b" ".join(argv):
+            pids.append(int(entry))
+    return pids
+
+
+def kill_pid(pid):
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+def server_kill():
+    subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], stderr=subprocess.DEVNULL)
+
+
+def server_start():
+    subprocess.run(["wineserver", "-p"], stderr=subprocess.DEVNULL)
+
+
+# ---- the installed copy and the update ------------------------------------
+
+INI_TEXT = ("[MAIN]\r\nNAME=Lumitel Mirte\r\nINSTALLED=OLD1,OLD2\r\nDATADIR=C:\\LumiData\r\n"
+            "SERIAL=1234-5678\r\n\r\n[VIEW]\r\nWIDTH=800\r\nHEIGHT=600\r\nFONT=MS Gothic\r\n\r\n"
+            "[RECENT]\r\n" + "".join("FILE%d=C:\\LumiData\\doc%02d.lmt\r\n" % (i, i) for i in range(40)))
+LOG_TEXT = "20240101\tOLD1\tfirst\tline\r\n20240202\tOLD2\tsecond\tline\r\n"
+
+
+def parse_ini(data):
+    """{section: {key: value}} of an INI file's bytes, or None when unreadable."""
+    if data is None:
+        return None
+    sections, current = {}, None
+    for line in data.decode("latin-1").splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            current = sections.setdefault(line[1:-1].upper(), {})
+        elif "=" in line and current is not None:
+            key, value = line.split("=", 1)
+            current[key.strip().upper()] = value.strip()
+    return sections
+
+
+def installed_tree(app):
+    """{relative name: digest} of every file under app (leftovers excluded)."""
+    tree = {}
+    for folder, _, files in os.walk(app):
+        for name in files:
+            path = os.path.join(folder, name)
+            rel = os.path.relpath(path, app).replace("/", "\\")
+            if not LEFTOVER.search(name):
+                tree[rel] = digest(path)
+    return tree
+
+
+def leftovers(app):
+    found = []
+    for folder, dirs, files in os.walk(app):
+        found += [os.path.join(folder, n) for n in files + dirs if LEFTOVER.search(n)]
+    return found
+
+
+def random_bytes(rng, size):
+    return rng.randbytes(size)
+
+
+def make_installed(rng, app, small):
+    """A fresh installed copy with a few data files; returns their names."""
+    remove_tree(app)
+    os.makedirs(os.path.join(app, "data"))
+    gate = bytearray(96)
+    gate[72:80] = b"9.99\0\0\0\0"
+    files = {"RT_IDX.DAT": bytes(gate), "MIRO42.DLL": b"old library " + random_bytes(rng, 2000),
+             "MIRO42.INI": INI_TEXT.encode(), "update.log": LOG_TEXT.encode()}
+    limit = 400 * 1024 if small else 3 * 1024 * 1024
+    names = ["f%d.dat" % i for i in range(rng.randint(2, 4))] + ["data\\g%d.dat" % i for i in range(rng.randint(1, 2))]
+    for name in names:
+        files[name] = random_bytes(rng, rng.choice([0, 100, 5000, rng.randint(1, limit)]))
+    for name, data in files.items():
+        with open(os.path.join(app, name.replace("\\", "/")), "wb") as f:
+            f.write(data)
+    return names
+
+
+def make_update(rng, upd, app, names, small):
+    """An update folder for the installed copy; returns its commands as
+    (command, name) and the new bytes of each copied name."""
+    remove_tree(upd)
+    os.makedirs(os.path.join(upd, "data"))
+    limit = 400 * 1024 if small else 3 * 1024 * 1024
+    commands, new = [], {}
+    for name in names + ["MIRO42.DLL"]:
+        roll = rng.random()
+        if roll < 0.7:
+            commands.append(("copy", name))
+        elif roll < 0.85 and name != "MIRO42.DLL":
+            commands.append(("remove", name))
+    for i in range(rng.randint(0, 2)):
+        commands.append(("copy", rng.choice(["", "data\\"]) + "n%d_%d.dat" % (i, rng.randint(0, 999))))
+    if rng.random() < 0.5:
+        commands.append(("create", "newdir"))
+    if rng.random() < 0.7:
+        commands.append(("log", "soak/run"))
+    rng.shuffle(commands)
+    for act, name in commands:
+        if act == "copy":
+            data = random_bytes(rng, rng.choice([0, 7, 4096, rng.randint(1, limit)]))
+            if name == "MIRO42.DLL":
+                data = b"new library " + data
+            new[name] = data
+            with open(os.path.join(upd, name.replace("\\", "/")), "wb") as f:
+                f.write(data)
+    script = ["id=" + ID, "target=9"] + ["%s=%s" % c for c in commands]
+    with open(os.path.join(upd, "Lumiupd.INF"), "wb") as f:
+        f.write(("\r\n".join(script) + "\r\n").encode())
+    with open(os.path.join(BUILD, "bin", "Lumiupd.exe"), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
+        dst.write(src.read())
+    return commands, {k: hashlib.sha1(v).hexdigest() for k, v in new.items()}
+
+
+# ---- faults during a run ---------------------------------------------------
+
+class Trace:
+    """Counts lines of the trace log of the running updater."""
+
+    def read(self):
+        try:
+            with open(TRACE, "rb") as f:
+                return f.read()
+        except OSError:
+            return b""
+
+    def count(self, needle):
+        return self.read().count(needle)
+
+    def handlers_since_checks(self):
+        """How many handler lines ("\t\t[") came after the space check."""
+        data = self.read()
+        end = data.find(b"\t\t[checkSpace]<<")
+        return -1 if end < 0 else data.count(b"\t\t[", end + 1)
+
+
+class Filler(threading.Thread):
+    """A second writer on the small drive: once started it takes all free
+    room, then keeps taking whatever room is freed until stopped."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.path = os.path.join(SMALL_DIR, "filler.bin")
+        self.stop = threading.Event()
+        self.go = threading.Event()
+
+    def run(self):
+        self.go.wait()
+        block = b"\xff" * 4096
+        with open(self.path, "ab", buffering=0) as f:
+            while not self.stop.is_set():
+                try:
+                    f.write(block)
+                except OSError:
+                    time.sleep(0.001)
+
+    def finish(self):
+        self.go.set()
+        self.stop.set()
+        self.join(5)
+        try:
+            os.remove(self.path)
+        except FileNotFoundError:
+            pass
+
+
+def start_holder(app, name, tag):
+    ready = os.path.join(ROOT_C, "held-%s.ready" % tag)
+    if os.path.exists(ready):
+        os.remove(ready)
+    p = wine([os.path.join(BUILD, "bin", "LumiHold.exe"), win_path(os.path.join(app, name.replace("\\", "/"))),
+              win_path(ready), "120000"], os.path.join(ROOT_C, "held-%s.out" % tag))
+    for _ in range(300):
+        if os.path.exists(ready) or p.poll() is not None:
+            break
+        time.sleep(0.01)
+    return p
+
+
+def stop_process(p):
+    if p is None:
+        return
+    kill_pid(p.pid)
+    try:
+        p.wait(10)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+# ---- one run ---------------------------------------------------------------
+
+def run_updater(rng, upd, app, answers, silent, action=None):
+    """Runs the update through the robot; action(trace, updater pids) may act
+    during the run and returns whether it killed. Returns (exit line, killed)."""
+    if os.path.exists(TRACE):
+        os.remove(TRACE)
+    out = os.path.join(ROOT_C, "robot.out")
+    args = [os.path.join(BUILD, "bin", "LumiupdRobot.exe"), "--timeout", "60"]
+    for a in answers:
+        args += ["--answer", a]
+    args += ["--", win_path(os.path.join(upd, "Lumiupd.exe")), "-auto"] + (["-silent"] if silent else [])
+    args += [win_path(app)]
+    robot = wine(args, out)
+    marker = win_path(upd)
+    killed = False
+    if action:
+        killed = action(robot, marker)
+    try:
+        robot.wait(90)
+    except subprocess.TimeoutExpired:
+        kill_pid(robot.pid)
+        robot.wait()
+    for pid in wine_pids("Lumiupd.exe", marker):
+        kill_pid(pid)
+    with open(out, "rb") as f:
+        text = f.read().decode("utf-8", "replace")
+    codes = re.findall(r"exit code: (-?\d+)(.*)", text)
+    return (codes[-1][0] + codes[-1][1].strip() if codes else "none"), killed
+
+
+def make_kill(rng, commands):
+    """The action that kills the run: (kind, trigger) chosen at random."""
+    kind = "server" if rng.random() < 0.2 else "pid"
+    if rng.random() < 0.65:
+        needle = rng.choice(KILL_LINES)
+        occurrence = rng.randint(1, max(1, sum(1 for c in commands if c[0] == "copy")))
+        after = rng.choice([0, 0, 0.001, 0.005, 0.02])
+    else:
+        needle, occurrence, after = None, 0, rng.uniform(0.05, 0.25 * len(commands) + 0.6)
+
+    def act(robot, marker):
+        t0 = time.time()
+        trace = Trace()
+        while time.time() - t0 < 60 and robot.poll() is None:
+            if needle is None:
+                if time.time() - t0 >= after:
+                    break
+            elif trace.count(needle) >= occurrence:
+                if after:
+                    time.sleep(after)
+                break
+            time.sleep(0.0005)
+        else:
+            return False
+        if kind == "server":
+            server_kill()
+            server_start()
+            return True
+        pids = wine_pids("Lumiupd.exe", marker)
+        for pid in pids:
+            kill_pid(pid)
+        return bool(pids)
+
+    return act, "%s after %s" % (kind, repr(needle)[2:-1] + "#%d" % occurrence if needle else "%.2fs" % after)
+
+
+def check(app, before, commands, new, figures, what):
+    """Counts what the run broke: installed files lost or partial, settings
+    keys lost, history lines cut."""
+    expect = {name: {h} for name, h in before.items()}
+    for act, name in commands:
+        if act == "copy":
+            expect.setdefault(name, {None}).add(new.get(name))
+        elif act == "remove":
+            expect.setdefault(name, set()).add(None)
+    after = installed_tree(app)
+    for name, allowed in expect.items():
+        if name in ("MIRO42.INI", "update.log"):
+            continue
+        got = after.get(name)
+        if got in allowed:
+            continue
+        if got is None:
+            figures["lost"] += 1
+            print("soak: LOST %s (%s)" % (name, what), flush=True)
+        else:
+            figures["partial"] += 1
+            print("soak: PARTIAL %s (%s, %d bytes)" % (name, what, os.path.getsize(os.path.join(app, name.replace("\\", "/")))), flush=True)
+    check_settings(app, figures, what)
+    check_history(app, commands, figures, what)
+
+
+def check_settings(app, figures, what):
+    old = parse_ini(INI_TEXT.encode())
+    path = os.path.join(app, "MIRO42.INI")
+    got = parse_ini(open(path, "rb").read()) if os.path.exists(path) else None
+    missing = []
+    for section, keys in old.items():
+        for key, value in keys.items():
+            have = (got or {}).get(section, {}).get(key)
+            if section == "MAIN" and key == "INSTALLED":
+                ids = set((have or "").split(","))
+                if not {"OLD1", "OLD2"} <= ids or not ids <= {"OLD1", "OLD2", ID}:
+                    missing.append("INSTALLED=%s" % have)
+            elif have != value:
+                missing.append("%s.%s" % (section, key))
+    if missing:
+        figures["settings_lost"] += 1
+        size = os.path.getsize(path) if os.path.exists(path) else -1
+        print("soak: SETTINGS LOST MIRO42.INI (%s, %d bytes): %s" % (what, size, " ".join(missing[:4])), flush=True)
+
+
+def check_history(app, commands, figures, what):
+    data = open(os.path.join(app, "update.log"), "rb").read() if os.path.exists(os.path.join(app, "update.log")) else b""
+    rest = data[len(LOG_TEXT):] if data.startswith(LOG_TEXT.encode()) else None
+    line = re.compile(rb"^(\d{8}\t%s\tsoak\trun\r\n)*$" % ID.encode())
+    if rest is None or not line.match(rest):
+        figures["partial"] += 1
+        print("soak: PARTIAL update.log (%s): %r" % (what, data[-80:]), flush=True)
+
+
+def one_run(rng, k, figures):
+    small = rng.random() < 0.35
+    app = os.path.join(SMALL_DIR if small else ROOT_C, "app")
+    upd = os.path.join(ROOT_C, "u%d" % k)
+    names = make_installed(rng, app, small)
+    commands, new = make_update(rng, upd, app, names, small)
+    before = installed_tree(app)
+    faults = []
+    holder = filler = None
+    targets = [n for a, n in commands if a in ("copy", "remove") and n in before]
+    if targets and rng.random() < 0.25:
+        name = rng.choice(targets)
+        os.chmod(os.path.join(app, name.replace("\\", "/")), 0o444)
+        faults.append("read-only " + name)
+    if targets and rng.random() < 0.25:
+        name = rng.choice(targets)
+        holder = start_holder(app, name, str(k))
+        faults.append("held " + name)
+    copies = [n for a, n in commands if a == "copy"]
+    vanish = rng.choice(copies) if copies and rng.random() < 0.25 else None
+    if vanish:
+        faults.append("source removed " + vanish)
+    if small and rng.random() < 0.8:
+        filler = Filler()
+        filler.start()
+        faults.append("disk filled")
+    kill, kill_text = make_kill(rng, commands) if rng.random() < 0.4 else (None, "")
+    fill_at = rng.randint(1, 6)
+    vanish_at = rng.randint(1, 4)
+    answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
+
+    def action(robot, marker):
+        # The faults that come during the run, then the kill.
+        t0, trace = time.time(), Trace()
+        while (filler or vanish) and robot.poll() is None and time.time() - t0 < 30:
+            seen = trace.handlers_since_checks()
+            if filler and not filler.go.is_set() and seen >= fill_at:
+                filler.go.set()
+            if vanish and not vanish_done[0] and seen >= vanish_at:
+                try:
+                    os.remove(os.path.join(upd, vanish.replace("\\", "/")))
+                except FileNotFoundError:
+                    pass
+                vanish_done[0] = True
+            if (not filler or filler.go.is_set()) and (not vanish or vanish_done[0]):
+                break
+            time.sleep(0.0005)
+        return kill(robot, marker) if kill else False
+
+    vanish_done = [False]
+    what = "run %d: %s%s" % (k, ", ".join(faults) or "no fault", ", kill " + kill_text if kill else "")
+    try:
+        code, killed = run_updater(rng, upd, app, answers, rng.random() < 0.5, action)
+    finally:
+        if filler:
+            filler.finish()
+        stop_process(holder)
+    log("%s -> %s" % (what, code))
+    figures["runs"] += 1
+    figures["fault_runs"] += bool(faults)
+    if "timed out" in code:
+        figures["hangs"] += 1
+        print("soak: HANG (%s)" % what, flush=True)
+    check(app, before, commands, new, figures, what)
+    if not killed:
+        count_leftovers(app, figures, what)
+        remove_tree(upd)
+        return
+    figures["kills"] += 1
+    # The next run over the same folder: the same update, or another one.
+    for root, _, files in os.walk(app):
+        for n in files:
+            os.chmod(os.path.join(root, n), 0o644)
+    before = installed_tree(app)
+    if rng.random() < 0.3:
+        remove_tree(upd)
+        names = [n for n in before if n.endswith(".dat") and n != "RT_IDX.DAT"]
+        commands, new = make_update(rng, upd, app, names, small)
+    code, _ = run_updater(rng, upd, app, ["ignore"] * 12, True)
+    log("  rerun -> %s" % code)
+    check(app, before, commands, new, figures, what + ", rerun")
+    count_leftovers(app, figures, what + ", rerun")
+    remove_tree(upd)
+
+
+def count_leftovers(app, figures, what):
+    left = leftovers(app)
+    if left:
+        figures["leftovers"] += len(left)
+        print("soak: LEFTOVER %s (%s)" % (" ".join(os.path.relpath(p, app) for p in left), what), flush=True)
+
+
+def find_trace():
+    """The Linux path of %TEMP%\\Lumiupd.log of the prefix."""
+    out = os.path.join(ROOT_C, "temp.out")
+    wine(["cmd", "/c", "echo", "%TEMP%"], out).wait()
+    temp = open(out, "rb").read().decode("latin-1").strip().splitlines()[-1].strip()
+    return os.path.join(DRIVE_C, temp[3:].replace("\\", "/"), "Lumiupd.log")
+
+
+def main():
+    global TRACE
+    figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0)
+    rng = random.Random(SEED)
+
+    def stop(signum, frame):
+        raise SystemExit(130)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    subprocess.run([SMALLDISK, "mount", BUILD, SMALL_LETTER, SMALL_SIZE], stdout=subprocess.DEVNULL, check=True)
+    code = 2
+    try:
+        if not os.path.ismount(SMALL_DIR):
+            print("soak: no small drive (mounting a tmpfs needs root)", file=sys.stderr)
+            return 2
+        os.makedirs(ROOT_C, exist_ok=True)
+        TRACE = find_trace()
+        t0 = time.time()
+        for k in range(RUNS):
+            one_run(rng, k, figures)
+        bad = figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"]
+        code = 1 if bad else 0
+        print("soak: runs=%(runs)d kills=%(kills)d fault_runs=%(fault_runs)d lost=%(lost)d partial=%(partial)d "
+              "leftovers=%(leftovers)d settings_lost=%(settings_lost)d hangs=%(hangs)d" % figures
+              + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
+    finally:
+        for p in started:
+            if p.poll() is None:
+                kill_pid(p.pid)
+                p.wait()
+        remove_tree(os.path.join(SMALL_DIR, "app"))
+        subprocess.run([SMALLDISK, "umount", BUILD, SMALL_LETTER], stdout=subprocess.DEVNULL)
+        remove_tree(ROOT_C)
+    return code
+
+
+if __name__ == "__main__":
+    sys.exit(main())
