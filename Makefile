@@ -34,12 +34,14 @@ soak: build
 fuzz: bootstrap
 	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)
 
-# make check-script SCRIPT=path/Lumiupd.INF [FOLDER=path/update-folder] [RAW=1]
+# make check-script SCRIPT=path/Lumiupd.INF [FOLDER=path/update-folder] [STRICT=1] [RAW=1]
+# Relative paths are taken from the folder make was called from.
 # The native checker; RAW=1 runs LumiupdCheck.exe under Wine, in code page 932.
 check-script: configure
 	@test -n "$(SCRIPT)" || { echo "usage: make check-script SCRIPT=path [FOLDER=path]" >&2; exit 2; }
 	@cmake --build $(BUILD) --target lumiupd_check_native LumiupdCheck >$(BUILD)/check-script-build.log || { cat $(BUILD)/check-script-build.log; exit 2; }
-	@if [ "$(RAW)" = 1 ]; then RAW=1 scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; \
+	@export CALLER_DIR="$(PWD)" STRICT="$(STRICT)"; \
+	if [ "$(RAW)" = 1 ]; then RAW=1 scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; \
 	else scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; fi
 
 # make release [LUMIUPD_SIGN_PFX=cert.p12 LUMIUPD_SIGN_PASSWORD=...]: build/release/,

@@ -57,7 +57,7 @@ printf '%s\r\n' \
   'copy=data\MAP.DAT' \
   'remove=OLD.DAT' \
   'dll=PLUGIN.LOG,lumiplugin.dll,RecordPaths' \
-  'exe=recorder.exe,"%DSTPATH%" code:0' \
+  'exe=recorder.exe,%DSTPATH% code:0' \
   'shortcut=%DESKTOP%ルミテル デモ,Lumitel.exe' \
   'log=2026年12月/デモ更新' \
   | iconv -f UTF-8 -t CP932 >"$upd/Lumiupd.INF"
