@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo fuzz bench soak clean check-script release package
+.PHONY: all bootstrap configure build test demo try-update fuzz bench soak clean check-script release package
 FUZZ_SECONDS ?= 60
 RUNS ?=
 SEED ?=
@@ -22,6 +22,13 @@ test: build
 
 demo: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/demo.sh $(BUILD)
+
+# make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]: the
+# update folder run against a registered installed copy in the build's Wine
+# prefix; the report in UTF-8, the updater's exit code as make's.
+try-update: build
+	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]' >&2; exit 2; }
+	@scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(if $(filter /%,$(FOLDER)),$(FOLDER),$(PWD)/$(FOLDER))" "$(VERSION)" "$(ARGS)" "$(ANSWERS)"
 
 bench: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/bench.sh $(BUILD)
