@@ -1,6 +1,7 @@
 #include "target/discovery.h"
 
 #include "base/messages.h"
+#include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
@@ -8,7 +9,6 @@
 #include "target/destlist.h"
 #include "target/versiongate.h"
 
-#include <shlobj.h>
 #include <string.h>
 
 const char INSTALLED_COPIES_KEY[] = "Software\\Kevrani\\ルミテル ミルテ版";
@@ -109,7 +109,7 @@ void ShowRefusal(const char *folder)
 void FreeItem(LPITEMIDLIST item)
 {
     IMalloc *shellMalloc = nullptr;
-    if (SUCCEEDED(SHGetMalloc(&shellMalloc)) && shellMalloc) {
+    if (SUCCEEDED(ShellGetMalloc(&shellMalloc)) && shellMalloc) {
         shellMalloc->Free(item);
         shellMalloc->Release();
     }
@@ -122,13 +122,13 @@ int BrowseOnce(const PtrList *targets, PtrList *dsts)
     memset(&info, 0, sizeof(info));
     info.lpszTitle = kBrowseTitle;
     info.lpfn = BrowseFolderCallback;
-    LPITEMIDLIST item = SHBrowseForFolderA(&info);
+    LPITEMIDLIST item = ShellBrowseForFolder(&info);
     if (!item)
         return 1;
     char folder[MAX_PATH_BYTES];
     memset(folder, 0, sizeof(folder));
     int done = 0;
-    if (SHGetPathFromIDListA(item, folder)) {
+    if (ShellGetPathFromIDList(item, folder)) {
         // A 259-byte folder has no room for its backslash: refused like a
         // folder of the wrong version.
         if (AddBackslash(folder, sizeof(folder)) && VersionGate(folder, targets)) {
@@ -155,7 +155,7 @@ int CALLBACK BrowseFolderCallback(HWND dialog, UINT msg, LPARAM param, LPARAM da
     char library[MAX_PATH_BYTES];
     // A virtual folder has no path; a path without room for the name cannot
     // hold the file either.
-    if (SHGetPathFromIDListA((LPCITEMIDLIST)param, folder) &&
+    if (ShellGetPathFromIDList((LPCITEMIDLIST)param, folder) &&
         JoinPath(library, sizeof(library), folder, kMainLibrary)) {
         WIN32_FIND_DATAA fd;
         HANDLE find = FindFirstFileA(library, &fd);
