@@ -53,9 +53,11 @@ def cp932_as_utf8(data):
 
 
 def reported(text, path):
-    """The output's lines without the summary, the script's path as SCRIPT."""
+    """The output's lines without the summary, the script's path as SCRIPT.
+    Wine spells the users folder in lower case, Windows (and the native
+    checker's folders) in capitals."""
     lines, in_summary = [], False
-    for line in text.replace(path, "SCRIPT").split("\n"):
+    for line in text.replace(path, "SCRIPT").replace("C:\\users\\", "C:\\Users\\").split("\n"):
         if line == "SUMMARY":
             in_summary = True
         elif line.startswith("RESULT: "):
