@@ -47,13 +47,40 @@ HANDLE OpenLogHandle(DWORD disposition)
     return file;
 }
 
+// The previous run's log is kept once, as "Lumiupd.1.log" beside it, before
+// it is emptied: a customer's retry must not destroy the evidence of the
+// failure that made them retry. The copy is guarded like the log itself.
+void KeepPreviousLog(HANDLE log, const char *folder)
+{
+    char keptPath[MAX_PATH_BYTES];
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(log, &size) || size.QuadPart == 0 || !StrCopy(keptPath, sizeof(keptPath), folder) ||
+        !PathAppendA(keptPath, "Lumiupd.1.log"))
+        return;
+    HANDLE kept = CreateFileA(keptPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (kept == INVALID_HANDLE_VALUE)
+        return;
+    if (IsPlainFile(kept) && SetEndOfFile(kept)) {
+        char buffer[8192];
+        DWORD got = 0, put = 0;
+        SetFilePointer(log, 0, nullptr, FILE_BEGIN);
+        while (ReadFile(log, buffer, sizeof(buffer), &got, nullptr) && got > 0 &&
+               WriteFile(kept, buffer, got, &put, nullptr) && put == got) {
+        }
+    }
+    CloseHandle(kept);
+}
+
 } // namespace
 
 void TraceLogStart(void)
 {
+    char folder[MAX_PATH_BYTES];
     szLogPath[0] = '\0';
-    DWORD len = GetTempPathA(MAX_PATH_BYTES, szLogPath);
-    if (len == 0 || len >= MAX_PATH_BYTES || !PathAppendA(szLogPath, "Lumiupd.log")) {
+    DWORD len = GetTempPathA(MAX_PATH_BYTES, folder);
+    if (len == 0 || len >= MAX_PATH_BYTES || !StrCopy(szLogPath, sizeof(szLogPath), folder) ||
+        !PathAppendA(szLogPath, "Lumiupd.log")) {
         szLogPath[0] = '\0';
         return;
     }
@@ -62,6 +89,7 @@ void TraceLogStart(void)
     HANDLE file = OpenLogHandle(OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return;
+    KeepPreviousLog(file, folder);
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(file);
     CloseHandle(file);

@@ -102,4 +102,34 @@ TEST_F(TraceLogTest, PlantedHardLinkIsNeverWritten)
     EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
 }
 
+// The previous log is kept once before the new run empties it (an empty one
+// keeps the older copy), and a link planted in the copy's place is left alone.
+TEST_F(TraceLogTest, StartKeepsThePreviousLogOnceAndGuardsTheCopy)
+{
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof(temp), temp), 0u);
+    std::string log = std::string(temp) + "Lumiupd.log", kept = std::string(temp) + "Lumiupd.1.log";
+    DeleteFileA(kept.c_str());
+    ASSERT_TRUE(WriteFileBytes(log, "first run\r\n"));
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(kept), "first run\r\n");
+    TracePrintf("second run\n");
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(kept), "second run\r\n");
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(kept), "second run\r\n");
+    EXPECT_EQ(ReadFileBytes(log), "");
+
+    std::string victim = dir_ + "victim.txt";
+    ASSERT_TRUE(WriteFileBytes(victim, "precious\r\n"));
+    DeleteFileA(kept.c_str());
+    ASSERT_TRUE(CreateHardLinkA(kept.c_str(), victim.c_str(), nullptr));
+    TracePrintf("third run\n");
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
+    EXPECT_EQ(ReadFileBytes(log), "");
+    EXPECT_NE(szLogPath[0], '\0') << "the log itself goes on";
+    DeleteFileA(kept.c_str());
+}
+
 } // namespace
