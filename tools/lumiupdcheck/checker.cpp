@@ -100,11 +100,14 @@ void CheckUtf8Script(ScriptChecker *checker)
     FILE *file = OpenCheckedFile(checker->scriptPath, "rb");
     if (!file)
         return;
-    static unsigned char bytes[1 << 20];
-    size_t length = fread(bytes, 1, sizeof(bytes), file);
+    const size_t most = 1 << 20;
+    unsigned char *bytes = (unsigned char *)malloc(most);
+    size_t length = bytes ? fread(bytes, 1, most, file) : 0;
     fclose(file);
     int marked = length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
-    if (!marked && !LooksLikeUtf8(bytes, length))
+    int utf8 = marked || (bytes && LooksLikeUtf8(bytes, length));
+    free(bytes);
+    if (!utf8)
         return;
     checker->utf8Script = 1;
     ScriptFinding(&checker->log, SEVERITY_ERROR,
