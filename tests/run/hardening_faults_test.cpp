@@ -228,8 +228,9 @@ TEST(FaultRuns, KilledAfterATraceLineOfACopy)
         EXPECT_TRUE(big == oldBig || big == newBig) << "big.dat: " << big.size() << " bytes";
         std::string deep = ReadFileBytes(app + "sub\\deep.dat");
         EXPECT_TRUE(deep == "old deep" || deep == std::string(16 << 20, 'd')) << "deep.dat: " << deep.size() << " bytes";
-        if (FileExists(app + "fresh.dat"))
+        if (FileExists(app + "fresh.dat")) {
             EXPECT_EQ(ReadFileBytes(app + "fresh.dat").size(), 4u << 20);
+        }
         ExpectSettingsKept(app + "MIRO42.INI", "FAULT");
 
         RunResult r = RunProgram(upd + "Lumiupd.exe", "-auto -silent \"" + app + "\"", {});
