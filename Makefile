@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo fuzz bench soak clean check-script
+.PHONY: all bootstrap configure build test demo fuzz bench soak clean check-script release package
 FUZZ_SECONDS ?= 60
 RUNS ?=
 SEED ?=
@@ -35,10 +35,27 @@ fuzz: bootstrap
 	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)
 
 # make check-script SCRIPT=path/Lumiupd.INF [FOLDER=path/update-folder] [RAW=1]
+# The native checker; RAW=1 runs LumiupdCheck.exe under Wine, in code page 932.
 check-script: configure
 	@test -n "$(SCRIPT)" || { echo "usage: make check-script SCRIPT=path [FOLDER=path]" >&2; exit 2; }
-	@cmake --build $(BUILD) --target LumiupdCheck >$(BUILD)/check-script-build.log || { cat $(BUILD)/check-script-build.log; exit 2; }
-	@RAW=$(RAW) scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"
+	@cmake --build $(BUILD) --target lumiupd_check_native LumiupdCheck >$(BUILD)/check-script-build.log || { cat $(BUILD)/check-script-build.log; exit 2; }
+	@if [ "$(RAW)" = 1 ]; then RAW=1 scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; \
+	else scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; fi
+
+# make release [LUMIUPD_SIGN_PFX=cert.p12 LUMIUPD_SIGN_PASSWORD=...]: build/release/,
+# built twice at two paths and refused unless byte-identical; signed when a certificate is given.
+release: bootstrap
+	@scripts/release.sh $(BUILD)
+
+# make package SCRIPT=path/NAME.INF FROM=staging-folder OUT=folder: an update
+# folder from the release (made first when missing).
+package: $(BUILD)/release/Lumiupd.exe configure
+	@test -n "$(SCRIPT)" -a -n "$(FROM)" -a -n "$(OUT)" || { echo "usage: make package SCRIPT=path/NAME.INF FROM=folder OUT=folder" >&2; exit 2; }
+	@cmake --build $(BUILD) --target lumiupd_check_native >$(BUILD)/package-build.log || { cat $(BUILD)/package-build.log; exit 2; }
+	@scripts/package.sh $(BUILD) "$(SCRIPT)" "$(FROM)" "$(OUT)"
+
+$(BUILD)/release/Lumiupd.exe:
+	@scripts/release.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Runs the script checker of BUILD_DIR under Wine on a script and, optionally,
-# an update folder. Linux paths are handed over as Windows paths; a path that
-# already names a drive (C:\..., Z:\...) is passed as it is. The checker
-# writes CP932; the output is shown in UTF-8 unless RAW=1.
-# Usage (inside scripts/with-wine-env.sh): scripts/check-script.sh BUILD_DIR SCRIPT [FOLDER]
+# Checks a script (and, optionally, an update folder) with the build's native
+# checker, bin/lumiupd-check, which shows its findings in UTF-8. With RAW=1
+# the Windows checker runs under Wine instead (inside scripts/with-wine-env.sh)
+# and its own code page 932 bytes are shown; Linux paths are then handed over
+# as Windows paths, and a path that already names a drive is passed as it is.
+# Usage: scripts/check-script.sh BUILD_DIR SCRIPT [FOLDER]
 set -u
 build=$1 script=$2 folder=${3:-}
+
+if [ "${RAW:-0}" != 1 ]; then
+  args=("$script")
+  [ -n "$folder" ] && args+=("$folder")
+  exec "$build/bin/lumiupd-check" "${args[@]}"
+fi
 
 windows_path() {
   case "$1" in
@@ -17,9 +24,4 @@ windows_path() {
 
 args=("$(windows_path "$script")")
 [ -n "$folder" ] && args+=("$(windows_path "$folder")")
-if [ "${RAW:-0}" = 1 ]; then
-  "$build/wine-run.sh" "$build/bin/LumiupdCheck.exe" "${args[@]}"
-  exit $?
-fi
-"$build/wine-run.sh" "$build/bin/LumiupdCheck.exe" "${args[@]}" | iconv -c -f CP932 -t UTF-8
-exit "${PIPESTATUS[0]}"
+"$build/wine-run.sh" "$build/bin/LumiupdCheck.exe" "${args[@]}"

@@ -2,6 +2,7 @@
 
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "base/userbox.h"
 #include "exec/plugincall.h"
 
 #include <shlwapi.h>
@@ -113,7 +114,7 @@ void ReportStatus(int status, const char *dll, const char *dst, HWND dialog)
         return;
     char message[MESSAGE_BYTES];
     snprintf(message, sizeof(message), format, arg);
-    MessageBoxA(dialog, message, nullptr, MB_ICONERROR);
+    UserBox(dialog, message, nullptr, MB_ICONERROR);
 }
 
 } // namespace

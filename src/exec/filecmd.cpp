@@ -1,7 +1,8 @@
 #include "exec/filecmd.h"
 
 #include "base/tracelog.h"
-#include "exec/filecmd_keep.h"
+#include "base/userbox.h"
+#include "exec/filereplace.h"
 
 namespace {
 
@@ -10,7 +11,7 @@ namespace {
 int AskAboutFailure(HWND dialog)
 {
     char *text = GetLastErrorText();
-    int answer = MessageBoxA(dialog, text, nullptr, MB_ICONWARNING | MB_ABORTRETRYIGNORE);
+    int answer = UserBox(dialog, text, nullptr, MB_ICONWARNING | MB_ABORTRETRYIGNORE);
     LocalFree(text);
     return answer;
 }
@@ -37,85 +38,34 @@ void TraceLastWriteTime(const FILETIME *write)
                 (unsigned)st.wSecond);
 }
 
-// A destination that does not exist yet is the ordinary case: the failure
-// only goes to the trace. The old file stays kept until the copy is done.
-// 1 when nothing of the installed copy is left at dst (deleted, or never
-// there): whatever a failed copy leaves there afterwards is its own.
-int DeleteOldFile(const char *dst, KeptFile *kept)
+// The trace tells what deleting the old file gives, as it always has; the
+// old file itself stays under its name until the new one replaces it whole.
+// A destination that does not exist yet is the ordinary case.
+void TraceDeleteOutcome(const char *dst)
 {
-    KeepOldFile(kept, dst);
-    if (DeleteFileA(dst)) {
+    DWORD error = DeleteOutcome(dst);
+    if (!error) {
         TracePrintf("\t\t\t\tDelete   dst\n");
-        return 1;
+        return;
     }
-    DWORD error = GetLastError();
+    SetLastError(error);
     char *text = GetLastErrorText();
     TracePrintf("\t\t\t\tDelete Fail - %s ", text);
     LocalFree(text);
-    DropKeptFile(kept);
-    return error == ERROR_FILE_NOT_FOUND;
-}
-
-int IsDiskFull(DWORD error)
-{
-    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
-}
-
-unsigned long long FileSize(const char *path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
-        return 0;
-    return ((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-}
-
-// Giving up the kept old file is worth it only when its room, with what is
-// free, holds the new file; otherwise the old file would be lost for nothing.
-int KeptFileMakesRoom(const char *src, const char *dst, const KeptFile *kept)
-{
-    char folder[MAX_PATH_BYTES];
-    if (!StrCopy(folder, sizeof(folder), dst))
-        return 0;
-    char *slash = MbsRChr(folder, '\\');
-    if (!slash)
-        return 0;
-    slash[1] = '\0';
-    ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
-        return 0;
-    return available.QuadPart + FileSize(kept->path) >= FileSize(src);
 }
 
 int CopyAsked(const char *src, const char *dst, const FILETIME *write, HWND dialog)
 {
-    KeptFile kept;
-    int cleared = DeleteOldFile(dst, &kept);
+    TraceDeleteOutcome(dst);
     for (;;) {
-        BOOL cancel = FALSE;
-        if (CopyFileExA(src, dst, CopyProgressRoutine, &dialog, &cancel, COPY_FILE_RESTARTABLE)) {
+        if (ReplaceByCopy(src, dst, write, CopyProgressRoutine, &dialog)) {
             TracePrintf("\t\t\t\tCopy\tsrc -> dst\n");
             SetFileTimeByFilename(dst, write, nullptr, write);
-            DropKeptFile(&kept);
             return 1;
         }
-        DWORD error = GetLastError();
-        if (kept.held && IsDiskFull(error) && KeptFileMakesRoom(src, dst, &kept)) {
-            // The room that the old file frees was counted on: give it up
-            // and try once more before asking.
-            DeleteFileA(dst);
-            DropKeptFile(&kept);
-            continue;
-        }
-        SetLastError(error);
         int answer = AskAboutFailure(dialog);
-        if (answer == IDRETRY)
-            continue;
-        // What the failed copy left is no installed file (a restartable
-        // copy keeps its part on purpose, and Wine leaves one on a full disk).
-        if (cleared && !kept.held)
-            DeleteFileA(dst);
-        RestoreKeptFile(&kept, dst);
-        return answer == IDIGNORE ? 1 : 0;
+        if (answer != IDRETRY)
+            return answer == IDIGNORE ? 1 : 0;
     }
 }
 

@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-// A failed copy never loses the installed file: it is kept under a second
-// name while the copy runs and put back unless the copy went through.
+// The installed file's name holds the whole old file until the whole new
+// one replaces it, whatever happens meanwhile (a failed copy, a full disk, a
+// kill); the trace and the questions are those of deleting, then copying.
 int Copy(const char *src, const char *dst, HWND dialog);
 int Delete(const char *path, HWND dialog);
 int Create(const char *path);

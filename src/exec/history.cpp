@@ -3,6 +3,7 @@
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/historytext.h"
+#include "exec/settingswrite.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -50,13 +51,24 @@ void AppendLine(HANDLE file, const char *id, const char *first, const char *seco
         TracePrintf("\t\t\tfor write:malloc(%d)\t\t= NULL\n", (int)size);
         return;
     }
-    SetFilePointer(file, 0, nullptr, FILE_END);
+    LARGE_INTEGER end;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(file, zero, &end, FILE_END)) {
+        free(line);
+        return;
+    }
     struct tm now = LocalNow();
     int len = snprintf(line, size, "%4d%02d%02d\t%s\t%s\t%s\r\n", now.tm_year + 1900, now.tm_mon + 1,
                        now.tm_mday, idText, first, second);
     if (len > 0 && (size_t)len < size) {
         DWORD written = 0;
-        WriteFile(file, line, (DWORD)len, &written, nullptr);
+        // A line is there whole or not at all: what a full disk let through
+        // of it is cut off again.
+        if (!WriteFile(file, line, (DWORD)len, &written, nullptr) || written != (DWORD)len) {
+            SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+            SetEndOfFile(file);
+        }
     }
     free(line);
 }
@@ -121,7 +133,7 @@ int AddInstalledId(const char *folder, const char *id)
     free(oldValue);
     if (!newValue)
         return 0;
-    int result = WritePrivateProfileStringA("MAIN", "INSTALLED", newValue, iniPath) ? 1 : 0;
+    int result = WriteSettingWhole(iniPath, "MAIN", "INSTALLED", newValue);
     free(newValue);
     return result;
 }

@@ -3,7 +3,9 @@
 #include "base/messages.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "base/userbox.h"
 #include "exec/filecmd.h"
+#include "exec/filereplace.h"
 #include "exec/shortcutname.h"
 
 #include <windows.h>
@@ -25,7 +27,7 @@ int Finish(int result)
 
 void ShowError(const char *text)
 {
-    MessageBoxA(nullptr, text, CAPTION_ERROR, MB_ICONERROR);
+    UserBox(nullptr, text, CAPTION_ERROR, MB_ICONERROR);
 }
 
 // The name test, and the path as a whole: it must name a folder to put the
@@ -72,10 +74,18 @@ int SaveLink(const char *linkPath, const char *target)
         return 0;
     }
     link->SetPath(target);
+    // The link is written under a leftover name and renamed over the old one
+    // when whole; where no such name fits it is written in place.
+    char temp[MAX_PATH_BYTES];
+    int aside = LeftoverPathFor(temp, sizeof(temp), linkPath);
     WCHAR wideLink[MAX_PATH_BYTES];
     wideLink[0] = L'\0';
-    MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideLink, MAX_PATH_BYTES);
-    file->Save(wideLink, TRUE);
+    MultiByteToWideChar(CP_ACP, 0, aside ? temp : linkPath, -1, wideLink, MAX_PATH_BYTES);
+    HRESULT saved = file->Save(wideLink, FALSE);
+    if (aside && SUCCEEDED(saved))
+        CommitFile(temp, linkPath);
+    else if (aside)
+        DeleteFileA(temp);
     file->Release();
     link->Release();
     return 1;
@@ -109,6 +119,8 @@ int Shortcut(const char *path, const char *folder, const char *file)
     char target[MAX_PATH_BYTES];
     if (!TargetExists(target, folder, file))
         return Finish(1);
+    // A link folder is no destination: what a killed run left there goes now.
+    ClearLeftovers(parent, 0);
     // A thread whose COM is set up otherwise keeps it; only a successful
     // initialisation is undone.
     HRESULT com = CoInitialize(nullptr);

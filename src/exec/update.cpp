@@ -4,6 +4,7 @@
 #include "base/tracelog.h"
 #include "exec/addon.h"
 #include "exec/filecmd.h"
+#include "exec/filereplace.h"
 #include "exec/history.h"
 #include "exec/replacedst.h"
 #include "exec/shortcut.h"
@@ -119,6 +120,8 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
     }
     while (!PtrListIsEmpty(dsts)) {
         char *folder = (char *)PtrListPopFront(dsts);
+        // What a killed run left half-written here goes before anything new.
+        ClearLeftovers(folder, 1);
         result = RunCommands(result, srcFolder, folder, commands, id, dialog);
         if (id && id[0] && result == 1)
             AddInstalledId(folder, id);

@@ -55,6 +55,8 @@ void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
             cl->flag |= CL_FLAG_AUTO;
         else if (AsciiStricmp(token, "silent") == 0)
             cl->flag |= CL_FLAG_SILENT;
+        else if (AsciiStricmp(token, "unattended") == 0)
+            cl->flag |= CL_FLAG_AUTO | CL_FLAG_SILENT | CL_FLAG_UNATTENDED;
         return;
     }
     memset(cl->dst, 0, sizeof(cl->dst));

@@ -1,10 +1,13 @@
-// The updater's command line: options "auto" and "silent" with a "-" or "/"
-// prefix, and one destination folder. Nothing here is ever an error.
+// The updater's command line: options "auto", "silent" and "unattended" with
+// a "-" or "/" prefix, and one destination folder. Nothing here is ever an
+// error.
 #pragma once
 
 #include "base/strutil.h"
 
-enum { CL_FLAG_AUTO = 1, CL_FLAG_SILENT = 2 };
+// Unattended (for deployment tools) implies auto and silent, and no window
+// ever appears.
+enum { CL_FLAG_AUTO = 1, CL_FLAG_SILENT = 2, CL_FLAG_UNATTENDED = 4 };
 enum { CL_TOKEN_MAX = 255 };
 
 struct CommandLineOptions {

@@ -3,6 +3,7 @@
 #include "base/messages.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "base/userbox.h"
 #include "checks/checkfile.h"
 #include "checks/diskspace.h"
 #include "exec/update.h"
@@ -62,7 +63,7 @@ int RunSteps(void *instance, const CommandLineOptions &cl, const UpdateScript &s
         return RESULT_NO_MEMORY;
     int result = FillDestinations(cl, script, dsts);
     if (result == RESULT_SUCCESS && !(cl.flag & CL_FLAG_AUTO) && script.kakunin &&
-        MessageBoxA(nullptr, script.kakunin, CAPTION_CONFIRM, MB_ICONQUESTION | MB_YESNO) == IDNO)
+        UserBox(nullptr, script.kakunin, CAPTION_CONFIRM, MB_ICONQUESTION | MB_YESNO) == IDNO)
         result = RESULT_DECLINED;
     if (result == RESULT_SUCCESS && !CheckFile(dsts, script.commands))
         result = RESULT_LOCKED_FILE;
@@ -85,7 +86,7 @@ void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScrip
     if (nResult == RESULT_SUCCESS && script.success)
         text = script.success;
     UINT icon = nResult == RESULT_SUCCESS ? MB_ICONINFORMATION : MB_ICONWARNING;
-    MessageBoxA(nullptr, text, CAPTION_FINISHED, MB_OK | icon);
+    UserBox(nullptr, text, CAPTION_FINISHED, MB_OK | icon);
 }
 
 } // namespace
@@ -101,6 +102,7 @@ int RunUpdate(void *instance, const char *cmdLine)
     TracePrintf("param=[%s]\n", cmdLine);
     TracePrintf("\tcl.flag\t= %d\n", cl.flag);
     TracePrintf("\tcl.dst\t\t= %s\n", cl.dst);
+    SetUnattended(cl.flag & CL_FLAG_UNATTENDED);
 
     UpdateScript script;
     int nResult;

@@ -3,6 +3,7 @@
 #include "base/messages.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "base/userbox.h"
 #include "exec/filecmd.h"
 #include "target/destlist.h"
 #include "target/versiongate.h"
@@ -93,7 +94,7 @@ int AskToBrowse(void)
     char text[MESSAGE_BYTES];
     StrCopy(text, sizeof(text), MessageTable[RESULT_NO_DESTINATION]);
     StrAppend(text, sizeof(text), kAskText);
-    return MessageBoxA(nullptr, text, CAPTION_CONFIRM, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+    return UserBox(nullptr, text, CAPTION_CONFIRM, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
            IDYES;
 }
 
@@ -102,7 +103,7 @@ void ShowRefusal(const char *folder)
     char text[MESSAGE_BYTES];
     StrCopy(text, sizeof(text), folder);
     StrAppend(text, sizeof(text), kRefusedText);
-    MessageBoxA(nullptr, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
+    UserBox(nullptr, text, CAPTION_ERROR, MB_OK | MB_ICONERROR);
 }
 
 void FreeItem(LPITEMIDLIST item)

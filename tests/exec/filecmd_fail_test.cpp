@@ -1,5 +1,5 @@
 // Copies that fail for real, and what the prompt's answers leave behind: the
-// installed file must survive every failed copy.
+// installed file must survive every failed copy whole, and nothing else stays.
 #include "exec/filecmd.h"
 
 #include "exec_testutil.h"
@@ -46,33 +46,39 @@ protected:
     std::string dir, installed;
 };
 
-// A file copied onto itself: its deletion succeeds, then the copy finds no
-// source. Without the kept file the installed file would be gone.
-TEST_F(FailedCopyTest, OntoItselfAbortAndIgnoreKeepTheInstalledFile)
+// A file copied onto itself: deleting first would have lost it along with
+// the copy's source. Replaced whole by itself, it stays as it was.
+TEST_F(FailedCopyTest, OntoItselfKeepsTheInstalledFile)
 {
-    for (int answer : {IDABORT, IDIGNORE}) {
-        SCOPED_TRACE(answer);
-        BoxAnswerer boxes({{answer, nullptr}});
-        EXPECT_EQ(Copy(installed.c_str(), installed.c_str(), nullptr), answer == IDIGNORE ? 1 : 0);
-        ASSERT_EQ(boxes.Boxes().size(), 1u);
-        ExpectPrompt(boxes.Boxes()[0], ERROR_FILE_NOT_FOUND);
-        ExpectInstalledIntact();
-        EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"MIRO42.DLL"});
-    }
-    std::vector<std::string> lines = TraceLines();
-    EXPECT_EQ(CountLines(lines, "\t\t\t\tDelete   dst"), 2u);
-    EXPECT_EQ(CountLines(lines, "\t\t\t\tCopy\tsrc -> dst"), 0u);
+    BoxAnswerer boxes({});
+    EXPECT_EQ(Copy(installed.c_str(), installed.c_str(), nullptr), 1);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(ReadFileBytes(installed), "installed library");
+    EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"MIRO42.DLL"});
 }
 
-TEST_F(FailedCopyTest, RetryCopiesAgainWithoutDeletingAgain)
+// Held without sharing: asked about with the installed file whole; Retry
+// once the holder lets go completes without tracing a second deletion.
+TEST_F(FailedCopyTest, RetryAfterTheHolderLetsGoCompletes)
 {
-    BoxAnswerer boxes({{IDRETRY, nullptr}, {IDABORT, nullptr}});
-    EXPECT_EQ(Copy(installed.c_str(), installed.c_str(), nullptr), 0);
-    ASSERT_EQ(boxes.Boxes().size(), 2u);
-    ExpectPrompt(boxes.Boxes()[1], ERROR_FILE_NOT_FOUND);
-    ExpectInstalledIntact();
-    EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"MIRO42.DLL"});
-    EXPECT_EQ(CountLines(TraceLines(), "\t\t\t\tDelete   dst"), 1u);
+    std::string src = dir + "new.dll";
+    ASSERT_TRUE(WriteFileBytes(src, "new library"));
+    HANDLE held = CreateFileA(installed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    BoxAnswerer boxes({{IDRETRY, [&](HWND) {
+                            CloseHandle(held);
+                            ExpectInstalledIntact();
+                        }}});
+    EXPECT_EQ(Copy(src.c_str(), installed.c_str(), nullptr), 1);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ExpectPrompt(boxes.Boxes()[0], ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(ReadFileBytes(installed), "new library");
+    EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"MIRO42.DLL", "new.dll"}));
+    std::vector<std::string> lines = TraceLines();
+    // No old file was deleted: the copy's line follows the failure text.
+    EXPECT_EQ(CountLines(lines, " \t\t\t\tCopy\tsrc -> dst"), 1u);
+    EXPECT_FALSE(HasLineStartingWith(lines, "\t\t\t\tDelete   dst"));
+    EXPECT_TRUE(HasLineStartingWith(lines, "\t\t\t\tDelete Fail - "));
 }
 
 // The source opens for its time stamp and not for the copy: a Linux gate
@@ -120,23 +126,18 @@ TEST_F(FailedCopyTest, MissingDestinationFolderRetriedAfterItIsMade)
     EXPECT_FALSE(HasLineStartingWith(lines, "\t\t\t\tDelete   dst"));
 }
 
-// The deletion fails and so, on Windows, does the copy. Wine run by root
-// writes through the attribute; either way no second name is left behind.
-TEST_F(FailedCopyTest, ReadOnlyDestinationFailsItsDeletionAndLeavesNoTrace)
+// The deletion fails and so does the copy: never written through the
+// attribute, not even where the platform would let its owner.
+TEST_F(FailedCopyTest, ReadOnlyDestinationIsAskedAboutAndLeftAsItWas)
 {
     std::string src = dir + "new.dll";
     ASSERT_TRUE(WriteFileBytes(src, "new library"));
     ASSERT_TRUE(SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_READONLY));
     BoxAnswerer boxes({{IDABORT, nullptr}});
-    int result = Copy(src.c_str(), installed.c_str(), nullptr);
-    if (result == 0) {
-        ASSERT_EQ(boxes.Boxes().size(), 1u);
-        ExpectPrompt(boxes.Boxes()[0], ERROR_ACCESS_DENIED);
-        ExpectInstalledIntact();
-    } else {
-        EXPECT_TRUE(boxes.Boxes().empty());
-        EXPECT_EQ(ReadFileBytes(installed), "new library");
-    }
+    EXPECT_EQ(Copy(src.c_str(), installed.c_str(), nullptr), 0);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    ExpectPrompt(boxes.Boxes()[0], ERROR_ACCESS_DENIED);
+    ExpectInstalledIntact();
     EXPECT_TRUE(GetFileAttributesA(installed.c_str()) & FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"MIRO42.DLL", "new.dll"}));
     EXPECT_TRUE(HasLineStartingWith(TraceLines(), "\t\t\t\tDelete Fail - "));
@@ -165,7 +166,8 @@ TEST_F(FailedCopyTest, PromptThatCannotBeShownFailsAtOnceAndKeepsTheFile)
     ASSERT_FALSE(IsWindow(notAWindow));
     BoxAnswerer boxes({});
     DWORD start = GetTickCount();
-    EXPECT_EQ(Copy(installed.c_str(), installed.c_str(), notAWindow), 0);
+    std::string dst = dir + "nosub\\MIRO42.DLL";
+    EXPECT_EQ(Copy(installed.c_str(), dst.c_str(), notAWindow), 0);
     EXPECT_LT(GetTickCount() - start, 10000u);
     EXPECT_TRUE(boxes.Boxes().empty());
     ExpectInstalledIntact();
@@ -176,24 +178,35 @@ TEST_F(FailedCopyTest, PromptThatCannotBeShownFailsAtOnceAndKeepsTheFile)
 
 namespace {
 
-// The old file's room is counted on by the disk-space check: when keeping it
-// is all that keeps the new file out, it is given up and the copy made.
-TEST(FullDriveCopy, GivesUpTheKeptFileWhenItsRoomIsNeeded)
+// A drive without room for both files: the old one is never given up for
+// the new one. The question comes with the old file whole; Retry after room
+// is made completes.
+TEST(FullDriveCopy, NoRoomForBothAsksWithTheOldFileWhole)
 {
-    SmallDrive drive("filecmd_smalldrive", 64);
-    if (!drive.Ready())
-        GTEST_SKIP() << drive.Why();
-    std::string src = MakeTestDir("filecmd_fullsrc") + "big.dat";
-    std::string dst = drive.Folder() + "big.dat";
-    ASSERT_TRUE(WriteFileBytes(dst, std::string(36 * 1024, 'o')));
-    ASSERT_TRUE(WriteFileBytes(src, std::string(36 * 1024, 'n')));
-    StartTrace();
-    BoxAnswerer boxes({});
-    EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 1);
-    EXPECT_TRUE(boxes.Boxes().empty());
-    EXPECT_EQ(ReadFileBytes(dst), std::string(36 * 1024, 'n'));
-    EXPECT_EQ(ListFolder(drive.Folder()), std::vector<std::string>{"big.dat"});
-    EXPECT_EQ(CountLines(TraceLines(), "\t\t\t\tCopy\tsrc -> dst"), 1u);
+    const std::string oldBytes(24 * 1024, 'o'), newBytes(28 * 1024, 'n');
+    for (int answer : {IDABORT, IDIGNORE, IDRETRY}) {
+        SCOPED_TRACE(answer);
+        SmallDrive drive("filecmd_smalldrive", 64);
+        if (!drive.Ready())
+            GTEST_SKIP() << drive.Why();
+        std::string src = MakeTestDir("filecmd_fullsrc") + "big.dat";
+        std::string dst = drive.Folder() + "big.dat";
+        std::string filler = drive.Folder() + "filler";
+        ASSERT_TRUE(WriteFileBytes(dst, oldBytes));
+        ASSERT_TRUE(WriteFileBytes(filler, std::string(16 * 1024, 'f')));
+        ASSERT_TRUE(WriteFileBytes(src, newBytes));
+        StartTrace();
+        BoxAnswerer boxes({{answer, [&](HWND) {
+                                EXPECT_EQ(ReadFileBytes(dst), oldBytes);
+                                DeleteFileA(filler.c_str());
+                            }}});
+        EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), answer == IDABORT ? 0 : 1);
+        ASSERT_EQ(boxes.Boxes().size(), 1u);
+        ExpectPrompt(boxes.Boxes()[0], ERROR_DISK_FULL);
+        EXPECT_EQ(ReadFileBytes(dst), answer == IDRETRY ? newBytes : oldBytes);
+        EXPECT_EQ(ListFolder(drive.Folder()), std::vector<std::string>{"big.dat"});
+        EXPECT_EQ(CountLines(TraceLines(), "\t\t\t\tCopy\tsrc -> dst"), answer == IDRETRY ? 1u : 0u);
+    }
 }
 
 TEST(FullDriveCopy, AFileThatNeverFitsIsAskedAbout)
@@ -209,9 +222,8 @@ TEST(FullDriveCopy, AFileThatNeverFitsIsAskedAbout)
     EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 0);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     ExpectPrompt(boxes.Boxes()[0], ERROR_DISK_FULL);
-    // Only the destination's own name may be left: no second name of the old file.
-    std::vector<std::string> left = ListFolder(drive.Folder());
-    EXPECT_LE(left.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(dst), std::string(16 * 1024, 'o'));
+    EXPECT_EQ(ListFolder(drive.Folder()), std::vector<std::string>{"huge.dat"});
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // INSTALLED of [MAIN] in MIRO42.INI, read back from the file's bytes by a
 // reader of the test's own.
 #include "exec/history.h"
+#include "exec_testutil.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -159,6 +160,30 @@ TEST(InstalledList, EmptyIdWritesNothing)
     std::string before = ReadFileBytes(dir + "MIRO42.INI");
     EXPECT_EQ(AddInstalledId(dir.c_str(), ""), 0);
     EXPECT_EQ(ReadFileBytes(dir + "MIRO42.INI"), before);
+}
+
+// A drive with no room left: the settings keep every key (the change is
+// made in a copy that cannot be written there), and a history line that does
+// not fit is not left half-written.
+TEST(FullDrive, SettingsAndHistoryStayWhole)
+{
+    SmallDrive drive("installed_fulldrive", 64);
+    if (!drive.Ready())
+        GTEST_SKIP() << drive.Why();
+    std::string dir = drive.Folder();
+    std::string ini = CrLf({"[MAIN]", "NAME=ルミテル", "INSTALLED=U1", "[VIEW]", "Pad=" + std::string(20000, 'p')});
+    std::string history = std::string(3998, 'h') + "\r\n";
+    ASSERT_TRUE(WriteFileBytes(dir + "MIRO42.INI", ini));
+    ASSERT_TRUE(WriteFileBytes(dir + "update.log", history));
+    // Fill what is left, page by page.
+    for (int i = 0; WriteFileBytes(dir + "fill" + std::to_string(i), std::string(4096, 'f')); i++) {
+    }
+    EXPECT_EQ(AddInstalledId(dir.c_str(), "U2"), 0);
+    EXPECT_EQ(ReadFileBytes(dir + "MIRO42.INI"), ini);
+    EXPECT_EQ(Log(dir.c_str(), std::string(150, 'c').c_str(), "U2"), 1);
+    EXPECT_EQ(ReadFileBytes(dir + "update.log"), history);
+    for (const std::string &name : ListFolder(dir))
+        EXPECT_TRUE(name == "MIRO42.INI" || name == "update.log" || name.rfind("fill", 0) == 0) << name;
 }
 
 } // namespace

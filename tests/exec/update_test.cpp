@@ -6,6 +6,7 @@
 #include "testlists.h"
 #include "testutil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -120,6 +121,37 @@ TEST_F(UpdateTest, NoCommandsIsSuccessForEveryDestination)
     EXPECT_EQ(InstalledIds(dst1), "U0200");
     EXPECT_EQ(InstalledIds(dst2), "U0200");
     EXPECT_EQ(TraceLines(), (std::vector<std::string>{"\t[Update]>>", "\tbResult = 1", "\t[Update]<<"}));
+}
+
+// Names that a killed run left half-written go before the commands, in the
+// folder and below; names that only look alike stay.
+TEST_F(UpdateTest, LeftoversOfAKilledRunGoFirst)
+{
+    ASSERT_TRUE(CreateDirectoryA((dst1 + "sub").c_str(), nullptr));
+    const std::vector<std::string> leftovers = {"~lu0000ABCD.tmp", "sub\\~LU1234abcd.TMP"};
+    const std::vector<std::string> alike = {"~lu1234.tmp", "a~lu12345678.tmp", "~lu1234567G.tmp", "~lu12345678.tmpx"};
+    for (const std::string &name : leftovers)
+        ASSERT_TRUE(WriteFileBytes(dst1 + name, "part"));
+    for (const std::string &name : alike)
+        ASSERT_TRUE(WriteFileBytes(dst1 + name, "keep"));
+    ASSERT_TRUE(SetFileAttributesA((dst1 + leftovers[1]).c_str(), FILE_ATTRIBUTE_READONLY));
+    StringList dsts({dst1});
+    CommandList commands;
+    commands.Add("a.txt", 1);
+    EXPECT_EQ(Run(dsts, commands, nullptr, 2), 1);
+    std::vector<std::string> expected = alike;
+    expected.push_back("a.txt");
+    expected.push_back("sub");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListFolder(dst1), expected);
+    EXPECT_TRUE(ListFolder(dst1 + "sub\\").empty());
+    std::vector<std::string> lines = TraceLines();
+    ASSERT_GE(lines.size(), 4u);
+    std::vector<std::string> removed(lines.begin() + 1, lines.begin() + 3);
+    std::sort(removed.begin(), removed.end());
+    EXPECT_EQ(removed, (std::vector<std::string>{"\t\tleftover removed - " + dst1 + "sub\\~LU1234abcd.TMP",
+                                                 "\t\tleftover removed - " + dst1 + leftovers[0]}));
+    EXPECT_EQ(lines[3], "\t\t[Copy]>>");
 }
 
 TEST_F(UpdateTest, UnknownCommandEndsItsDestinationAndTheNextStartsAgain)

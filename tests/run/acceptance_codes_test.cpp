@@ -117,6 +117,38 @@ TEST_F(FailureCodes, FailingCommandIs4)
                 "\tbResult = 0", "\t[Update]<<", "", "nResult = 4"});
 }
 
+// An unattended run shows no window at all: the offer to pick a folder is
+// answered No, a failing copy Abort, and no closing box follows. The trace
+// names each box that was not shown.
+TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
+{
+    UpdaterRun r = RunUpdater(upd, "-unattended", {});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 3u);
+    EXPECT_TRUE(r.events.empty());
+    EXPECT_TRUE(TraceHas("\t\tbox not shown (answer No): " + std::string(MessageTable[3]) + "自分で指定しますか？"));
+    ExpectTail({"\t[GetDstPath]<<", "\t\tbox not shown (answer OK): " + std::string(MessageTable[3]), "",
+                "nResult = 3"});
+
+    std::string app = Registered("acc_codes_unattended");
+    ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", CrLf({"id=U0304", "kakunin=ルミテルを更新します。", "target=1.2",
+                                                         "copy=MIRO42.DLL", "copy=nodir\\RT_IDX.DAT",
+                                                         "copy=RT_IDX.DAT"})));
+    ASSERT_TRUE(CreateDirectoryA((upd + "nodir").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((upd + "RT_IDX.DAT").c_str(), (upd + "nodir\\RT_IDX.DAT").c_str(), FALSE));
+    r = RunUpdater(upd, "/UNATTENDED", {});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 4u);
+    EXPECT_TRUE(r.events.empty());
+    EXPECT_TRUE(ReadFileBytes(app + "MIRO42.DLL") == ReadFileBytes(upd + "MIRO42.DLL"));
+    EXPECT_EQ(ReadFileBytes(app + "RT_IDX.DAT"), DataFileBytes("1.20"));
+    EXPECT_EQ(InstalledIds(app), "");
+    std::string text = SystemText(ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(TraceMentions("\t\tbox not shown (answer Abort): " + text.substr(0, text.find('\r'))));
+    ExpectTail({"\t\tbResult = 0", "\t\t[Copy]<<", "\tbResult = 0", "\t[Update]<<",
+                "\t\tbox not shown (answer OK): " + std::string(MessageTable[4]), "", "nResult = 4"});
+}
+
 // 5: the application runs (without a window, so there is no wait) and holds
 // the library the script replaces.
 TEST_F(FailureCodes, LibraryHeldByTheApplicationIs5)

@@ -230,6 +230,36 @@ TEST_F(EveryCommand, AnsweredYes)
     ExpectLines(TraceBetween("\t[Update]>>", "nResult = 0"), UpdateTrace(upd, app, Desktop(), shell.Pid()));
 }
 
+// The update folder that make package built from a staging tree, with a
+// signed updater named after the script (run by the release_package test,
+// which gives the folder in LUMIUPD_PACKAGED_FOLDER).
+TEST_F(EveryCommand, DISABLED_FromAPackagedFolder)
+{
+    const char *packaged = getenv("LUMIUPD_PACKAGED_FOLDER");
+    ASSERT_TRUE(packaged && *packaged) << "LUMIUPD_PACKAGED_FOLDER names no folder";
+    upd = packaged;
+    if (upd.back() != '\\')
+        upd += '\\';
+    ASSERT_TRUE(FileExists(upd + "every-command.exe"));
+    ShellWindow shell;
+    ASSERT_TRUE(shell.Ready());
+    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}}, "every-command.exe");
+    ExpectSucceeded(r, kQuestion, kSuccess);
+    EXPECT_EQ(r.progress.paths, LabelPairs(upd, app, kCommands));
+    EXPECT_EQ(ReadFileBytes(app + "MIRO42.DLL"), "new library");
+    EXPECT_EQ(ReadFileBytes(app + "data\\NEW.DAT"), "new data");
+    EXPECT_FALSE(FileExists(app + "OLD.DAT"));
+    EXPECT_EQ(ReadFileBytes(app + "data\\CONV.DAT"), upd + "data\\CONV.DAT\r\n" + app + "data\\CONV.DAT\r\n");
+    std::vector<std::string> convert = RecordLines(upd + "CONVERT.txt");
+    ASSERT_EQ(convert.size(), 2u);
+    EXPECT_EQ(convert[0], "\"" + upd + "CONVERT.EXE\" /in \"" + ShortPath(app) + "data\" /quiet");
+    EXPECT_EQ(LnkLocalPath(LnkInfo(link)), app + "LUMITEL.EXE");
+    EXPECT_EQ(InstalledIds(app), "U0302");
+    EXPECT_EQ(RecordLines(app + "LUMITEL.txt").size(), 2u);
+    EXPECT_EQ(ListFolder(app), (std::vector<std::string>{"LUMITEL.EXE", "LUMITEL.txt", "MIRO42.DLL", "MIRO42.INI",
+                                                          "RT_IDX.DAT", "data", "update.log"}));
+}
+
 // No: nothing of the script happens, and the application is not started.
 TEST_F(EveryCommand, AnsweredNoStartsNothing)
 {

@@ -176,7 +176,8 @@ private:
 
 } // namespace
 
-UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers)
+UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers,
+                      const std::string &exe)
 {
     UpdaterRun run;
     ProgressWatcher watcher;
@@ -194,7 +195,7 @@ UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::v
         watcher.AtBox(dialog);
     };
     DWORD start = GetTickCount();
-    RunResult r = RunProgram(folder + "Lumiupd.exe", args, options);
+    RunResult r = RunProgram(folder + exe, args, options);
     run.elapsedMs = GetTickCount() - start;
     run.exitCode = r.exitCode;
     run.timedOut = r.timedOut;

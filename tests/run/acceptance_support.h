@@ -53,7 +53,8 @@ struct UpdaterRun {
 };
 
 // Runs folder\Lumiupd.exe with args, answering its boxes in order.
-UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers);
+UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<RobotAnswer> answers,
+                      const std::string &exe = "Lumiupd.exe");
 
 // The run's one closing box: text under "終了", OK only, the information
 // icon for 0 and the warning icon for every other code.

@@ -24,6 +24,10 @@ TEST(CommandLine, OptionsAnyCaseAnyOrder)
     EXPECT_EQ(Parse("C:\\x /silent -silent").flag, 2);
     EXPECT_EQ(Parse("-\"auto\"").flag, 1);
     EXPECT_EQ(Parse("-unknown /x").flag, 0);
+    // Unattended brings auto and silent with it, wherever it stands.
+    EXPECT_EQ(Parse("C:\\x /UnAttended").flag, 7);
+    EXPECT_STREQ(Parse("-unattended C:\\x").dst, "C:\\x\\");
+    EXPECT_EQ(Parse("-unattend").flag, 0);
 }
 
 TEST(CommandLine, PrefixRules)

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string.h>
+
 namespace {
 
-const uint32_t RT_DIALOG_ID = 5, RT_MANIFEST_ID = 24;
+const uint32_t RT_DIALOG_ID = 5, RT_MANIFEST_ID = 24, RT_VERSION_ID = 16;
 
 // A dialog template in the layout the dialog manager reads.
 class Template {
@@ -115,6 +118,142 @@ TEST_F(UpdaterResources, OneManifestAskingForAdministratorAndCommonControls6)
     std::string element = text.substr(identity, text.find("/>", identity) - identity);
     EXPECT_NE(element.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(element.find("6595b64144ccf1df"), std::string::npos);
+}
+
+// One node of a version resource: WORD length, WORD value length, WORD type
+// (1: text), the key in UTF-16, then the value and the children, each on a
+// 4-byte boundary.
+struct VersionNode {
+    std::wstring key;
+    std::string value;  // the value's bytes
+    std::vector<VersionNode> children;
+};
+
+size_t Align4(size_t at)
+{
+    return (at + 3) & ~(size_t)3;
+}
+
+bool ReadVersionNode(const std::string &data, size_t at, VersionNode *node, size_t *end)
+{
+    uint16_t head[3];
+    if (at + 6 > data.size())
+        return false;
+    memcpy(head, data.data() + at, 6);
+    size_t stop = at + head[0];
+    if (head[0] < 6 || stop > data.size())
+        return false;
+    size_t p = at + 6;
+    while (p + 2 <= stop) {
+        uint16_t c;
+        memcpy(&c, data.data() + p, 2);
+        p += 2;
+        if (!c)
+            break;
+        node->key += (wchar_t)c;
+    }
+    p = Align4(p);
+    size_t valueBytes = head[2] == 1 ? head[1] * 2u : head[1];
+    if (p + valueBytes > stop)
+        return false;
+    node->value = data.substr(p, valueBytes);
+    p = Align4(p + valueBytes);
+    while (p < stop) {
+        VersionNode child;
+        size_t next;
+        if (!ReadVersionNode(data, p, &child, &next))
+            return false;
+        node->children.push_back(child);
+        p = Align4(next);
+    }
+    *end = stop;
+    return true;
+}
+
+const VersionNode *Child(const VersionNode &node, const std::wstring &key)
+{
+    for (const VersionNode &child : node.children) {
+        if (child.key == key)
+            return &child;
+    }
+    return nullptr;
+}
+
+std::string WideToAnsi(const std::wstring &text)
+{
+    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string out(length, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), &out[0], length, nullptr, nullptr);
+    return out;
+}
+
+// A text value without its terminating zero, in the system code page.
+std::string TextValue(const VersionNode &node)
+{
+    std::wstring text((const wchar_t *)node.value.data(), node.value.size() / 2);
+    EXPECT_TRUE(!text.empty() && text.back() == L'\0') << "unterminated text";
+    while (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    return WideToAnsi(text);
+}
+
+void ExpectVersionResource(const std::string &file, const std::string &description)
+{
+    SCOPED_TRACE(file);
+    PeImage image;
+    ASSERT_TRUE(image.Load(BinDir() + file));
+    std::string data;
+    ASSERT_TRUE(FindPeResource(image, RT_VERSION_ID, 1, 1041, &data)) << "a Japanese version resource";
+    size_t versions = 0;
+    for (const PeResource &r : PeResources(image))
+        versions += r.type == RT_VERSION_ID;
+    EXPECT_EQ(versions, 1u);
+    VersionNode root;
+    size_t end;
+    ASSERT_TRUE(ReadVersionNode(data, 0, &root, &end));
+    EXPECT_EQ(root.key, L"VS_VERSION_INFO");
+    // The fixed part: signature, then the file and product versions as numbers.
+    ASSERT_EQ(root.value.size(), 52u);
+    uint32_t fixed[13];
+    memcpy(fixed, root.value.data(), sizeof(fixed));
+    EXPECT_EQ(fixed[0], 0xFEEF04BDu);
+    int major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(sscanf(LUMIUPD_VERSION, "%d.%d.%d", &major, &minor, &patch), 3);
+    EXPECT_EQ(fixed[2], (uint32_t)(major << 16 | minor));
+    EXPECT_EQ(fixed[3], (uint32_t)(patch << 16));
+    EXPECT_EQ(fixed[4], fixed[2]);
+    EXPECT_EQ(fixed[5], fixed[3]);
+    // The translation names the one string table: Japanese, code page 932.
+    const VersionNode *var = Child(root, L"VarFileInfo");
+    ASSERT_NE(var, nullptr);
+    const VersionNode *translation = Child(*var, L"Translation");
+    ASSERT_NE(translation, nullptr);
+    EXPECT_EQ(translation->value, std::string("\x11\x04\xA4\x03", 4));
+    const VersionNode *strings = Child(root, L"StringFileInfo");
+    ASSERT_NE(strings, nullptr);
+    ASSERT_EQ(strings->children.size(), 1u);
+    const VersionNode &table = strings->children[0];
+    EXPECT_EQ(table.key, L"041103A4");
+    std::map<std::string, std::string> values;
+    for (const VersionNode &value : table.children)
+        values[WideToAnsi(value.key)] = TextValue(value);
+    std::string name = file.substr(0, file.size() - 4);
+    EXPECT_EQ(values, (std::map<std::string, std::string>{
+                          {"CompanyName", "Kevrani"},
+                          {"FileDescription", description},
+                          {"FileVersion", LUMIUPD_VERSION},
+                          {"InternalName", name},
+                          {"LegalCopyright", "Copyright (C) 2026 Kevrani"},
+                          {"OriginalFilename", file},
+                          {"ProductName", "ルミテル 更新プログラム"},
+                          {"ProductVersion", LUMIUPD_VERSION},
+                      }));
+}
+
+TEST(VersionResources, BothExecutablesNameThemselvesInJapaneseWithTheProjectVersion)
+{
+    ExpectVersionResource("Lumiupd.exe", "ルミテル 更新プログラム");
+    ExpectVersionResource("LumiupdCheck.exe", "ルミテル 更新スクリプトの検査");
 }
 
 } // namespace

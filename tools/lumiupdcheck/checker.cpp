@@ -12,7 +12,7 @@ namespace {
 int StartChecker(ScriptChecker *checker, const char *scriptPath, const char *updateFolder, FILE *out)
 {
     memset(checker, 0, sizeof(*checker));
-    InitFindingLog(&checker->log, out);
+    InitFindingLog(&checker->log, out, scriptPath, updateFolder);
     checker->scriptPath = scriptPath;
     checker->updateFolder = updateFolder;
     checker->line = 1;
@@ -55,7 +55,7 @@ int IsBlankByte(int c)
 // it. One at the very end (an old editor's end mark) hides nothing.
 void CheckEndOfText(ScriptChecker *checker)
 {
-    FILE *file = fopen(checker->scriptPath, "rb");
+    FILE *file = OpenCheckedFile(checker->scriptPath, "rb");
     if (!file)
         return;
     long line = 1;
@@ -129,16 +129,16 @@ int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out)
     if (updateFolder) {
         if (!StrCopy(folder, sizeof(folder), updateFolder) || !AddBackslash(folder, sizeof(folder)) ||
             KindOfPath(folder) != PATH_FOLDER) {
-            fprintf(out, "FOLDER: error: not a folder : %s\n", updateFolder);
+            PathFinding(out, updateFolder, "not a folder");
             return CHECK_UNREADABLE;
         }
         updateFolder = folder;
     }
     // Opened the way the updater opens it, so that every byte reaches the
     // parser exactly as it reaches the updater's.
-    FILE *file = fopen(scriptPath, "rt");
+    FILE *file = OpenCheckedFile(scriptPath, "rt");
     if (!file) {
-        fprintf(out, "SCRIPT: error: the script cannot be opened : %s\n", scriptPath);
+        PathFinding(out, scriptPath, "the script cannot be opened");
         return CHECK_UNREADABLE;
     }
     ScriptChecker *checker = (ScriptChecker *)calloc(1, sizeof(ScriptChecker));
@@ -146,7 +146,7 @@ int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out)
     if (checker && StartChecker(checker, scriptPath, updateFolder, out))
         result = CheckOpenedScript(checker, file);
     else
-        fprintf(out, "SCRIPT: error: out of memory\n");
+        PathFinding(out, scriptPath, "out of memory");
     if (checker)
         StopChecker(checker);
     free(checker);

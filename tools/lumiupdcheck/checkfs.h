@@ -1,10 +1,22 @@
-// What the checker asks of the file system about an update folder
-// (checkfs_win.cpp on Windows).
+// What the checker asks of the file system (checkfs_win.cpp on Windows,
+// checkfs_native.cpp for the native Linux build). Paths are in the script's
+// code page, with backslashes after the folder given on the command line.
 #pragma once
+
+#include <stddef.h>
+#include <stdio.h>
 
 enum PathKind { PATH_MISSING, PATH_FILE, PATH_FOLDER };
 
 PathKind KindOfPath(const char *path);
+
+// Opens a file the way the updater's runtime does: mode "rt" (text: CR LF
+// read as LF, a 0x1A byte ends the file) or "rb".
+FILE *OpenCheckedFile(const char *path, const char *mode);
+
+// folder followed by file, as the platform shows a path (folder ends with a
+// backslash). Cut to fit size.
+void ShownPath(char *out, size_t size, const char *folder, const char *file);
 
 // Told of every file under the walked folder: its path relative to that
 // folder ("data\NEW.DAT") and its size in bytes.

@@ -3,6 +3,7 @@
 #include "base/strutil.h"
 
 #include <windows.h>
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -57,6 +58,16 @@ PathKind KindOfPath(const char *path)
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return PATH_MISSING;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_FOLDER : PATH_FILE;
+}
+
+FILE *OpenCheckedFile(const char *path, const char *mode)
+{
+    return fopen(path, mode);
+}
+
+void ShownPath(char *out, size_t size, const char *folder, const char *file)
+{
+    snprintf(out, size, "%s%s", folder, file);
 }
 
 int WalkFolderFiles(const char *folder, FolderFileVisitor visit, void *context)

@@ -1,5 +1,9 @@
 #include "findings.h"
 
+#include "checkfs.h"
+
+#include "base/strutil.h"
+
 namespace {
 
 const char *SeverityName(Severity severity)
@@ -12,7 +16,7 @@ const char *SeverityName(Severity severity)
     case SEVERITY_INFO:
         break;
     }
-    return "info";
+    return "note";
 }
 
 void Count(FindingLog *log, Severity severity)
@@ -25,9 +29,11 @@ void Count(FindingLog *log, Severity severity)
 
 } // namespace
 
-void InitFindingLog(FindingLog *log, FILE *out)
+void InitFindingLog(FindingLog *log, FILE *out, const char *scriptPath, const char *folder)
 {
     log->out = out;
+    log->scriptPath = scriptPath;
+    log->folder = folder;
     log->errors = 0;
     log->warnings = 0;
 }
@@ -35,17 +41,24 @@ void InitFindingLog(FindingLog *log, FILE *out)
 void LineFinding(FindingLog *log, long line, Severity severity, const char *what, const char *text)
 {
     Count(log, severity);
-    fprintf(log->out, "LINE %ld: %s: %s : %s\n", line, SeverityName(severity), what, text);
+    fprintf(log->out, "%s:%ld: %s: %s\n    %s\n", log->scriptPath, line, SeverityName(severity), what, text);
 }
 
 void ScriptFinding(FindingLog *log, Severity severity, const char *what)
 {
     Count(log, severity);
-    fprintf(log->out, "SCRIPT: %s: %s\n", SeverityName(severity), what);
+    fprintf(log->out, "%s: %s: %s\n", log->scriptPath, SeverityName(severity), what);
 }
 
 void FolderFinding(FindingLog *log, Severity severity, const char *what, const char *file)
 {
     Count(log, severity);
-    fprintf(log->out, "FOLDER: %s: %s : %s\n", SeverityName(severity), what, file);
+    char path[2 * MAX_PATH_BYTES];
+    ShownPath(path, sizeof(path), log->folder, file);
+    fprintf(log->out, "%s: %s: %s\n", path, SeverityName(severity), what);
+}
+
+void PathFinding(FILE *out, const char *path, const char *what)
+{
+    fprintf(out, "%s: error: %s\n", path, what);
 }

@@ -106,8 +106,7 @@ void CheckFolderFiles(ScriptChecker *checker)
     walk.checker = checker;
     NameUpdater(&walk, checker->scriptPath);
     if (!WalkFolderFiles(checker->updateFolder, VisitFile, &walk)) {
-        FolderFinding(&checker->log, SEVERITY_WARNING, "the update folder cannot be listed",
-                      checker->updateFolder);
+        FolderFinding(&checker->log, SEVERITY_WARNING, "the update folder cannot be listed", "");
         return;
     }
     if (!walk.scriptFound)

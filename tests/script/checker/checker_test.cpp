@@ -13,10 +13,7 @@ namespace {
 
 std::vector<std::string> Findings(const CheckRun &run)
 {
-    std::vector<std::string> out = run.Starting("LINE ");
-    for (const std::string &line : run.Starting("SCRIPT: "))
-        out.push_back(line);
-    return out;
+    return run.Findings(run.folder);
 }
 
 void CheckCases(int exitCode)
@@ -92,9 +89,9 @@ TEST(ScriptChecker, SummaryShowsWhatTheScriptDoesAsExpandedHere)
     auto start = std::find(run.lines.begin(), run.lines.end(), "SUMMARY");
     ASSERT_NE(start, run.lines.end()) << run.output;
     EXPECT_EQ(std::vector<std::string>(start, run.lines.end()), expected);
-    EXPECT_EQ(run.Starting("LINE "), std::vector<std::string>({"LINE 4: warning: empty target pattern (\"target=\" "
-                                                                "or a \";\" at an end): it accepts every installed "
-                                                                "copy whose RT_IDX.DAT can be read : target=2.0-;"}));
+    EXPECT_EQ(Findings(run), std::vector<std::string>({"Lumiupd.INF:4: warning: empty target pattern (\"target=\" "
+                                                        "or a \";\" at an end): it accepts every installed copy "
+                                                        "whose RT_IDX.DAT can be read\n    target=2.0-;"}));
 }
 
 TEST(ScriptChecker, SummaryOfAnEmptyScriptSaysWhatIsMissing)
@@ -104,7 +101,7 @@ TEST(ScriptChecker, SummaryOfAnEmptyScriptSaysWhatIsMissing)
     EXPECT_TRUE(run.Has("  id:                (none)"));
     EXPECT_TRUE(run.Has("  accepted versions: (none: no installed copy passes the version check)"));
     EXPECT_TRUE(run.Has("  commands, in each destination in this order: (none)"));
-    EXPECT_EQ(run.Starting("SCRIPT: warning: no ").size(), 2u);
+    EXPECT_EQ(run.Starting(run.folder + "Lumiupd.INF: warning: no ").size(), 2u) << run.output;
 }
 
 TEST(ScriptChecker, UpdateFolderMissingAndUnusedFiles)
@@ -116,25 +113,25 @@ TEST(ScriptChecker, UpdateFolderMissingAndUnusedFiles)
     std::string dir = WriteScriptFolder("checker_folder", script, files);
     CheckRun run = RunChecker("\"" + dir + "Lumiupd.INF\" \"" + dir.substr(0, dir.size() - 1) + "\"");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(run.Starting("LINE "),
+    std::vector<std::string> found = run.Findings(dir);
+    ASSERT_GE(found.size(), 4u) << run.output;
+    EXPECT_EQ(std::vector<std::string>(found.begin(), found.begin() + 4),
               std::vector<std::string>({
-                  "LINE 6: warning: file \"missing.dat\" is missing from the update folder : copy=missing.dat",
-                  "LINE 7: warning: file \"data\" is a folder in the update folder, not a file : copy=data",
-                  "LINE 10: warning: plug-in \"UPDHELP.DLL\" is missing from the update folder : "
+                  "Lumiupd.INF:6: warning: file \"missing.dat\" is missing from the update folder\n    copy=missing.dat",
+                  "Lumiupd.INF:7: warning: file \"data\" is a folder in the update folder, not a file\n    copy=data",
+                  "Lumiupd.INF:10: warning: plug-in \"UPDHELP.DLL\" is missing from the update folder\n    "
                   "dll=data\\NEW.DAT,UPDHELP.DLL,Convert",
-                  "LINE 13: warning: program \"tools\\run.exe\" is missing from the update folder : "
+                  "Lumiupd.INF:13: warning: program \"tools\\run.exe\" is missing from the update folder\n    "
                   "exe=tools\\run.exe",
               }));
-    std::vector<std::string> folder = run.Starting("FOLDER: ");
+    std::vector<std::string> folder(found.begin() + 4, found.end());
     std::sort(folder.begin(), folder.end());
     EXPECT_EQ(folder, std::vector<std::string>({
-                          "FOLDER: info: the script (it counts in the disk-space check) : Lumiupd.INF",
-                          "FOLDER: info: the updater that reads this script (it counts in the disk-space check) : "
-                          "Lumiupd.exe",
-                          "FOLDER: warning: no command uses this file; it still counts in the disk-space check : "
-                          "sub\\deep\\extra.bin",
-                          "FOLDER: warning: no command uses this file; it still counts in the disk-space check : "
-                          "unused.txt",
+                          "Lumiupd.INF: note: the script (it counts in the disk-space check)",
+                          "Lumiupd.exe: note: the updater that reads this script (it counts in the disk-space check)",
+                          "sub\\deep\\extra.bin: warning: no command uses this file; it still counts in the "
+                          "disk-space check",
+                          "unused.txt: warning: no command uses this file; it still counts in the disk-space check",
                       }));
     size_t total = script.size() + 2 + 5 + 3 + 2 + 1 + 2 + 1 + 1;
     EXPECT_TRUE(run.Has("  update folder:    9 files, " + std::to_string(total) +
@@ -151,15 +148,14 @@ TEST(ScriptChecker, UpdateFolderWithoutTheScriptOrAnUpdaterOfItsName)
     DeleteFileA((dir + "Lumiupd.INF").c_str());
     CheckRun run = RunChecker("\"" + setup + "\" " + dir);
     ASSERT_EQ(run.exitCode, 0u) << run.output;
-    std::vector<std::string> folder = run.Starting("FOLDER: ");
+    std::vector<std::string> folder = run.Findings(dir);
     std::sort(folder.begin(), folder.end());
     EXPECT_EQ(folder,
               std::vector<std::string>({
-                  "FOLDER: warning: no command uses this file; it still counts in the disk-space check : Lumiupd.exe",
-                  "FOLDER: warning: no updater of this name in the update folder: an updater reads only the script "
-                  "named after itself : setup.exe",
-                  "FOLDER: warning: the script is not in the update folder: the updater reads the script beside it "
-                  ": setup.INF",
+                  "Lumiupd.exe: warning: no command uses this file; it still counts in the disk-space check",
+                  "setup.INF: warning: the script is not in the update folder: the updater reads the script beside it",
+                  "setup.exe: warning: no updater of this name in the update folder: an updater reads only the script "
+                  "named after itself",
               }));
 }
 
@@ -168,12 +164,12 @@ TEST(ScriptChecker, NothingToCheckEndsWithCode2)
     std::string dir = MakeTestDir("checker_missing");
     CheckRun missing = RunChecker("\"" + dir + "none.INF\"");
     EXPECT_EQ(missing.exitCode, 2u);
-    EXPECT_EQ(missing.lines, std::vector<std::string>({"SCRIPT: error: the script cannot be opened : " + dir + "none.INF"}));
+    EXPECT_EQ(missing.lines, std::vector<std::string>({dir + "none.INF: error: the script cannot be opened"}));
 
     ASSERT_TRUE(WriteFileBytes(dir + "Lumiupd.INF", "id=U1\r\n"));
     CheckRun notFolder = RunChecker("\"" + dir + "Lumiupd.INF\" \"" + dir + "Lumiupd.INF\"");
     EXPECT_EQ(notFolder.exitCode, 2u);
-    EXPECT_EQ(notFolder.lines, std::vector<std::string>({"FOLDER: error: not a folder : " + dir + "Lumiupd.INF"}));
+    EXPECT_EQ(notFolder.lines, std::vector<std::string>({dir + "Lumiupd.INF: error: not a folder"}));
 
     CheckRun usage = RunChecker("");
     EXPECT_EQ(usage.exitCode, 2u);

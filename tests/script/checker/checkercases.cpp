@@ -14,7 +14,7 @@ const std::string kNotReached = " (the updater stops before this line)";
 
 std::string Line(int number, const std::string &severity, const std::string &what, const std::string &text)
 {
-    return "LINE " + std::to_string(number) + ": " + severity + ": " + what + " : " + text;
+    return "Lumiupd.INF:" + std::to_string(number) + ": " + severity + ": " + what + "\n    " + text;
 }
 
 std::string Error(int number, const std::string &what, const std::string &text)
@@ -253,8 +253,8 @@ std::vector<CheckerCase> ScriptWideCases()
 {
     return {
         {"no_id_no_target", CrLf({"copy=MIRO42.DLL"}), 0,
-         {"SCRIPT: warning: no \"id\": the update is not registered in INSTALLED of MIRO42.INI",
-          "SCRIPT: warning: no \"target\": no installed copy can pass the version check (only the install folder "
+         {"Lumiupd.INF: warning: no \"id\": the update is not registered in INSTALLED of MIRO42.INI",
+          "Lumiupd.INF: warning: no \"target\": no installed copy can pass the version check (only the install folder "
           "can be updated)"}},
         {"settings",
          CrLf({"id=", "target=1.0;", "target=1-2", "target= 1.2;-1.5;2.0-", "ID=U2", "kakunin=a", "KAKUNIN=b"}), 0,
@@ -269,7 +269,7 @@ std::vector<CheckerCase> ScriptWideCases()
           Warning(5, "\"id\" is set again: this replaces the value of line 1", "ID=U2"),
           Warning(7, "\"kakunin\" is set again: this replaces the value of line 6", "KAKUNIN=b")}},
         {"empty_id", CrLf({"id=", "target=1.0"}), 0,
-         {"SCRIPT: warning: empty \"id\": the update is not registered in INSTALLED of MIRO42.INI"}},
+         {"Lumiupd.INF: warning: empty \"id\": the update is not registered in INSTALLED of MIRO42.INI"}},
     };
 }
 

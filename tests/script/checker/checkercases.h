@@ -11,7 +11,7 @@ struct CheckerCase {
     std::string name;
     std::string script;                  // the file's bytes (CP932, CR LF)
     int exitCode;                        // 0 accepted, 1 refused
-    std::vector<std::string> findings;   // every LINE and SCRIPT line, in order
+    std::vector<std::string> findings;   // every finding of the script, in order (CheckRun::Findings)
 };
 
 const std::vector<CheckerCase> &CheckerCases();

@@ -3,6 +3,7 @@
 #include "testutil.h"
 
 #include <algorithm>
+#include <ctype.h>
 
 namespace {
 
@@ -52,6 +53,26 @@ std::vector<std::string> CheckRun::Starting(const std::string &prefix) const
     for (const std::string &line : lines) {
         if (line.compare(0, prefix.size(), prefix) == 0)
             out.push_back(line);
+    }
+    return out;
+}
+
+std::vector<std::string> CheckRun::Findings(const std::string &prefix) const
+{
+    std::vector<std::string> out;
+    for (size_t i = 0; i < lines.size(); i++) {
+        const std::string &line = lines[i];
+        if (line.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string finding = line.substr(prefix.size());
+        if (finding.find(": error: ") == std::string::npos && finding.find(": warning: ") == std::string::npos &&
+            finding.find(": note: ") == std::string::npos)
+            continue;
+        // "NAME:LINE: ..." names a line; its text follows, indented.
+        size_t colon = finding.find(':');
+        if (colon + 1 < finding.size() && isdigit((unsigned char)finding[colon + 1]) && i + 1 < lines.size())
+            finding += "\n" + lines[++i];
+        out.push_back(finding);
     }
     return out;
 }
@@ -115,7 +136,9 @@ std::string WriteScriptFolder(const std::string &name, const std::string &script
 CheckRun CheckScriptBytes(const std::string &name, const std::string &script)
 {
     std::string dir = WriteScriptFolder(name, script);
-    return RunChecker("\"" + dir + "Lumiupd.INF\"");
+    CheckRun run = RunChecker("\"" + dir + "Lumiupd.INF\"");
+    run.folder = dir;
+    return run;
 }
 
 int UpdaterVerdict(const std::string &script)

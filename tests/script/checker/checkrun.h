@@ -17,6 +17,11 @@ struct CheckRun {
     bool Has(const std::string &line) const;
     // The lines that start with prefix.
     std::vector<std::string> Starting(const std::string &prefix) const;
+    // The findings ("PATH:LINE: error: what", "PATH: warning: what"), in
+    // order, each with the folder in front of PATH taken away and a line's
+    // finding joined to the line's text after it by "\n".
+    std::vector<std::string> Findings(const std::string &folder) const;
+    std::string folder;               // the script's folder (CheckScriptBytes)
 };
 
 // Runs LumiupdCheck.exe from the build's bin folder with args, its stdout and

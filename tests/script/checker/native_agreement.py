@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Both checkers on every script of the suite: LumiupdCheck.exe under Wine and
+the native lumiupd-check must end with the same code and report the same
+findings and result (the summary shows each machine's folders and is left
+out). The exe writes code page 932; it is read here the way lumiupd-check
+converts its own output: a byte that is no CP932 character becomes \\xNN.
+
+Usage: native_agreement.py BUILD_DIR SOURCE_DIR (inside with-wine-env.sh)
+"""
+import os
+import shutil
+import subprocess
+import sys
+
+build, source = sys.argv[1], sys.argv[2]
+native = os.path.join(build, "bin", "lumiupd-check")
+exe = os.path.join(build, "bin", "LumiupdCheck.exe")
+wine_run = os.path.join(build, "wine-run.sh")
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def is_lead(c):
+    return 0x81 <= c <= 0x9F or 0xE0 <= c <= 0xFC
+
+
+def is_trail(c):
+    return 0x40 <= c <= 0x7E or 0x80 <= c <= 0xFC
+
+
+def cp932_as_utf8(data):
+    out, i = [], 0
+    while i < len(data):
+        c = data[i]
+        if c < 0x80:
+            out.append(chr(c))
+            i += 1
+            continue
+        n = 1 if 0xA1 <= c <= 0xDF else 2 if is_lead(c) and i + 1 < len(data) and is_trail(data[i + 1]) else 0
+        if n:
+            try:
+                out.append(data[i:i + n].decode("cp932"))
+                i += n
+                continue
+            except UnicodeDecodeError:
+                pass
+        k = n or 1
+        out.append("".join("\\x%02x" % b for b in data[i:i + k]))
+        i += k
+    return "".join(out)
+
+
+def reported(text, path):
+    """The output's lines without the summary, the script's path as SCRIPT."""
+    lines, in_summary = [], False
+    for line in text.replace(path, "SCRIPT").split("\n"):
+        if line == "SUMMARY":
+            in_summary = True
+        elif line.startswith("RESULT: "):
+            in_summary = False
+        if not in_summary:
+            lines.append(line)
+    return lines
+
+
+def run_both(path):
+    win = subprocess.run([wine_run, exe, windows_path(path)], stdout=subprocess.PIPE, timeout=60)
+    nat = subprocess.run([native, path], stdout=subprocess.PIPE, timeout=60)
+    win_lines = reported(cp932_as_utf8(win.stdout.replace(b"\r\n", b"\n")), windows_path(path))
+    nat_lines = reported(nat.stdout.decode("utf-8"), path)
+    return win.returncode, nat.returncode, win_lines, nat_lines
+
+
+def main():
+    dump = os.path.join(build, "checker_agreement")
+    shutil.rmtree(dump, ignore_errors=True)
+    os.makedirs(dump)
+    made = subprocess.run([wine_run, os.path.join(build, "bin", "checker_scripts.exe"), windows_path(dump)],
+                          stdout=subprocess.PIPE, timeout=120)
+    if made.returncode != 0:
+        print("checker_scripts.exe failed:", made.returncode)
+        return 1
+    scripts = sorted(os.path.join(dump, n) for n in os.listdir(dump))
+    for folder in ("tests", "docs"):
+        for root, _, names in os.walk(os.path.join(source, folder)):
+            scripts += sorted(os.path.join(root, n) for n in names if n.upper().endswith(".INF"))
+    failures, codes = 0, set()
+    for path in scripts:
+        win_code, nat_code, win_lines, nat_lines = run_both(path)
+        codes.add(win_code)
+        if win_code != nat_code or win_lines != nat_lines:
+            failures += 1
+            print("DIFFERENT: %s (exe %d, native %d)" % (path, win_code, nat_code))
+            for a, b in zip(win_lines + [""] * len(nat_lines), nat_lines + [""] * len(win_lines)):
+                if a != b:
+                    print("  exe:    %s\n  native: %s" % (a, b))
+                    break
+    print("%d scripts, %d with different findings, exit codes seen: %s" % (len(scripts), failures, sorted(codes)))
+    if len(scripts) < 20 or codes != {0, 1}:
+        print("too few scripts or verdicts to compare")
+        return 1
+    return 1 if failures else 0
+
+
+sys.exit(main())
