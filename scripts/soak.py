@@ -42,7 +42,7 @@ SMALL_DIR = os.path.join(BUILD, "smalldisk-" + SMALL_LETTER)
 SMALLDISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "checks", "smalldisk.sh")
 ROOT_C = os.path.join(DRIVE_C, "lumisoak")
 TRACE = None  # %TEMP%\Lumiupd.log, found at the start
-LEFTOVER = re.compile(r"\.~lu", re.IGNORECASE)
+LEFTOVER = re.compile(r"~lu", re.IGNORECASE)  # "~lu<pid>.tmp", and older "<name>.~lu<pid>-<n>"
 ANSWERS = ["abort", "retry", "ignore"]
 ID = "SOAK"
 
@@ -183,7 +183,7 @@ def make_installed(rng, app, small):
     gate[72:80] = b"9.99\0\0\0\0"
     files = {"RT_IDX.DAT": bytes(gate), "MIRO42.DLL": b"old library " + random_bytes(rng, 2000),
              "MIRO42.INI": INI_TEXT.encode(), "update.log": LOG_TEXT.encode()}
-    limit = 400 * 1024 if small else 3 * 1024 * 1024
+    limit = 400 * 1024 if small else 6 * 1024 * 1024
     names = ["f%d.dat" % i for i in range(rng.randint(2, 4))] + ["data\\g%d.dat" % i for i in range(rng.randint(1, 2))]
     for name in names:
         files[name] = random_bytes(rng, rng.choice([0, 100, 5000, rng.randint(1, limit)]))
@@ -198,7 +198,7 @@ def make_update(rng, upd, app, names, small):
     (command, name) and the new bytes of each copied name."""
     remove_tree(upd)
     os.makedirs(os.path.join(upd, "data"))
-    limit = 400 * 1024 if small else 3 * 1024 * 1024
+    limit = 400 * 1024 if small else 6 * 1024 * 1024
     commands, new = [], {}
     for name in names + ["MIRO42.DLL"]:
         roll = rng.random()
@@ -215,7 +215,8 @@ def make_update(rng, upd, app, names, small):
     rng.shuffle(commands)
     for act, name in commands:
         if act == "copy":
-            data = random_bytes(rng, rng.choice([0, 7, 4096, rng.randint(1, limit)]))
+            # Mostly large enough that a kill can land inside the copy.
+            data = random_bytes(rng, rng.choice([0, 7, rng.randint(1, limit), rng.randint(limit // 4, limit)]))
             if name == "MIRO42.DLL":
                 data = b"new library " + data
             new[name] = data
@@ -224,7 +225,7 @@ def make_update(rng, upd, app, names, small):
     script = ["id=" + ID, "target=9"] + ["%s=%s" % c for c in commands]
     with open(os.path.join(upd, "Lumiupd.INF"), "wb") as f:
         f.write(("\r\n".join(script) + "\r\n").encode())
-    with open(os.path.join(BUILD, "bin", "Lumiupd.exe"), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
+    with open(os.environ.get("SOAK_EXE", os.path.join(BUILD, "bin", "Lumiupd.exe")), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
         dst.write(src.read())
     return commands, {k: hashlib.sha1(v).hexdigest() for k, v in new.items()}
 
@@ -371,6 +372,8 @@ def make_kill(rng, commands):
         pids = pids or wine_pids("Lumiupd.exe", marker)
         for pid in pids:
             kill_pid(pid)
+        if VERBOSE:
+            log("  killed %s at %.3fs; trace ends %r" % (pids, time.time() - t0, trace.read()[-120:]))
         return bool(pids)
 
     return act, "%s after %s" % (kind, repr(needle)[2:-1] + "#%d" % occurrence if needle else "%.2fs" % after)
