@@ -30,7 +30,7 @@ import threading
 import time
 
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60
+RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60  # about four minutes
 SEED = int(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[3] else int(time.time()) % 100000
 VERBOSE = os.environ.get("SOAK_VERBOSE") == "1"
 
@@ -42,22 +42,18 @@ SMALL_DIR = os.path.join(BUILD, "smalldisk-" + SMALL_LETTER)
 SMALLDISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "checks", "smalldisk.sh")
 ROOT_C = os.path.join(DRIVE_C, "lumisoak")
 TRACE = None  # %TEMP%\Lumiupd.log, found at the start
-LEFTOVER = re.compile(r"\.~lu", re.IGNORECASE)
+LEFTOVER = re.compile(r"~lu", re.IGNORECASE)  # "~lu<pid>.tmp", and older "<name>.~lu<pid>-<n>"
 ANSWERS = ["abort", "retry", "ignore"]
 ID = "SOAK"
 
 # The trace lines a kill may follow (each with the bytes the trace writes).
-KILL_LINES = [
-    b"\t\t\tdst = ",
-    b"\t\t\t\tDelete   dst\r\n",
-    b"\t\t\t\tDelete Fail - ",
-    b"\t\t\t\tCopy\tsrc -> dst\r\n",
-    b"\t[SetFileTimeByFilename]>>\r\n",
-    b"\t\t[Copy]<<\r\n",
-    b"\t\t[Delete]>>\r\n",
-    b"\t\t[Log]>>\r\n",
-    b"\t\t[Log]<<\r\n",
-]
+KILL_LINES = {
+    "copy": [b"\t\t\tdst = ", b"\t\t\t\tDelete   dst\r\n", b"\t\t\t\tDelete Fail - ",
+             b"\t\t\t\tCopy\tsrc -> dst\r\n", b"\t[SetFileTimeByFilename]>>\r\n", b"\t\t[Copy]<<\r\n"],
+    "remove": [b"\t\t[Delete]>>\r\n", b"\t\t[Delete]<<\r\n"],
+    "log": [b"\t\t[Log]>>\r\n", b"\t\t[Log]<<\r\n"],
+    "create": [b"\t\t[Create]<<\r\n"],
+}
 
 started = []  # the Wine programs this soak started (holders, robots)
 
@@ -187,7 +183,7 @@ def make_installed(rng, app, small):
     gate[72:80] = b"9.99\0\0\0\0"
     files = {"RT_IDX.DAT": bytes(gate), "MIRO42.DLL": b"old library " + random_bytes(rng, 2000),
              "MIRO42.INI": INI_TEXT.encode(), "update.log": LOG_TEXT.encode()}
-    limit = 400 * 1024 if small else 3 * 1024 * 1024
+    limit = 400 * 1024 if small else 6 * 1024 * 1024
     names = ["f%d.dat" % i for i in range(rng.randint(2, 4))] + ["data\\g%d.dat" % i for i in range(rng.randint(1, 2))]
     for name in names:
         files[name] = random_bytes(rng, rng.choice([0, 100, 5000, rng.randint(1, limit)]))
@@ -202,7 +198,7 @@ def make_update(rng, upd, app, names, small):
     (command, name) and the new bytes of each copied name."""
     remove_tree(upd)
     os.makedirs(os.path.join(upd, "data"))
-    limit = 400 * 1024 if small else 3 * 1024 * 1024
+    limit = 400 * 1024 if small else 6 * 1024 * 1024
     commands, new = [], {}
     for name in names + ["MIRO42.DLL"]:
         roll = rng.random()
@@ -219,7 +215,8 @@ def make_update(rng, upd, app, names, small):
     rng.shuffle(commands)
     for act, name in commands:
         if act == "copy":
-            data = random_bytes(rng, rng.choice([0, 7, 4096, rng.randint(1, limit)]))
+            # Mostly large enough that a kill can land inside the copy.
+            data = random_bytes(rng, rng.choice([0, 7, rng.randint(1, limit), rng.randint(limit // 4, limit)]))
             if name == "MIRO42.DLL":
                 data = b"new library " + data
             new[name] = data
@@ -228,7 +225,7 @@ def make_update(rng, upd, app, names, small):
     script = ["id=" + ID, "target=9"] + ["%s=%s" % c for c in commands]
     with open(os.path.join(upd, "Lumiupd.INF"), "wb") as f:
         f.write(("\r\n".join(script) + "\r\n").encode())
-    with open(os.path.join(BUILD, "bin", "Lumiupd.exe"), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
+    with open(os.environ.get("SOAK_EXE", os.path.join(BUILD, "bin", "Lumiupd.exe")), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
         dst.write(src.read())
     return commands, {k: hashlib.sha1(v).hexdigest() for k, v in new.items()}
 
@@ -343,8 +340,10 @@ def make_kill(rng, commands):
     """The action that kills the run: (kind, trigger) chosen at random."""
     kind = "server" if rng.random() < 0.2 else "pid"
     if rng.random() < 0.65:
-        needle = rng.choice(KILL_LINES)
-        occurrence = rng.randint(1, max(1, sum(1 for c in commands if c[0] == "copy")))
+        act = rng.choice([c[0] for c in commands])
+        needle = rng.choice(KILL_LINES[act])
+        count = sum(1 for c in commands if c[0] == act)
+        occurrence = min(rng.randint(1, count), rng.randint(1, count))  # early ones are reached more often
         after = rng.choice([0, 0, 0.001, 0.005, 0.02])
     else:
         needle, occurrence, after = None, 0, rng.uniform(0.05, 0.25 * len(commands) + 0.6)
@@ -352,7 +351,10 @@ def make_kill(rng, commands):
     def act(robot, marker):
         t0 = time.time()
         trace = Trace()
+        pids = []
         while time.time() - t0 < 60 and robot.poll() is None:
+            if not pids:  # looked up ahead, so that the kill comes at once
+                pids = wine_pids("Lumiupd.exe", marker)
             if needle is None:
                 if time.time() - t0 >= after:
                     break
@@ -367,9 +369,11 @@ def make_kill(rng, commands):
             server_kill()
             server_start()
             return True
-        pids = wine_pids("Lumiupd.exe", marker)
+        pids = pids or wine_pids("Lumiupd.exe", marker)
         for pid in pids:
             kill_pid(pid)
+        if VERBOSE:
+            log("  killed %s at %.3fs; trace ends %r" % (pids, time.time() - t0, trace.read()[-120:]))
         return bool(pids)
 
     return act, "%s after %s" % (kind, repr(needle)[2:-1] + "#%d" % occurrence if needle else "%.2fs" % after)
@@ -440,23 +444,23 @@ def one_run(rng, k, figures):
     faults = []
     holder = filler = None
     targets = [n for a, n in commands if a in ("copy", "remove") and n in before]
-    if targets and rng.random() < 0.25:
+    if targets and rng.random() < 0.3:
         name = rng.choice(targets)
         os.chmod(os.path.join(app, name.replace("\\", "/")), 0o444)
         faults.append("read-only " + name)
-    if targets and rng.random() < 0.25:
+    if targets and rng.random() < 0.3:
         name = rng.choice(targets)
         holder = start_holder(app, name, str(k))
         faults.append("held " + name)
     copies = [n for a, n in commands if a == "copy"]
-    vanish = rng.choice(copies) if copies and rng.random() < 0.25 else None
+    vanish = rng.choice(copies) if copies and rng.random() < 0.3 else None
     if vanish:
         faults.append("source removed " + vanish)
     if small and rng.random() < 0.8:
         filler = Filler()
         filler.start()
         faults.append("disk filled")
-    kill, kill_text = make_kill(rng, commands) if rng.random() < 0.4 else (None, "")
+    kill, kill_text = make_kill(rng, commands) if rng.random() < 0.55 else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
     answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]

@@ -136,19 +136,10 @@ int CountOf(const std::string &text, const std::string &line)
     return n;
 }
 
-// Calls back every millisecond or so while the trace of the running
-// updater grows, until it returns true; false when the updater ended first.
-bool WatchTrace(HANDLE process, const std::function<bool(const std::string &)> &seen)
-{
-    DWORD start = GetTickCount();
-    while (WaitForSingleObject(process, 1) == WAIT_TIMEOUT && GetTickCount() - start < 60000)
-        if (seen(TraceNow()))
-            return true;
-    return false;
-}
-
 // Runs the update unattended and kills it the moment the trace holds line
-// for the n-th time. False when the run ended before that.
+// for the n-th time. The updater opens its log without sharing for each
+// line, and drops the line when a reader has it open: the log is read only
+// while the updater's thread stands still. False when the run ended before.
 bool KillAfterTraceLine(const std::string &upd, const std::string &app, const std::string &line, int n)
 {
     DeleteFileA(TraceLogPath().c_str());
@@ -160,7 +151,17 @@ bool KillAfterTraceLine(const std::string &upd, const std::string &app, const st
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
-    bool seen = WatchTrace(pi.hProcess, [&](const std::string &text) { return CountOf(text, line) >= n; });
+    bool seen = false;
+    DWORD start = GetTickCount();
+    while (!seen && WaitForSingleObject(pi.hProcess, 1) == WAIT_TIMEOUT && GetTickCount() - start < 60000) {
+        SuspendThread(pi.hThread);
+        CONTEXT context;
+        context.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(pi.hThread, &context);  // returns once the thread has stopped
+        seen = CountOf(TraceNow(), line) >= n;
+        if (!seen)
+            ResumeThread(pi.hThread);
+    }
     TerminateProcess(pi.hProcess, 9);
     WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hThread);
@@ -173,7 +174,7 @@ std::vector<std::string> TemporaryNames(const TreeState &tree)
 {
     std::vector<std::string> names;
     for (const auto &entry : tree)
-        if (entry.first.find(".~lu") != std::string::npos)
+        if (entry.first.find("~lu") != std::string::npos)
             names.push_back(entry.first);
     return names;
 }
@@ -223,7 +224,8 @@ TEST(FaultRuns, KilledAfterATraceLineOfACopy)
         ASSERT_TRUE(CreateDirectoryA((app + "sub").c_str(), nullptr));
         ASSERT_TRUE(WriteFileBytes(app + "sub\\deep.dat", "old deep"));
         TreeState before = ReadTree(app);
-        ASSERT_TRUE(KillAfterTraceLine(upd, app, point.first, point.second)) << "the run ended before the line";
+        ASSERT_TRUE(KillAfterTraceLine(upd, app, point.first, point.second))
+            << "the run ended before the line:\n" << TraceNow().substr(TraceNow().size() > 2000 ? TraceNow().size() - 2000 : 0);
         std::string big = ReadFileBytes(app + "big.dat");
         EXPECT_TRUE(big == oldBig || big == newBig) << "big.dat: " << big.size() << " bytes";
         std::string deep = ReadFileBytes(app + "sub\\deep.dat");
@@ -382,10 +384,14 @@ TEST_F(FullDisk, SecondWriterFillsTheDriveDuringACopy)
                 DeleteFileA((app + "fill.bin").c_str());
             }
         };
-        DeleteFileA(TraceLogPath().c_str());
+        // The writer starts once the plug-in has filled the disk (read
+        // without opening the updater's files).
         std::thread watch([&] {
             DWORD start = GetTickCount();
-            while (CountOf(TraceNow(), "\t\t[AddOn]<<") == 0 && GetTickCount() - start < 30000)
+            ULARGE_INTEGER avail = {};
+            while (!(FileExists(app + "fill.bin") && GetDiskFreeSpaceExA("W:\\", &avail, nullptr, nullptr) &&
+                     avail.QuadPart < 4096) &&
+                   GetTickCount() - start < 30000)
                 Sleep(1);
             writer.Start();
         });
@@ -406,27 +412,39 @@ TEST_F(FullDisk, SecondWriterFillsTheDriveDuringACopy)
 }
 
 // INSTALLED is written when the disk is full: the settings file keeps every
-// other key and section (the new value needs a page more than the old file).
+// other key and section. The new value needs a page more than the old file;
+// the disk has no page free, or one (a file removed after the fill), so that
+// a copy of the settings fits but its rewrite with the new value does not.
 TEST_F(FullDisk, InstalledWrittenOnAFullDrive)
 {
-    // Settings that fill a page to within a few bytes, the last key last.
+    // Settings that fill a page to within a byte, the last key last (the
+    // system writes them back without the blank line, and adds ",FAULT").
     std::string settings = std::string(kSettings) + "[RECENT]\r\n";
     for (int i = 0; i < 50; i++)
         settings += "FILE" + std::to_string(i) + "=C:\\LumiData\\doc.lmt\r\n";
-    const std::string pad(4090 - settings.size() - 6 - 10, 'p');
+    const std::string pad(4095 - settings.size() - 6 - 10, 'p');
     settings += "PAD=" + pad + "\r\nLAST=end\r\n";
-    ASSERT_EQ(settings.size(), 4090u);
-    ASSERT_TRUE(WriteFileBytes(app + "MIRO42.INI", settings));
-    std::string upd = MakeUpdate("fault_ini_upd", {"copy=small.dat", "dll=fill.bin,lumiplugin.dll,FillDisk"},
-                                 {{"small.dat", "small"}});
-    RunResult r = RunUpdate(upd, app, {{IDYES}, {IDOK}});
-    ASSERT_FALSE(r.timedOut);
-    std::string ini = app + "MIRO42.INI";
-    ExpectSettingsKept(ini, "FAULT");
-    char value[4096];
-    for (const char *key : {"FILE0", "FILE49", "PAD", "LAST"}) {
-        GetPrivateProfileStringA("RECENT", key, "(lost)", value, sizeof(value), ini.c_str());
-        EXPECT_EQ(value, std::string(key)[0] == 'F' ? "C:\\LumiData\\doc.lmt" : key[0] == 'P' ? pad : "end") << key;
+    ASSERT_EQ(settings.size(), 4095u);
+    for (bool onePage : {false, true}) {
+        SCOPED_TRACE(onePage ? "one page free" : "no room");
+        DeleteFileA((app + "fill.bin").c_str());
+        ASSERT_TRUE(WriteFileBytes(app + "MIRO42.INI", settings));
+        ASSERT_TRUE(WriteFileBytes(app + "page.dat", std::string(4096, 'p')));
+        std::vector<std::string> commands = {"copy=small.dat", "dll=fill.bin,lumiplugin.dll,FillDisk"};
+        if (onePage)
+            commands.push_back("remove=page.dat");
+        std::string upd = MakeUpdate("fault_ini_upd", commands, {{"small.dat", "small"}});
+        RunResult r = RunUpdate(upd, app, {{IDYES}, {IDOK}});
+        ExpectBoxes(r, 0, {});
+        DeleteFileA((app + "fill.bin").c_str());
+        std::string ini = app + "MIRO42.INI";
+        ExpectSettingsKept(ini, "FAULT");
+        char value[4096];
+        for (const char *key : {"FILE0", "FILE49", "PAD", "LAST"}) {
+            GetPrivateProfileStringA("RECENT", key, "(lost)", value, sizeof(value), ini.c_str());
+            EXPECT_EQ(value, std::string(key)[0] == 'F' ? "C:\\LumiData\\doc.lmt" : key[0] == 'P' ? pad : "end")
+                << key;
+        }
     }
 }
 
