@@ -40,8 +40,8 @@ cp "$bin/Lumiupd.exe" "$upd/"
 cp "$bin/MIRO42_fixture.dll" "$upd/MIRO42.DLL"
 cp "$bin/lumiplugin.dll" "$bin/recorder.exe" "$upd/"
 printf 'new data\r\n' >"$upd/data/NEWDATA.DAT"
-# A large file: its copy serves the progress dialog's messages long enough
-# for the dialog to paint and be photographed.
+# A large file: its copy keeps the progress dialog up long enough to be
+# photographed (the dialog paints itself at every step).
 head -c $((256 * 1024 * 1024)) /dev/zero >"$upd/data/MAP.DAT"
 printf 'plug-in log\r\n' >"$upd/PLUGIN.LOG"
 printf '%s\r\n' \
