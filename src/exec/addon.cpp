@@ -54,7 +54,8 @@ void FindPlugIn(const char *dll, PlugInPlace *place)
     slash[1] = '\0';
     StrCopy(place->updateFolder, sizeof(place->updateFolder), module);
     if (!PathIsRelativeA(dll) || !StrCopy(place->path, sizeof(place->path), module) ||
-        !StrAppend(place->path, sizeof(place->path), dll) || GetFileAttributesA(place->path) == INVALID_FILE_ATTRIBUTES) {
+        !StrAppend(place->path, sizeof(place->path), dll) ||
+        GetFileAttributesA(place->path) == INVALID_FILE_ATTRIBUTES) {
         place->path[0] = '\0';
         return;
     }

@@ -26,23 +26,6 @@ protected:
     std::string saved_, dir_, path_;
 };
 
-TEST_F(TraceLogTest, RuntimeDialectAndLineEnds)
-{
-    TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", 5000000000LL, -1LL);
-    TracePrintf("nSrc = %lld\n", 4294967296LL);
-    TracePrintf("[%S]\n", L"wide");
-    TracePrintf("[%p]\n", (void *)0x1234);
-    const char *volatile none = nullptr;
-    TracePrintf("param\t\t= %s\n", none);
-    TracePrintf("\t\n\t\tGetFileTime().\n");
-    EXPECT_EQ(Log(), "\t\t\t dwNecessarySpace = 5000000000, dwFreeSpace = -1\r\n"
-                     "nSrc = 4294967296\r\n"
-                     "[wide]\r\n"
-                     "[00001234]\r\n"
-                     "param\t\t= (null)\r\n"
-                     "\t\r\n\t\tGetFileTime().\r\n");
-}
-
 // The platform runtime's own formatting, called in msvcrt.dll itself.
 std::string RuntimeFormat(const char *format, ...)
 {
@@ -70,11 +53,26 @@ void TraceAndRuntime(std::string *expected, const char *format, Args... args)
         *expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
 }
 
-// Every dialect the trace's formats use, as the runtime itself prints them:
-// handles in eight upper-case digits, 64-bit numbers both ways, a wide text
-// (Japanese converted as the runtime does), two-digit fields.
-TEST_F(TraceLogTest, FormatsAreTheRuntimesOwn)
+TEST_F(TraceLogTest, RuntimeDialectAndLineEnds)
 {
+    TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", 5000000000LL, -1LL);
+    TracePrintf("nSrc = %lld\n", 4294967296LL);
+    TracePrintf("[%S]\n", L"wide");
+    TracePrintf("[%p]\n", (void *)0x1234);
+    const char *volatile none = nullptr;
+    TracePrintf("param\t\t= %s\n", none);
+    TracePrintf("\t\n\t\tGetFileTime().\n");
+    EXPECT_EQ(Log(), "\t\t\t dwNecessarySpace = 5000000000, dwFreeSpace = -1\r\n"
+                     "nSrc = 4294967296\r\n"
+                     "[wide]\r\n"
+                     "[00001234]\r\n"
+                     "param\t\t= (null)\r\n"
+                     "\t\r\n\t\tGetFileTime().\r\n");
+
+    // Every dialect the trace's formats use, as the runtime itself prints
+    // them: handles in eight upper-case digits, 64-bit numbers both ways, a
+    // wide text (Japanese converted as the runtime does), two-digit fields.
+    WriteFileBytes(path_, "");
     std::string expected;
     TraceAndRuntime(&expected, "\t\t\tFailed. [%p]\n", (void *)INVALID_HANDLE_VALUE);
     TraceAndRuntime(&expected, "succeeded. [%p]\n", (void *)0x8c);
