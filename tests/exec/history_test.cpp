@@ -5,7 +5,10 @@
 #include "testutil.h"
 
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -158,11 +161,48 @@ TEST(UpdateHistory, FileHeldElsewhereIsSkippedSilently)
     EXPECT_FALSE(FileExists(dir + "absent"));
 }
 
+// The names in a folder, in the order the file system gives them.
+std::vector<std::string> Names(const std::string &folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((folder + "*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
+            names.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 TEST(UpdateHistory, FolderWithoutRoomForTheFileIsSkipped)
 {
     std::string folder = "C:\\" + std::string(250, 'f') + "\\";
     EXPECT_EQ(Log(folder.c_str(), "a/b", "U1"), 1);
     EXPECT_EQ(AddInstalledId(folder.c_str(), "U1"), 0);
+
+    // Real folders at the limit: the folder's own backslash separates, so up
+    // to 249 bytes the name and the terminator fit in 260.
+    std::string base = MakeTestDir("history_limit");
+    for (size_t bytes : {248u, 249u, 250u}) {
+        SCOPED_TRACE(bytes);
+        std::string dir = base + std::string(bytes - base.size() - 1, 'd') + "\\";
+        ASSERT_EQ(dir.size(), bytes);
+        ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+        bool fits = bytes <= 249;
+        EXPECT_EQ(Log(dir.c_str(), "a/b", "U1"), 1);
+        EXPECT_EQ(AddInstalledId(dir.c_str(), "U1") != 0, fits);
+        std::vector<std::string> written;
+        if (fits)
+            written = {"MIRO42.INI", "update.log"};
+        EXPECT_EQ(Names(dir), written);
+        if (fits) {
+            EXPECT_EQ(ReadFileBytes(dir + "update.log"), Today() + "\tU1\ta\tb\r\n");
+        }
+    }
 }
 
 TEST(UpdateHistory, TraceLines)
