@@ -1,7 +1,7 @@
 // The updater as the benchmark builds it: the pauses between commands left
 // out, and the number of logged calls written where LUMIUPD_BENCH_CALLS says,
 // so that the floors can repeat as many log cycles.
-#include "run/dllsearch.h"
+#include "base/dllsearch.h"
 #include "run/run.h"
 
 #include <windows.h>
