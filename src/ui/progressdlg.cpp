@@ -100,6 +100,13 @@ void DrawProgressDialog(HWND dialog)
 {
     RedrawWindow(dialog, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // What was painted must reach the screen now, before a long step that
+    // pumps nothing: GDI batches it, and Wine shows a window's drawing only
+    // when the thread looks at its queue. A look for a message that is never
+    // sent, removing nothing, serves that without touching any input.
+    GdiFlush();
+    MSG none;
+    PeekMessageA(&none, dialog, WM_UPDATE_PROGRESS + 1, WM_UPDATE_PROGRESS + 1, PM_NOREMOVE);
 }
 
 int SubclassWindow(HWND window, WNDPROC procedure)

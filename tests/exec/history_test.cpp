@@ -2,13 +2,12 @@
 #include "base/tracelog.h"
 #include "exec/history.h"
 #include "exec/historytext.h"
+#include "exec_testutil.h"
 #include "testutil.h"
 
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
-
-#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -161,23 +160,6 @@ TEST(UpdateHistory, FileHeldElsewhereIsSkippedSilently)
     EXPECT_FALSE(FileExists(dir + "absent"));
 }
 
-// The names in a folder, in the order the file system gives them.
-std::vector<std::string> Names(const std::string &folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + "*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
-            names.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(UpdateHistory, FolderWithoutRoomForTheFileIsSkipped)
 {
     std::string folder = "C:\\" + std::string(250, 'f') + "\\";
@@ -198,7 +180,7 @@ TEST(UpdateHistory, FolderWithoutRoomForTheFileIsSkipped)
         std::vector<std::string> written;
         if (fits)
             written = {"MIRO42.INI", "update.log"};
-        EXPECT_EQ(Names(dir), written);
+        EXPECT_EQ(ListFolder(dir), written);
         if (fits) {
             EXPECT_EQ(ReadFileBytes(dir + "update.log"), Today() + "\tU1\ta\tb\r\n");
         }
