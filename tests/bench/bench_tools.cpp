@@ -35,6 +35,8 @@ double NowMs()
     return 1000.0 * (double)c.QuadPart / (double)f.QuadPart;
 }
 
+const double RUN_LIMIT_MS = 300000;
+
 std::string logPath;
 
 void StartLog()
@@ -225,10 +227,17 @@ int Run(int argc, char **argv, double *ms, SIZE_T *peak)
         PROCESS_MEMORY_COUNTERS pmc = {};
         if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof(pmc)) && pmc.PeakWorkingSetSize > *peak)
             *peak = pmc.PeakWorkingSetSize;
-    } while (WaitForSingleObject(pi.hProcess, 5) == WAIT_TIMEOUT);
+    } while (WaitForSingleObject(pi.hProcess, 5) == WAIT_TIMEOUT && NowMs() - start < RUN_LIMIT_MS);
     *ms = NowMs() - start;
     DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
+    // A program that waits for an answer nobody gives is ended, not waited for.
+    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 5000);
+        code = (DWORD)-1;
+    } else {
+        GetExitCodeProcess(pi.hProcess, &code);
+    }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return (int)code;
