@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Benchmark (not a test): the updater against floor programs (tests/bench) that
 # do the same mandated work and no more. Whole processes are timed, in
-# alternating rounds (A B A B ...) after a warm-up; each line gives the median
+# alternating rounds (A B, B A, A B ...) after a warm-up; each line gives the median
 # of the per-round ratios with their min-max, its goal and PASS or MISS.
-# BENCH_PAIRS rounds (at least 5), BENCH_FILES x BENCH_MB MB copied,
+# BENCH_PAIRS rounds (default 7, at least 5), BENCH_FILES x BENCH_MB MB copied,
 # BENCH_SMALL files in the pre-flight folder.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 run="$build/wine-run.sh"
 bin="$build/bin"
-pairs=${BENCH_PAIRS:-5}
+pairs=${BENCH_PAIRS:-7}
 [ "$pairs" -ge 5 ] || pairs=5
 files=${BENCH_FILES:-20}
 mb=${BENCH_MB:-20}
@@ -88,6 +88,17 @@ line() {  # label goal(or -) median min max [note]
   printf '%-52s %9s %8.2f  (%.2f-%.2f) %5s  %s\n' "$1" "$goal" "$3" "$4" "$5" "$verdict" "${6:-}"
 }
 fail=0
+# One round: the sides in the given order, reversed every other round, so that
+# no side always runs after the same one.
+in_order() {
+  local round=$1; shift
+  local sides=("$@") k
+  if (( round % 2 == 0 )); then
+    for (( k = ${#sides[@]} - 1; k >= 0; k-- )); do "${sides[k]}"; done
+  else
+    for k in "${sides[@]}"; do "$k"; done
+  fi
+}
 check_exit() { [ "$(field "$1" exit)" = "$2" ] || { echo "unexpected exit in $3: $1" >&2; fail=1; }; }
 
 upd_copy=("$win\\Copy\\Lumiupd.exe" -auto -silent "$win\\App")
@@ -102,10 +113,11 @@ timed "${upd_copy[@]}" >/dev/null
 copy_calls=$(count_calls "${upd_copy[@]}")
 for side in copy copysafe; do timed "$tools" "$side" "$win\\Copy" "$win\\App" "$copy_calls" >/dev/null; done
 r_plain=() r_safe=() r_steps=() ms_u=() ms_p=() ms_s=()
-for _ in $(seq "$pairs"); do
-  u=$(timed "${upd_copy[@]}"); check_exit "$u" 0 copy
-  p=$(timed "$tools" copy "$win\\Copy" "$win\\App" "$copy_calls")
-  s=$(timed "$tools" copysafe "$win\\Copy" "$win\\App" "$copy_calls")
+run_u() { u=$(timed "${upd_copy[@]}"); check_exit "$u" 0 copy; }
+run_p() { p=$(timed "$tools" copy "$win\\Copy" "$win\\App" "$copy_calls"); }
+run_s() { s=$(timed "$tools" copysafe "$win\\Copy" "$win\\App" "$copy_calls"); }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_p run_s
   ms_u+=("$(field "$u" ms)"); ms_p+=("$(field "$p" ms)"); ms_s+=("$(field "$s" ms)")
   r_plain+=("$(ratio "$(field "$u" ms)" "$(field "$p" ms)")")
   r_safe+=("$(ratio "$(field "$u" ms)" "$(field "$s" ms)")")
@@ -119,10 +131,11 @@ timed "${upd_pre[@]}" >/dev/null
 timed "$tools" preflight "$win\\Walk" "$win\\App2" "$pre_calls" >/dev/null
 timed "$tools" walk "$win\\Walk" >/dev/null
 r_pre=() r_walk=() ms_pre=() ms_pf=() ms_w=()
-for _ in $(seq "$pairs"); do
-  u=$(timed "${upd_pre[@]}"); check_exit "$u" 0 pre-flight
-  f=$(timed "$tools" preflight "$win\\Walk" "$win\\App2" "$pre_calls")
-  w=$(timed "$tools" walk "$win\\Walk")
+run_u() { u=$(timed "${upd_pre[@]}"); check_exit "$u" 0 pre-flight; }
+run_f() { f=$(timed "$tools" preflight "$win\\Walk" "$win\\App2" "$pre_calls"); }
+run_w() { w=$(timed "$tools" walk "$win\\Walk"); }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_f run_w
   ms_pre+=("$(field "$u" ms)"); ms_pf+=("$(field "$f" ms)"); ms_w+=("$(field "$w" ms)")
   r_pre+=("$(ratio "$(field "$u" ms)" "$(field "$f" ms)")")
   r_walk+=("$(ratio "$(field "$u" ms)" "$(field "$w" ms)")")
@@ -133,10 +146,11 @@ done
 timed "${upd_start[@]}" >/dev/null; timed "$win\\bench_exit.exe" >/dev/null
 timed "$win\\bench_exit_imports.exe" >/dev/null
 r_start=() r_bare=() ms_st=() ms_ex=() ms_exi=()
-for _ in $(seq "$pairs"); do
-  u=$(timed "${upd_start[@]}"); check_exit "$u" 0 start-up
-  e=$(timed "$win\\bench_exit_imports.exe")
-  b=$(timed "$win\\bench_exit.exe")
+run_u() { u=$(timed "${upd_start[@]}"); check_exit "$u" 0 start-up; }
+run_e() { e=$(timed "$win\\bench_exit_imports.exe"); }
+run_b() { b=$(timed "$win\\bench_exit.exe"); }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_e run_b
   ms_st+=("$(field "$u" ms)"); ms_exi+=("$(field "$e" ms)"); ms_ex+=("$(field "$b" ms)")
   r_start+=("$(ratio "$(field "$u" ms)" "$(field "$e" ms)")")
   r_bare+=("$(ratio "$(field "$u" ms)" "$(field "$b" ms)")")
@@ -146,9 +160,10 @@ done
 upd_dlg=("$win\\Copy\\Lumiupd.exe" -auto "$win\\App")
 timed "${upd_dlg[@]}" >/dev/null; timed "$win\\bench_dialog.exe" >/dev/null
 r_mem=() kb_u=() kb_d=()
-for _ in $(seq "$pairs"); do
-  u=$(timed "${upd_dlg[@]}"); check_exit "$u" 0 memory
-  d=$(timed "$win\\bench_dialog.exe")
+run_u() { u=$(timed "${upd_dlg[@]}"); check_exit "$u" 0 memory; }
+run_d() { d=$(timed "$win\\bench_dialog.exe"); }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_d
   kb_u+=("$(field "$u" peak_kb)"); kb_d+=("$(field "$d" peak_kb)")
   r_mem+=("$(ratio "$(field "$u" peak_kb)" "$(field "$d" peak_kb)")")
 done
