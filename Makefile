@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo fuzz bench soak clean check-script release package
+.PHONY: all bootstrap configure build test demo try-update fuzz bench soak clean check-script release package
 FUZZ_SECONDS ?= 60
 RUNS ?=
 SEED ?=
@@ -23,6 +23,13 @@ test: build
 demo: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/demo.sh $(BUILD)
 
+# make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]: the
+# update folder run against a registered installed copy in the build's Wine
+# prefix; the report in UTF-8, the updater's exit code as make's.
+try-update: build
+	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]' >&2; exit 2; }
+	@scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(if $(filter /%,$(FOLDER)),$(FOLDER),$(PWD)/$(FOLDER))" "$(VERSION)" "$(ARGS)" "$(ANSWERS)"
+
 bench: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/bench.sh $(BUILD)
 
@@ -34,12 +41,14 @@ soak: build
 fuzz: bootstrap
 	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)
 
-# make check-script SCRIPT=path/Lumiupd.INF [FOLDER=path/update-folder] [RAW=1]
+# make check-script SCRIPT=path/Lumiupd.INF [FOLDER=path/update-folder] [STRICT=1] [RAW=1]
+# Relative paths are taken from the folder make was called from.
 # The native checker; RAW=1 runs LumiupdCheck.exe under Wine, in code page 932.
 check-script: configure
 	@test -n "$(SCRIPT)" || { echo "usage: make check-script SCRIPT=path [FOLDER=path]" >&2; exit 2; }
 	@cmake --build $(BUILD) --target lumiupd_check_native LumiupdCheck >$(BUILD)/check-script-build.log || { cat $(BUILD)/check-script-build.log; exit 2; }
-	@if [ "$(RAW)" = 1 ]; then RAW=1 scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; \
+	@export CALLER_DIR="$(PWD)" STRICT="$(STRICT)"; \
+	if [ "$(RAW)" = 1 ]; then RAW=1 scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; \
 	else scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; fi
 
 # make release [LUMIUPD_SIGN_PFX=cert.p12 LUMIUPD_SIGN_PASSWORD=...]: build/release/,

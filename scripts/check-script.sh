@@ -4,12 +4,25 @@
 # the Windows checker runs under Wine instead (inside scripts/with-wine-env.sh)
 # and its own code page 932 bytes are shown; Linux paths are then handed over
 # as Windows paths, and a path that already names a drive is passed as it is.
+# Relative paths are taken from CALLER_DIR (the folder make was called from)
+# when it is set; STRICT=1 makes every finding fail the check.
 # Usage: scripts/check-script.sh BUILD_DIR SCRIPT [FOLDER]
 set -u
 build=$1 script=$2 folder=${3:-}
 
+from_caller() {
+  case "$1" in
+    /*|[A-Za-z]:\\*|[A-Za-z]:/*|'') printf '%s' "$1" ;;
+    *) printf '%s/%s' "${CALLER_DIR:-.}" "$1" ;;
+  esac
+}
+script=$(from_caller "$script")
+folder=$(from_caller "$folder")
+strict=()
+[ "${STRICT:-0}" = 1 ] && strict=(--strict)
+
 if [ "${RAW:-0}" != 1 ]; then
-  args=("$script")
+  args=("${strict[@]}" "$script")
   [ -n "$folder" ] && args+=("$folder")
   exec "$build/bin/lumiupd-check" "${args[@]}"
 fi
@@ -22,6 +35,6 @@ windows_path() {
   esac
 }
 
-args=("$(windows_path "$script")")
+args=("${strict[@]}" "$(windows_path "$script")")
 [ -n "$folder" ] && args+=("$(windows_path "$folder")")
 "$build/wine-run.sh" "$build/bin/LumiupdCheck.exe" "${args[@]}"

@@ -60,6 +60,7 @@ fi
 (cd "$staged" && sha256sum "${exes[@]}" lumiupd-check >SHA256SUMS)
 rm -rf "$out"
 mv "$staged" "$out"
+rm -rf "$work"   # the two trees stay when the builds differ, to compare them
 version=$(sed -n 's/^project(Lumiupd VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
 echo "release: $out (version $version, $signed)"
 (cd "$out" && for f in "${exes[@]}" lumiupd-check; do printf '  %-18s %8s bytes\n' "$f" "$(stat -c %s "$f")"; done)

@@ -13,7 +13,8 @@ extern char szLogPath[MAX_PATH_BYTES];
 #define TRACE_FORMAT
 #endif
 
-// Fills szLogPath from the temporary folder and creates or truncates the file.
+// Fills szLogPath from the temporary folder and creates or truncates the
+// file; a log that held anything is kept first as "Lumiupd.1.log".
 // Leaves szLogPath empty (logging off) when there is no temporary folder.
 void TraceLogStart(void);
 

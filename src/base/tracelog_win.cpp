@@ -9,7 +9,26 @@
 
 char szLogPath[MAX_PATH_BYTES];
 
+#ifdef LUMIUPD_BENCH_BUILD
+// The benchmark's floors repeat one open-append-close cycle per logged call.
+unsigned long benchTraceCalls;
+#endif
+
 namespace {
+
+// One name, no reparse point, no folder. Asked as two small questions: the
+// full BY_HANDLE_FILE_INFORMATION also fetches the volume serial number,
+// which costs every line of the log a round trip under some systems.
+int IsPlainFile(HANDLE file)
+{
+    FILE_STANDARD_INFO standard;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
+        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag)))
+        return 0;
+    return standard.NumberOfLinks == 1 && !standard.Directory &&
+           !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+}
 
 // The temporary folder is writable without elevation: a link or reparse point
 // planted at the log's path would make the elevated updater write into a file
@@ -20,9 +39,7 @@ HANDLE OpenLogHandle(DWORD disposition)
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return file;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1 ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    if (!IsPlainFile(file)) {
         CloseHandle(file);
         szLogPath[0] = '\0';
         return INVALID_HANDLE_VALUE;
@@ -30,13 +47,40 @@ HANDLE OpenLogHandle(DWORD disposition)
     return file;
 }
 
+// The previous run's log is kept once, as "Lumiupd.1.log" beside it, before
+// it is emptied: a customer's retry must not destroy the evidence of the
+// failure that made them retry. The copy is guarded like the log itself.
+void KeepPreviousLog(HANDLE log, const char *folder)
+{
+    char keptPath[MAX_PATH_BYTES];
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(log, &size) || size.QuadPart == 0 || !StrCopy(keptPath, sizeof(keptPath), folder) ||
+        !PathAppendA(keptPath, "Lumiupd.1.log"))
+        return;
+    HANDLE kept = CreateFileA(keptPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (kept == INVALID_HANDLE_VALUE)
+        return;
+    if (IsPlainFile(kept) && SetEndOfFile(kept)) {
+        char buffer[8192];
+        DWORD got = 0, put = 0;
+        SetFilePointer(log, 0, nullptr, FILE_BEGIN);
+        while (ReadFile(log, buffer, sizeof(buffer), &got, nullptr) && got > 0 &&
+               WriteFile(kept, buffer, got, &put, nullptr) && put == got) {
+        }
+    }
+    CloseHandle(kept);
+}
+
 } // namespace
 
 void TraceLogStart(void)
 {
+    char folder[MAX_PATH_BYTES];
     szLogPath[0] = '\0';
-    DWORD len = GetTempPathA(MAX_PATH_BYTES, szLogPath);
-    if (len == 0 || len >= MAX_PATH_BYTES || !PathAppendA(szLogPath, "Lumiupd.log")) {
+    DWORD len = GetTempPathA(MAX_PATH_BYTES, folder);
+    if (len == 0 || len >= MAX_PATH_BYTES || !StrCopy(szLogPath, sizeof(szLogPath), folder) ||
+        !PathAppendA(szLogPath, "Lumiupd.log")) {
         szLogPath[0] = '\0';
         return;
     }
@@ -45,6 +89,7 @@ void TraceLogStart(void)
     HANDLE file = OpenLogHandle(OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return;
+    KeepPreviousLog(file, folder);
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(file);
     CloseHandle(file);
@@ -54,6 +99,9 @@ void TracePrintf(const char *format, ...)
 {
     if (!szLogPath[0])
         return;
+#ifdef LUMIUPD_BENCH_BUILD
+    benchTraceCalls++;
+#endif
     // No sharing while a line is added; the file must already exist.
     HANDLE handle = OpenLogHandle(OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)

@@ -1,5 +1,6 @@
 #include "exec/addon.h"
 
+#include "base/dllsearch.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
@@ -35,29 +36,62 @@ void NoteCrashed(HMODULE module)
         g_crashed[g_crashedCount++] = module;
 }
 
+// Where a plug-in comes from, and where it may look for helpers of its own.
+struct PlugInPlace {
+    char updateFolder[MAX_PATH_BYTES];  // the updater's folder, or empty
+    char path[MAX_PATH_BYTES];          // the plug-in in it, or empty
+    char ownFolder[MAX_PATH_BYTES];     // that plug-in's folder, or empty
+};
+
+void FindPlugIn(const char *dll, PlugInPlace *place)
+{
+    place->updateFolder[0] = place->path[0] = place->ownFolder[0] = '\0';
+    char module[MAX_PATH_BYTES];
+    if (GetModuleFileNameA(nullptr, module, sizeof(module)) >= sizeof(module) - 1)
+        return;
+    char *slash = MbsRChr(module, '\\');
+    if (!slash)
+        return;
+    slash[1] = '\0';
+    StrCopy(place->updateFolder, sizeof(place->updateFolder), module);
+    if (!PathIsRelativeA(dll) || !StrCopy(place->path, sizeof(place->path), module) ||
+        !StrAppend(place->path, sizeof(place->path), dll) ||
+        GetFileAttributesA(place->path) == INVALID_FILE_ATTRIBUTES) {
+        place->path[0] = '\0';
+        return;
+    }
+    StrCopy(place->ownFolder, sizeof(place->ownFolder), place->path);
+    place->ownFolder[PathLastComponent(place->ownFolder) - place->ownFolder] = '\0';
+}
+
 // The DLL search is restricted to the system folder at start-up, so that DLLs
 // lying beside a downloaded update are never picked up by accident. A plug-in
 // the script names is meant to come from the update's folder, though: look
 // there first, by full path, and let the plug-in find its own companions
 // beside it; otherwise only the system places are searched.
-HMODULE LoadPlugIn(const char *dll)
+HMODULE LoadPlugIn(const char *dll, const PlugInPlace &place)
 {
-    char path[MAX_PATH_BYTES];
-    if (PathIsRelativeA(dll) && GetModuleFileNameA(nullptr, path, sizeof(path)) < sizeof(path) - 1) {
-        char *slash = MbsRChr(path, '\\');
-        if (slash) {
-            slash[1] = '\0';
-            if (StrAppend(path, sizeof(path), dll) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
-                HMODULE module = LoadLibraryExA(
-                    path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-                // Systems without the restricted search know no such flags.
-                if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
-                    module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-                return module;
-            }
-        }
-    }
-    return LoadLibraryA(dll);
+    if (!place.path[0])
+        return LoadLibraryA(dll);
+    HMODULE module =
+        LoadLibraryExA(place.path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    // Systems without the restricted search know no such flags.
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+        module = LoadLibraryExA(place.path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module;
+}
+
+// While the plug-in loads and runs, the helpers it loads by name at run time
+// are found in the update folder and beside the plug-in itself.
+void WidenForPlugIn(const PlugInPlace &place, DllSearchWidening *widening)
+{
+    const char *folders[DLL_SEARCH_EXTRA_FOLDERS];
+    int count = 0;
+    if (place.updateFolder[0])
+        folders[count++] = place.updateFolder;
+    if (place.ownFolder[0] && AsciiStricmp(place.ownFolder, place.updateFolder) != 0)
+        folders[count++] = place.ownFolder;
+    WidenDllSearch(widening, folders, count);
 }
 
 // A fault that escapes the plug-in fails the command like a plug-in that
@@ -84,15 +118,20 @@ int CallEntry(HMODULE module, PlugInEntry entry, const char *src, const char *ds
 int CallPlugIn(const char *dll, const char *func, const char *src, const char *dst)
 {
     int status = STATUS_LOAD_FAILED;
-    HMODULE module = (dll && func) ? LoadPlugIn(dll) : nullptr;
-    if (!module)
+    if (!dll || !func)
         return status;
-    PlugInEntry entry = (PlugInEntry)(void (*)(void))GetProcAddress(module, func);
+    PlugInPlace place;
+    FindPlugIn(dll, &place);
+    DllSearchWidening widening;
+    WidenForPlugIn(place, &widening);
+    HMODULE module = LoadPlugIn(dll, place);
+    PlugInEntry entry = module ? (PlugInEntry)(void (*)(void))GetProcAddress(module, func) : nullptr;
     int keep = 0;
     if (entry)
         status = CallEntry(module, entry, src, dst, &keep);
+    NarrowDllSearch(&widening);
     // A faulted plug-in keeps the reference it was loaded with.
-    if (!keep)
+    if (module && !keep)
         FreeLibrary(module);
     return status;
 }

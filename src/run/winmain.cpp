@@ -1,4 +1,4 @@
-#include "run/dllsearch.h"
+#include "base/dllsearch.h"
 #include "run/run.h"
 
 #include <windows.h>

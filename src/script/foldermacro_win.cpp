@@ -1,19 +1,19 @@
 #include "script/foldermacro.h"
 
-#include <windows.h>
-#include <shlobj.h>
+#include "base/shellcalls.h"
+
 #include <string.h>
 
 int GetShellFolderPath(int shellFolder, char *folder)
 {
     IMalloc *shellAlloc = nullptr;
-    if (FAILED(SHGetMalloc(&shellAlloc)) || !shellAlloc)
+    if (FAILED(ShellGetMalloc(&shellAlloc)) || !shellAlloc)
         return 0;
     LPITEMIDLIST idList = nullptr;
     int found = 0;
-    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, shellFolder, &idList)) && idList) {
+    if (SUCCEEDED(ShellGetSpecialFolderLocation(nullptr, shellFolder, &idList)) && idList) {
         folder[0] = '\0';
-        found = SHGetPathFromIDListA(idList, folder) ? 1 : 0;
+        found = ShellGetPathFromIDList(idList, folder) ? 1 : 0;
         // The ID list is the shell allocator's also when it names no file
         // system folder.
         shellAlloc->Free(idList);

@@ -1,6 +1,7 @@
 #include "target/discovery.h"
 
 #include "base/messages.h"
+#include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
@@ -8,7 +9,6 @@
 #include "target/destlist.h"
 #include "target/versiongate.h"
 
-#include <shlobj.h>
 #include <string.h>
 
 const char INSTALLED_COPIES_KEY[] = "Software\\Kevrani\\ルミテル ミルテ版";
@@ -39,7 +39,15 @@ int ReadInstalledPath(HKEY parent, const char *subkey, char *path)
     return status == ERROR_SUCCESS && TerminateValue(path, MAX_PATH_BYTES, size);
 }
 
-void TakeInstalledCopy(HKEY parent, const char *subkey, const PtrList *targets, PtrList *dsts)
+// The install folder as the search compares it (with its backslash), and
+// whether a registered copy in that same folder was refused by the gate.
+struct InstallFolder {
+    char path[MAX_PATH_BYTES];
+    int refused;
+};
+
+void TakeInstalledCopy(HKEY parent, const char *subkey, const PtrList *targets, PtrList *dsts,
+                       InstallFolder *install)
 {
     char path[MAX_PATH_BYTES];
     if (!ReadInstalledPath(parent, subkey, path))
@@ -53,10 +61,12 @@ void TakeInstalledCopy(HKEY parent, const char *subkey, const PtrList *targets, 
     if (VersionGate(path, targets)) {
         TracePrintf("\t\t\t\t szPath is Targets\n");
         AppendFolderOnce(dsts, path);
+    } else if (install->path[0] && AsciiStricmp(path, install->path) == 0) {
+        install->refused = 1;
     }
 }
 
-void SearchRegistry(const PtrList *targets, PtrList *dsts)
+void SearchRegistry(const PtrList *targets, PtrList *dsts, InstallFolder *install)
 {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, INSTALLED_COPIES_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -71,22 +81,31 @@ void SearchRegistry(const PtrList *targets, PtrList *dsts)
             ERROR_SUCCESS)
             break;
         TracePrintf("\t\t\t RegEnumKeyEx == ERROR_SUCCESS\n");
-        TakeInstalledCopy(key, name, targets, dsts);
+        TakeInstalledCopy(key, name, targets, dsts, install);
         dwIndex++;
         TracePrintf("\t\t\t dwIndex = %d\n", (int)dwIndex);
     }
     RegCloseKey(key);
 }
 
-// The install folder is made when missing and is not put to the gate.
-void TakeInstallFolder(const char *install, PtrList *dsts)
+// An empty path when the script names no usable install folder.
+void PrepareInstallFolder(const char *install, InstallFolder *folder)
 {
-    char folder[MAX_PATH_BYTES];
-    if (!install || !install[0] || !StrCopy(folder, sizeof(folder), install) ||
-        !AddBackslash(folder, sizeof(folder)))
+    folder->refused = 0;
+    if (!install || !install[0] || !StrCopy(folder->path, sizeof(folder->path), install) ||
+        !AddBackslash(folder->path, sizeof(folder->path)))
+        folder->path[0] = '\0';
+}
+
+// The install folder is made when missing and is not put to the gate, but a
+// registered copy there that the gate has just refused stays refused: its
+// data is of a version the update is not for (or already updated by it).
+void TakeInstallFolder(const InstallFolder *install, PtrList *dsts)
+{
+    if (!install->path[0] || install->refused)
         return;
-    if (CreateDirectoryAll(folder))
-        AppendFolderOnce(dsts, folder);
+    if (CreateDirectoryAll(install->path))
+        AppendFolderOnce(dsts, install->path);
 }
 
 int AskToBrowse(void)
@@ -109,7 +128,7 @@ void ShowRefusal(const char *folder)
 void FreeItem(LPITEMIDLIST item)
 {
     IMalloc *shellMalloc = nullptr;
-    if (SUCCEEDED(SHGetMalloc(&shellMalloc)) && shellMalloc) {
+    if (SUCCEEDED(ShellGetMalloc(&shellMalloc)) && shellMalloc) {
         shellMalloc->Free(item);
         shellMalloc->Release();
     }
@@ -122,13 +141,13 @@ int BrowseOnce(const PtrList *targets, PtrList *dsts)
     memset(&info, 0, sizeof(info));
     info.lpszTitle = kBrowseTitle;
     info.lpfn = BrowseFolderCallback;
-    LPITEMIDLIST item = SHBrowseForFolderA(&info);
+    LPITEMIDLIST item = ShellBrowseForFolder(&info);
     if (!item)
         return 1;
     char folder[MAX_PATH_BYTES];
     memset(folder, 0, sizeof(folder));
     int done = 0;
-    if (SHGetPathFromIDListA(item, folder)) {
+    if (ShellGetPathFromIDList(item, folder)) {
         // A 259-byte folder has no room for its backslash: refused like a
         // folder of the wrong version.
         if (AddBackslash(folder, sizeof(folder)) && VersionGate(folder, targets)) {
@@ -155,7 +174,7 @@ int CALLBACK BrowseFolderCallback(HWND dialog, UINT msg, LPARAM param, LPARAM da
     char library[MAX_PATH_BYTES];
     // A virtual folder has no path; a path without room for the name cannot
     // hold the file either.
-    if (SHGetPathFromIDListA((LPCITEMIDLIST)param, folder) &&
+    if (ShellGetPathFromIDList((LPCITEMIDLIST)param, folder) &&
         JoinPath(library, sizeof(library), folder, kMainLibrary)) {
         WIN32_FIND_DATAA fd;
         HANDLE find = FindFirstFileA(library, &fd);
@@ -171,9 +190,11 @@ int CALLBACK BrowseFolderCallback(HWND dialog, UINT msg, LPARAM param, LPARAM da
 int GetDstPath(const PtrList *targets, PtrList *dst, const char *install)
 {
     TracePrintf("\t[%s]>>\n", "GetDstPath");
-    SearchRegistry(targets, dst);
+    InstallFolder installFolder;
+    PrepareInstallFolder(install, &installFolder);
+    SearchRegistry(targets, dst, &installFolder);
     if (PtrListIsEmpty(dst))
-        TakeInstallFolder(install, dst);
+        TakeInstallFolder(&installFolder, dst);
     if (PtrListIsEmpty(dst) && AskToBrowse()) {
         while (!BrowseOnce(targets, dst)) {
         }

@@ -64,14 +64,15 @@ double VersionNumber(const char *text)
         return 0.0;
     // Only the decimal part is handed on, so that no runtime reads more into
     // it (hexadecimal, "inf") than the plain decimal reading does. Patterns
-    // come from script lines, which are shorter than the buffer.
+    // come from script lines, which are shorter than the buffer. atof, not
+    // strtod: MinGW puts its own strtod in place of the runtime's.
     char number[NUMBER_BUFFER];
     size_t length = (size_t)(end - text);
     if (length >= sizeof(number))
-        return strtod(text, nullptr);
+        return atof(text);
     memcpy(number, text, length);
     number[length] = '\0';
-    return strtod(number, nullptr);
+    return atof(number);
 }
 
 int MatchVersionPattern(const char *version, const char *pattern)

@@ -68,6 +68,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         break;
     case WM_UPDATE_PROGRESS:
         UpdateProgress(dialog, bar, wParam, lParam);
+        DrawProgressDialog(dialog);
         break;
     default:
         break;
@@ -90,6 +91,22 @@ LRESULT CALLBACK PathEllipsisLabelProc(HWND window, UINT message, WPARAM wParam,
     if (message == WM_SETTEXT)
         RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     return result;
+}
+
+// The run pumps no messages between commands (only a copy's progress routine
+// and message boxes do), so a dialog left to WM_PAINT would show whatever
+// was drawn last, or nothing. Painting is sent, not posted: no input is read.
+void DrawProgressDialog(HWND dialog)
+{
+    RedrawWindow(dialog, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // What was painted must reach the screen now, before a long step that
+    // pumps nothing: GDI batches it, and Wine shows a window's drawing only
+    // when the thread looks at its queue. A look for a message that is never
+    // sent, removing nothing, serves that without touching any input.
+    GdiFlush();
+    MSG none;
+    PeekMessageA(&none, dialog, WM_UPDATE_PROGRESS + 1, WM_UPDATE_PROGRESS + 1, PM_NOREMOVE);
 }
 
 int SubclassWindow(HWND window, WNDPROC procedure)

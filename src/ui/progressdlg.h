@@ -14,6 +14,9 @@ enum { PROGRESS_SOURCE = 0, PROGRESS_DESTINATION = 1, PROGRESS_STEP = 2 };
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Draws a label's text on one line, shortened in the middle to keep the file name.
 LRESULT CALLBACK PathEllipsisLabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Paints the whole dialog, frame and controls, before returning. Done at
+// every WM_UPDATE_PROGRESS; the creator calls it once the dialog shows.
+void DrawProgressDialog(HWND dialog);
 // Keep the previous procedure in the window's user data slot.
 int SubclassWindow(HWND window, WNDPROC procedure);
 int UnsubclassWindow(HWND window);

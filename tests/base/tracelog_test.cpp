@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdarg.h>
 #include <string.h>
 
 namespace {
@@ -25,6 +26,33 @@ protected:
     std::string saved_, dir_, path_;
 };
 
+// The platform runtime's own formatting, called in msvcrt.dll itself.
+std::string RuntimeFormat(const char *format, ...)
+{
+    typedef int(__cdecl * VsnprintfFn)(char *, size_t, const char *, va_list);
+    HMODULE crt = GetModuleHandleA("msvcrt.dll");
+    VsnprintfFn format_ = crt ? (VsnprintfFn)(void (*)(void))GetProcAddress(crt, "_vsnprintf") : nullptr;
+    if (!format_)
+        return "<no msvcrt>";
+    // A text the runtime cannot convert ("%S" with Japanese in its "C"
+    // locale) ends the output there: -1, and what was written before it.
+    char text[512];
+    memset(text, 0, sizeof(text));
+    va_list args;
+    va_start(args, format);
+    int n = format_(text, sizeof(text) - 1, format, args);
+    va_end(args);
+    return n < 0 ? std::string(text) : std::string(text, (size_t)n);
+}
+
+template <typename... Args>
+void TraceAndRuntime(std::string *expected, const char *format, Args... args)
+{
+    TracePrintf(format, args...);
+    for (char c : RuntimeFormat(format, args...))
+        *expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+}
+
 TEST_F(TraceLogTest, RuntimeDialectAndLineEnds)
 {
     TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", 5000000000LL, -1LL);
@@ -40,6 +68,21 @@ TEST_F(TraceLogTest, RuntimeDialectAndLineEnds)
                      "[00001234]\r\n"
                      "param\t\t= (null)\r\n"
                      "\t\r\n\t\tGetFileTime().\r\n");
+
+    // Every dialect the trace's formats use, as the runtime itself prints
+    // them: handles in eight upper-case digits, 64-bit numbers both ways, a
+    // wide text (Japanese converted as the runtime does), two-digit fields.
+    WriteFileBytes(path_, "");
+    std::string expected;
+    TraceAndRuntime(&expected, "\t\t\tFailed. [%p]\n", (void *)INVALID_HANDLE_VALUE);
+    TraceAndRuntime(&expected, "succeeded. [%p]\n", (void *)0x8c);
+    TraceAndRuntime(&expected, "dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", 5000000000LL, -5000000000LL);
+    TraceAndRuntime(&expected, "nSize = %lld\n", 4294967297LL);
+    TraceAndRuntime(&expected, "[%S]\n", L"ルミテル");
+    TraceAndRuntime(&expected, "[%S]\n", L"C:\\Lumi");
+    TraceAndRuntime(&expected, "%d/%02u/%02d-%02u\n", 2024, 3u, 5, 7u);
+    EXPECT_EQ(Log(), expected);
+    EXPECT_NE(expected.find("[FFFFFFFF]\r\nsucceeded. [0000008C]\r\n"), std::string::npos) << expected;
 }
 
 TEST_F(TraceLogTest, TwoCallsMakeOneLineAndAppend)
@@ -100,6 +143,36 @@ TEST_F(TraceLogTest, PlantedHardLinkIsNeverWritten)
     TracePrintf("appended\n");
     EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
     EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
+}
+
+// The previous log is kept once before the new run empties it (an empty one
+// keeps the older copy), and a link planted in the copy's place is left alone.
+TEST_F(TraceLogTest, StartKeepsThePreviousLogOnceAndGuardsTheCopy)
+{
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof(temp), temp), 0u);
+    std::string log = std::string(temp) + "Lumiupd.log", kept = std::string(temp) + "Lumiupd.1.log";
+    DeleteFileA(kept.c_str());
+    ASSERT_TRUE(WriteFileBytes(log, "first run\r\n"));
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(kept), "first run\r\n");
+    TracePrintf("second run\n");
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(kept), "second run\r\n");
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(kept), "second run\r\n");
+    EXPECT_EQ(ReadFileBytes(log), "");
+
+    std::string victim = dir_ + "victim.txt";
+    ASSERT_TRUE(WriteFileBytes(victim, "precious\r\n"));
+    DeleteFileA(kept.c_str());
+    ASSERT_TRUE(CreateHardLinkA(kept.c_str(), victim.c_str(), nullptr));
+    TracePrintf("third run\n");
+    TraceLogStart();
+    EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
+    EXPECT_EQ(ReadFileBytes(log), "");
+    EXPECT_NE(szLogPath[0], '\0') << "the log itself goes on";
+    DeleteFileA(kept.c_str());
 }
 
 } // namespace

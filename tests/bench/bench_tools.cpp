@@ -1,12 +1,27 @@
-// Measuring tools for the benchmark (not a test):
-//   bench_tools.exe copy SRC_DIR DST_DIR       copies every file of SRC_DIR with CopyFileExA
-//   bench_tools.exe walk DIR                   a bare recursive FindFirstFileA walk
-//   bench_tools.exe run PROGRAM [ARGS...]      runs a program and waits for it
-// Each prints "ms=<wall milliseconds> peak_kb=<peak working set of the program, run only>".
+// Measuring tools and floors for the benchmark (not a test):
+//   bench_tools.exe run PROGRAM [ARGS...]
+//       runs a program, prints "ms=<wall> peak_kb=<peak working set> exit=<code>"
+//   bench_tools.exe walk DIR
+//       a bare recursive FindFirstFileA walk
+//   bench_tools.exe preflight SRC DST CALLS
+//       the walk, the space check's counterpart opens in DST and the free-space
+//       query, and CALLS log cycles
+//   bench_tools.exe copy SRC DST CALLS
+//       the walk and opens above over SRC, then for each file of SRC\data: the
+//       source's time read, the delete, the restartable copy, the time stamp,
+//       with CALLS log cycles in all
+//   bench_tools.exe copysafe SRC DST CALLS
+//       the same copy made crash-safe: a probe of the installed file, the copy
+//       under a temporary name beside it, the time stamp and flush through one
+//       handle, then a write-through replace
+// A log cycle is what the updater's log does per call at the least: open the
+// existing file, seek to its end, print, close.
 #include <windows.h>
 #include <psapi.h>
 
+#include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <string>
 
@@ -20,23 +35,35 @@ double NowMs()
     return 1000.0 * (double)c.QuadPart / (double)f.QuadPart;
 }
 
-int CopyAll(const std::string &src, const std::string &dst)
+std::string logPath;
+
+void StartLog()
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((src + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    int n = 0;
-    do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        BOOL cancel = FALSE;
-        if (CopyFileExA((src + "\\" + fd.cFileName).c_str(), (dst + "\\" + fd.cFileName).c_str(), nullptr,
-                        nullptr, &cancel, COPY_FILE_RESTARTABLE))
-            n++;
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return n;
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    logPath = std::string(temp) + "LumiBenchFloor.log";
+    FILE *f = fopen(logPath.c_str(), "w");
+    if (f)
+        fclose(f);
+}
+
+void LogCycle(const char *format, ...)
+{
+    FILE *f = fopen(logPath.c_str(), "r+t");
+    if (!f)
+        return;
+    fseek(f, 0, SEEK_END);
+    va_list args;
+    va_start(args, format);
+    vfprintf(f, format, args);
+    va_end(args);
+    fclose(f);
+}
+
+void LogCycles(unsigned long n, const char *name)
+{
+    for (unsigned long i = 0; i < n; i++)
+        LogCycle("\t\t\t\tfd.cFileName = %s, --> \n", name);
 }
 
 long long Walk(const std::string &dir)
@@ -58,6 +85,128 @@ long long Walk(const std::string &dir)
     return total;
 }
 
+// The walk of the space check: each file's counterpart is opened for its size.
+long long SpaceWalk(const std::string &src, const std::string &dst)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((src + "\\*.*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    long long total = 0;
+    do {
+        if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
+            continue;
+        std::string counterpart = dst + "\\" + fd.cFileName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            total += SpaceWalk(src + "\\" + fd.cFileName, counterpart);
+            continue;
+        }
+        total += ((long long)fd.nFileSizeHigh << 32) + fd.nFileSizeLow;
+        HANDLE file = CreateFileA(counterpart.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            total -= GetFileSize(file, nullptr);
+            CloseHandle(file);
+        }
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return total;
+}
+
+long long PreFlight(const std::string &src, const std::string &dst)
+{
+    long long need = SpaceWalk(src, dst);
+    ULARGE_INTEGER available, total, totalFree;
+    GetDiskFreeSpaceExA((dst.substr(0, 3)).c_str(), &available, &total, &totalFree);
+    return need;
+}
+
+int ReadTime(const std::string &path, FILETIME *write)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    BOOL done = GetFileTime(h, nullptr, nullptr, write);
+    CloseHandle(h);
+    return done;
+}
+
+int PlainCopy(const std::string &src, const std::string &dst, const FILETIME &write)
+{
+    DeleteFileA(dst.c_str());
+    BOOL cancel = FALSE;
+    if (!CopyFileExA(src.c_str(), dst.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE))
+        return 0;
+    HANDLE h = CreateFileA(dst.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    SetFileTime(h, &write, nullptr, &write);
+    CloseHandle(h);
+    return 1;
+}
+
+void ProbeOpen(const std::string &path, DWORD access, DWORD share)
+{
+    HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+}
+
+int SafeCopy(const std::string &src, const std::string &dst, const FILETIME &write)
+{
+    GetFileAttributesA(dst.c_str());
+    ProbeOpen(dst, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    ProbeOpen(dst, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    char suffix[32];
+    snprintf(suffix, sizeof(suffix), ".~lu%08lX.tmp", GetCurrentProcessId());
+    std::string temp = dst + suffix;
+    BOOL cancel = FALSE;
+    if (!CopyFileExA(src.c_str(), temp.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE))
+        return 0;
+    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    SetFileTime(h, &write, nullptr, &write);
+    FlushFileBuffers(h);
+    CloseHandle(h);
+    return MoveFileExA(temp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// The copy run: the pre-flight over the update folder, then every file of
+// its "data" folder into the destination's, the log cycles spread over them.
+int CopyRun(const std::string &src, const std::string &dst, unsigned long calls, bool safe)
+{
+    PreFlight(src, dst);
+    std::string from = src + "\\data", to = dst + "\\data";
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((from + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    std::string names[256];
+    int count = 0;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && count < 256)
+            names[count++] = fd.cFileName;
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    int copied = 0;
+    unsigned long logged = 0;
+    for (int i = 0; i < count; i++) {
+        FILETIME write;
+        std::string s = from + "\\" + names[i], d = to + "\\" + names[i];
+        if (ReadTime(s, &write) && (safe ? SafeCopy(s, d, write) : PlainCopy(s, d, write)))
+            copied++;
+        unsigned long share = (unsigned long)((unsigned long long)calls * (i + 1) / count) - logged;
+        LogCycles(share, names[i].c_str());
+        logged += share;
+    }
+    LogCycles(calls - logged, "");
+    return copied;
+}
+
 int Run(int argc, char **argv, double *ms, SIZE_T *peak)
 {
     std::string cmd;
@@ -72,11 +221,11 @@ int Run(int argc, char **argv, double *ms, SIZE_T *peak)
     // Sample the working set while the program runs: a finished process
     // reports nothing under every platform.
     *peak = 0;
-    while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT) {
+    do {
         PROCESS_MEMORY_COUNTERS pmc = {};
         if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof(pmc)) && pmc.PeakWorkingSetSize > *peak)
             *peak = pmc.PeakWorkingSetSize;
-    }
+    } while (WaitForSingleObject(pi.hProcess, 5) == WAIT_TIMEOUT);
     *ms = NowMs() - start;
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -89,25 +238,32 @@ int Run(int argc, char **argv, double *ms, SIZE_T *peak)
 
 int main(int argc, char **argv)
 {
-    if (argc >= 4 && !strcmp(argv[1], "copy")) {
-        double t = NowMs();
-        int n = CopyAll(argv[2], argv[3]);
-        printf("ms=%.0f files=%d\n", NowMs() - t, n);
-        return 0;
-    }
-    if (argc >= 3 && !strcmp(argv[1], "walk")) {
-        double t = NowMs();
-        long long bytes = Walk(argv[2]);
-        printf("ms=%.0f bytes=%lld\n", NowMs() - t, bytes);
-        return 0;
-    }
     if (argc >= 3 && !strcmp(argv[1], "run")) {
         double ms = 0;
         SIZE_T peak = 0;
         int code = Run(argc - 2, argv + 2, &ms, &peak);
-        printf("ms=%.0f peak_kb=%lu exit=%d\n", ms, (unsigned long)(peak / 1024), code);
+        printf("ms=%.1f peak_kb=%lu exit=%d\n", ms, (unsigned long)(peak / 1024), code);
         return 0;
     }
-    fprintf(stderr, "usage: bench_tools.exe copy SRC DST | walk DIR | run PROGRAM [ARGS...]\n");
+    if (argc >= 3 && !strcmp(argv[1], "walk")) {
+        long long bytes = Walk(argv[2]);
+        printf("bytes=%lld\n", bytes);
+        return 0;
+    }
+    if (argc >= 5 && !strcmp(argv[1], "preflight")) {
+        StartLog();
+        long long need = PreFlight(argv[2], argv[3]);
+        LogCycles(strtoul(argv[4], nullptr, 10), "");
+        printf("need=%lld\n", need);
+        return 0;
+    }
+    if (argc >= 5 && (!strcmp(argv[1], "copy") || !strcmp(argv[1], "copysafe"))) {
+        StartLog();
+        int n = CopyRun(argv[2], argv[3], strtoul(argv[4], nullptr, 10), !strcmp(argv[1], "copysafe"));
+        printf("files=%d\n", n);
+        return 0;
+    }
+    fprintf(stderr, "usage: bench_tools.exe run PROGRAM [ARGS...] | walk DIR | "
+                    "preflight SRC DST CALLS | copy SRC DST CALLS | copysafe SRC DST CALLS\n");
     return 2;
 }

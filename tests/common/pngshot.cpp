@@ -108,17 +108,22 @@ bool WritePng(const std::string &path, int width, int height, const std::vector<
     return WriteFileBytes(path, png);
 }
 
+bool ReadScreen(const std::string &scratch, int *width, int *height, std::vector<unsigned char> *rgb)
+{
+    std::string bmp = scratch + ".bmp";
+    bool read = SaveScreenBmp(bmp) && ReadBmp(bmp, width, height, rgb);
+    DeleteFileA(bmp.c_str());
+    return read;
+}
+
 bool SaveWindowPng(HWND window, const std::string &path)
 {
     RECT r;
     if (!GetWindowRect(window, &r))
         return false;
-    std::string bmp = path + ".bmp";
     int w = 0, h = 0;
     std::vector<unsigned char> screen;
-    bool read = SaveScreenBmp(bmp) && ReadBmp(bmp, &w, &h, &screen);
-    DeleteFileA(bmp.c_str());
-    if (!read)
+    if (!ReadScreen(path, &w, &h, &screen))
         return false;
     int left = r.left < 0 ? 0 : r.left, top = r.top < 0 ? 0 : r.top;
     int right = r.right > w ? w : r.right, bottom = r.bottom > h ? h : r.bottom;

@@ -98,9 +98,9 @@ TEST_F(CopyTest, MissingSourceFailsWithoutPromptAndLeavesTheDestination)
     EXPECT_EQ(ReadFileBytes(dst), "old");
     EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"new.dat", "old.dat"}));
     std::vector<std::string> lines = TraceLines();
-    // The runtime writes the invalid handle in lower-case hex digits.
+    // The runtime writes the invalid handle in eight upper-case hex digits.
     ExpectInOrder(lines, {"\t\t[Copy]>>", "\t[GetFileTimeByFilename]>>", "\t\tCreateFile().",
-                          "\t\t\tFailed. [ffffffff]", "\tbResult = 0", "\t[GetFileTimeByFilename]<<",
+                          "\t\t\tFailed. [FFFFFFFF]", "\tbResult = 0", "\t[GetFileTimeByFilename]<<",
                           "\t\tbResult = 0", "\t\t[Copy]<<"});
     EXPECT_FALSE(HasLineStartingWith(lines, "\t\t\t\tDelete"));
 }

@@ -2,9 +2,11 @@
 #include "base/tracelog.h"
 #include "exec/history.h"
 #include "exec/historytext.h"
+#include "exec_testutil.h"
 #include "testutil.h"
 
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include <gtest/gtest.h>
@@ -163,6 +165,26 @@ TEST(UpdateHistory, FolderWithoutRoomForTheFileIsSkipped)
     std::string folder = "C:\\" + std::string(250, 'f') + "\\";
     EXPECT_EQ(Log(folder.c_str(), "a/b", "U1"), 1);
     EXPECT_EQ(AddInstalledId(folder.c_str(), "U1"), 0);
+
+    // Real folders at the limit: the folder's own backslash separates, so up
+    // to 249 bytes the name and the terminator fit in 260.
+    std::string base = MakeTestDir("history_limit");
+    for (size_t bytes : {248u, 249u, 250u}) {
+        SCOPED_TRACE(bytes);
+        std::string dir = base + std::string(bytes - base.size() - 1, 'd') + "\\";
+        ASSERT_EQ(dir.size(), bytes);
+        ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+        bool fits = bytes <= 249;
+        EXPECT_EQ(Log(dir.c_str(), "a/b", "U1"), 1);
+        EXPECT_EQ(AddInstalledId(dir.c_str(), "U1") != 0, fits);
+        std::vector<std::string> written;
+        if (fits)
+            written = {"MIRO42.INI", "update.log"};
+        EXPECT_EQ(ListFolder(dir), written);
+        if (fits) {
+            EXPECT_EQ(ReadFileBytes(dir + "update.log"), Today() + "\tU1\ta\tb\r\n");
+        }
+    }
 }
 
 TEST(UpdateHistory, TraceLines)

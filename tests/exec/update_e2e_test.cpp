@@ -9,6 +9,7 @@
 #include "testutil.h"
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -22,7 +23,10 @@ struct UpdaterRun {
     std::vector<DialogRecord> boxes;
 };
 
-UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<BoxAnswerer::Step> steps)
+// whileShown, when given, is called on the watching thread once the progress
+// dialog is there, while the updater goes on.
+UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::vector<BoxAnswerer::Step> steps,
+                      std::function<void(HWND)> whileShown = nullptr)
 {
     UpdaterRun run;
     std::string cmd = "\"" + folder + "Lumiupd.exe\" " + args;
@@ -33,10 +37,14 @@ UpdaterRun RunUpdater(const std::string &folder, const std::string &args, std::v
     }
     std::atomic<bool> stop{false}, seen{false};
     std::thread watch([&] {
-        while (!stop && !seen) {
-            seen = FindProgressDialog(pi.dwProcessId) != nullptr;
+        HWND dialog = nullptr;
+        while (!stop && !dialog) {
+            dialog = FindProgressDialog(pi.dwProcessId);
             Sleep(10);
         }
+        seen = dialog != nullptr;
+        if (dialog && whileShown)
+            whileShown(dialog);
     });
     {
         BoxAnswerer answerer(std::move(steps), pi.dwProcessId);
@@ -101,10 +109,85 @@ protected:
     std::string app, upd;
 };
 
+// The dialog's controls that have no id: the captions of the two paths.
+std::vector<HWND> CaptionLabels(HWND dialog)
+{
+    std::vector<HWND> labels;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) == 0xFFFF || GetDlgCtrlID(child) == -1)
+            labels.push_back(child);
+    }
+    return labels;
+}
+
+// Pixels of a window's rectangle on the screen: how many show the dialog's
+// face colour and how many are dark like text.
+struct Ink {
+    int face = 0, dark = 0;
+};
+
+Ink InkIn(HWND window, int width, int height, const std::vector<unsigned char> &rgb)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    COLORREF face = GetSysColor(COLOR_BTNFACE);
+    Ink ink;
+    for (int y = r.top < 0 ? 0 : r.top; y < r.bottom && y < height; y++) {
+        for (int x = r.left < 0 ? 0 : r.left; x < r.right && x < width; x++) {
+            const unsigned char *p = &rgb[((size_t)y * width + x) * 3];
+            ink.face += RGB(p[0], p[1], p[2]) == face;
+            ink.dark += p[0] + p[1] + p[2] < 3 * 96;
+        }
+    }
+    return ink;
+}
+
+// The updater pumps no messages while a program of the script runs: a
+// picture taken then shows what the dialog drew by itself. Read on the
+// watching thread, judged on the test's own.
+struct BusyPicture {
+    bool commandShown = false, taken = false;
+    std::vector<std::pair<std::string, Ink>> labels;  // the captions, then the source
+};
+
+BusyPicture TakeBusyPicture(HWND dialog, const std::string &source)
+{
+    BusyPicture picture;
+    char text[MAX_PATH] = "";
+    for (int i = 0; i < 500 && source != text; i++) {
+        Sleep(10);
+        GetWindowTextA(GetDlgItem(dialog, 1000), text, sizeof(text));
+    }
+    picture.commandShown = source == text;
+    Sleep(300);
+    int w = 0, h = 0;
+    std::vector<unsigned char> screen;
+    picture.taken = ReadScreen(ArtifactDir() + "progress_busy", &w, &h, &screen);
+    std::vector<HWND> labels = CaptionLabels(dialog);
+    labels.push_back(GetDlgItem(dialog, 1000));
+    for (HWND label : labels) {
+        GetWindowTextA(label, text, sizeof(text));
+        picture.labels.push_back({text, picture.taken ? InkIn(label, w, h, screen) : Ink()});
+    }
+    return picture;
+}
+
 // While the copy into the missing folder is asked about, the dialog shows that
-// command and the three steps done; a picture of it is kept for a person.
+// command and the steps done; a picture of it is kept for a person. Before
+// that, while a program runs, it has drawn all of itself.
 TEST_F(UpdateEndToEnd, ProgressDialogDuringARealUpdate)
 {
+    std::vector<std::string> commands = {"exe=HOLD.EXE"};
+    commands.insert(commands.end(), kCommands.begin(), kCommands.end());
+    upd = MakeUpdate("upd_e2e_upd", commands);
+    // The program waits while its ".wait" file exists.
+    ASSERT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "HOLD.EXE").c_str(), FALSE));
+    ASSERT_TRUE(WriteFileBytes(upd + "HOLD.wait", ""));
+    BusyPicture busy;
+    auto whileBusy = [&](HWND dialog) {
+        busy = TakeBusyPicture(dialog, upd + "HOLD.EXE");
+        DeleteFileA((upd + "HOLD.wait").c_str());
+    };
     ProgressReading seen;
     bool shot = false;
     std::string png = ArtifactDir() + "progress_dialog.png";
@@ -121,7 +204,9 @@ TEST_F(UpdateEndToEnd, ProgressDialogDuringARealUpdate)
         Sleep(500);
         shot = SaveWindowPng(dialog, png);
     };
-    UpdaterRun r = RunUpdater(upd, "\"" + app + "\"", {{IDYES, nullptr}, {IDIGNORE, readAndShoot}, {IDOK, nullptr}});
+    UpdaterRun r =
+        RunUpdater(upd, "\"" + app + "\"", {{IDYES, nullptr}, {IDIGNORE, readAndShoot}, {IDOK, nullptr}}, whileBusy);
+    DeleteFileA((upd + "HOLD.wait").c_str());
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0u);
     ASSERT_EQ(r.boxes.size(), 3u);
@@ -133,10 +218,21 @@ TEST_F(UpdateEndToEnd, ProgressDialogDuringARealUpdate)
     EXPECT_EQ(seen.caption, "処理中です...");
     EXPECT_EQ(seen.source, upd + "sub\\extra.dat");
     EXPECT_EQ(seen.destination, app + "sub\\extra.dat");
-    EXPECT_EQ(seen.position, 3);
+    EXPECT_EQ(seen.position, 4);
     EXPECT_EQ(seen.low, 0);
-    EXPECT_EQ(seen.high, 5);
+    EXPECT_EQ(seen.high, 6);
     ExpectUpdated();
+    EXPECT_TRUE(FileExists(upd + "HOLD.txt")) << "the program ran";
+    // "転送元", "転送先" and the source path, each as text on the dialog's face.
+    EXPECT_TRUE(busy.commandShown);
+    ASSERT_TRUE(busy.taken);
+    ASSERT_EQ(busy.labels.size(), 3u);
+    EXPECT_EQ(busy.labels[0].first, "転送元");
+    EXPECT_EQ(busy.labels[1].first, "転送先");
+    for (const auto &label : busy.labels) {
+        EXPECT_GT(label.second.face, 20) << label.first;
+        EXPECT_GT(label.second.dark, 8) << label.first;
+    }
     ASSERT_TRUE(shot);
     std::string picture = ReadFileBytes(png);
     EXPECT_EQ(picture.substr(0, 8), "\x89PNG\r\n\x1a\n");
@@ -170,7 +266,8 @@ TEST_F(UpdateEndToEnd, AFailedCommandEndsWithCode4AndNoRegistration)
 }
 
 // Two registered copies: the first lacks the folder its second command needs.
-TEST(UpdateEndToEndTwo, FirstDestinationFailingAndTheSecondDecides)
+// The second is still updated, and the run reports the first one's failure.
+TEST(UpdateEndToEndTwo, FirstDestinationFailingFailsTheRun)
 {
     std::string first = MakeInstalledFolder("upd_e2e_first", "1.10");
     std::string second = MakeInstalledFolder("upd_e2e_second", "1.10");
@@ -189,10 +286,10 @@ TEST(UpdateEndToEndTwo, FirstDestinationFailingAndTheSecondDecides)
         }
         UpdaterRun r = RunUpdater(upd, args, {{IDYES, nullptr}, {IDOK, nullptr}});
         ASSERT_FALSE(r.timedOut);
-        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(r.exitCode, 4u);
         EXPECT_EQ(r.progressSeen, std::string(args).empty());
         ASSERT_EQ(r.boxes.size(), 2u);
-        EXPECT_EQ(r.boxes[1].text, MessageTable[0]);
+        EXPECT_EQ(r.boxes[1].text, MessageTable[4]);
         EXPECT_EQ(ReadFileBytes(first + "MIRO42.DLL"), "new library");
         EXPECT_FALSE(FileExists(first + "data\\new.dat"));
         EXPECT_EQ(InstalledIds(first), "");

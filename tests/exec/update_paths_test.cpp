@@ -2,6 +2,7 @@
 #include "exec/update.h"
 
 #include "exec_testutil.h"
+#include "progressread.h"
 #include "testlists.h"
 #include "testutil.h"
 
@@ -104,16 +105,49 @@ TEST(UpdatePaths, TextsThatOutgrowTheirBuffersFailTheCommand)
     EXPECT_EQ(CountLines(lines, "\t\t[Copy]>>"), 0u);
     EXPECT_EQ(CountLines(lines, "\t\tpath too long - %DSTPATH%%DSTPATH%%DSTPATH%three"), 1u);
 
-    // A relative name that would take the source path past 259 bytes.
+    // A relative name that would take the source path past 259 bytes, in a
+    // command that uses the source.
     std::string longSrc = LongShortFolder("updlsrc", 240);
+    std::string name = std::string(30, 'r') + ".txt";
     CommandList relative;
-    relative.Add(std::string(30, 'r') + ".txt", 7);
+    relative.Add(name, 1);
     StringList one({dst});
     StartTrace();
     EXPECT_EQ(Update(nullptr, longSrc.c_str(), one.get(), relative.get(), nullptr, 2), 0);
     lines = TraceLines();
-    EXPECT_EQ(CountLines(lines, "\t\t[Create]>>"), 0u);
-    EXPECT_TRUE(HasLineStartingWith(lines, "\t\tpath too long - "));
+    EXPECT_EQ(CountLines(lines, "\t\t[Copy]>>"), 0u);
+    EXPECT_EQ(CountLines(lines, "\t\tpath too long - " + name), 1u);
+}
+
+// The same overlong source path where the command never uses it (create,
+// log, remove): the command runs, and the path is only shown, cut.
+TEST(UpdatePaths, APathTheCommandDoesNotUseNeverFailsIt)
+{
+    std::string longSrc = LongShortFolder("updlsrc", 240);
+    std::string dst = MakeTestDir("update_unused_dst");
+    std::string folder = std::string(30, 'f');
+    std::string comment = std::string(100, 'c') + "/" + std::string(99, 'd');
+    std::string gone = std::string(30, 'g') + ".txt";
+    ASSERT_GT((longSrc + folder).size(), 259u);
+    StringList dsts({dst});
+    CommandList commands;
+    commands.Add(folder, 7);
+    commands.Add(comment, 6);
+    commands.Add(gone, 2);
+    HMODULE resources = LoadLibraryExA((BinDir() + "Lumiupd.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(resources, nullptr);
+    ProgressReading seen;
+    // The file to remove is missing: asked about, and ignored.
+    BoxAnswerer boxes({{IDIGNORE, [&](HWND) { seen = ReadProgress(FindProgressDialog(GetCurrentProcessId())); }}});
+    StartTrace();
+    EXPECT_EQ(Update(resources, longSrc.c_str(), dsts.get(), commands.get(), "U1", 0), 1);
+    FreeLibrary(resources);
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(ListFolder(dst), (std::vector<std::string>{"MIRO42.INI", folder, "update.log"}));
+    EXPECT_NE(ReadFileBytes(dst + "update.log").find("\tU1\t" + std::string(100, 'c') + "\t"), std::string::npos);
+    EXPECT_EQ(seen.source, (longSrc + gone).substr(0, 259));
+    EXPECT_EQ(seen.destination, dst + gone);
+    EXPECT_FALSE(HasLineStartingWith(TraceLines(), "\t\tpath too long - "));
 }
 
 TEST(ReplaceDstPathOnDisk, TheFoldersShortPathOrTheFolderAsGiven)

@@ -71,7 +71,8 @@ protected:
     std::string src, dst1, dst2;
 };
 
-// The first destination lacks "sub", so its "create" fails; the second has it.
+// The first destination lacks "sub", so its "create" fails; the second has it
+// and is updated, but the update as a whole has failed.
 TEST_F(UpdateTest, TwoDestinationsTheFirstFailingAtItsSecondCommand)
 {
     for (int silent : {0, 2}) {
@@ -84,7 +85,7 @@ TEST_F(UpdateTest, TwoDestinationsTheFirstFailingAtItsSecondCommand)
         commands.Add("sub\\deep", 7);
         commands.Add("b.txt", 1);
         bool dialogSeen = false;
-        EXPECT_EQ(Run(dsts, commands, "U0200", silent, &dialogSeen), 1);
+        EXPECT_EQ(Run(dsts, commands, "U0200", silent, &dialogSeen), 0);
         EXPECT_EQ(dialogSeen, silent == 0);
         EXPECT_TRUE(PtrListIsEmpty(dsts.get()));
         // Only the destination whose commands all went through has the id.
@@ -95,12 +96,12 @@ TEST_F(UpdateTest, TwoDestinationsTheFirstFailingAtItsSecondCommand)
         std::vector<std::string> lines = TraceLines();
         EXPECT_EQ(CountLines(lines, "\t\t[Copy]>>"), 3u);
         EXPECT_EQ(lines.front(), "\t[Update]>>");
-        EXPECT_EQ(lines[lines.size() - 2], "\tbResult = 1");
+        EXPECT_EQ(lines[lines.size() - 2], "\tbResult = 0");
         EXPECT_EQ(lines.back(), "\t[Update]<<");
     }
 }
 
-TEST_F(UpdateTest, TheLastDestinationDecides)
+TEST_F(UpdateTest, TheLastDestinationFailingAfterASuccessFailsToo)
 {
     StringList dsts({dst2, dst1});
     ASSERT_TRUE(CreateDirectoryA((dst2 + "sub").c_str(), nullptr));

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     fwrite(data, 1, size, file);
     fclose(file);
-    int verdict = RunScriptCheck(path, nullptr, sink);
+    int verdict = RunScriptCheck(path, nullptr, sink, 0);
     UpdateScript script;
     if (!InitUpdateScript(&script))
         abort();

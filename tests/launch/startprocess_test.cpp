@@ -5,16 +5,18 @@
 #include "shellfixture.h"
 #include "testutil.h"
 
+#include <stdint.h>
 #include <stdio.h>
 
 #include <gtest/gtest.h>
 
 namespace {
 
+// A handle as the runtime's "%p" writes it: eight upper-case hex digits.
 std::string Hex(const void *p)
 {
     char text[32];
-    sprintf(text, "%p", p);
+    snprintf(text, sizeof(text), "%08lX", (unsigned long)(uintptr_t)p);
     return text;
 }
 

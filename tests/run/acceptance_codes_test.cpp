@@ -192,7 +192,8 @@ TEST_F(FailureCodes, RefusedCommandLineFolderIs6)
 }
 
 // 7: the registered copy lies on a real 1 MiB disk that the update folder
-// outweighs.
+// outweighs: a file that no command names still counts, and pads the folder
+// beyond the disk whatever the size of the exe.
 TEST_F(FailureCodes, FullDiskIs7)
 {
     const std::string disk = "V:\\";
@@ -206,8 +207,9 @@ TEST_F(FailureCodes, FullDiskIs7)
     ASSERT_TRUE(WriteFileBytes(app + "MIRO42.DLL", "old library"));
     ASSERT_TRUE(RegisterInstalled("Lumitel", app));
     ASSERT_TRUE(GetDiskFreeSpaceExA(disk.c_str(), &freeBytes, nullptr, nullptr));
+    ASSERT_TRUE(WriteFileBytes(upd + "PADDING.BIN", std::string(1048576, 'P')));
     long long needed = 0;
-    for (const char *name : {"Lumiupd.exe", "Lumiupd.INF", "MIRO42.DLL", "RT_IDX.DAT"})
+    for (const char *name : {"Lumiupd.exe", "Lumiupd.INF", "MIRO42.DLL", "RT_IDX.DAT", "PADDING.BIN"})
         needed += (long long)ReadFileBytes(upd + name).size();
     needed -= (long long)ReadFileBytes(app + "MIRO42.DLL").size() + (long long)ReadFileBytes(app + "RT_IDX.DAT").size();
     ASSERT_GT(needed, (long long)freeBytes.QuadPart);

@@ -316,10 +316,16 @@ TEST_F(EveryCommand, AutoWithAFailureStillShowsTheBox)
     // Three commands done of eight, the fourth on show.
     ExpectProgress(r.progressAtBox[0], upd + "OLD.DAT", app + "OLD.DAT", 3, kCommands);
     EXPECT_EQ(r.progress.paths, LabelPairs(upd, app, 4));
+    // The bar answers while the prompt is up (and may have answered as the
+    // dialog was drawn before): it only ever moves on, and stands at 3.
     ASSERT_FALSE(r.progress.bars.empty()) << "the bar answers while the prompt is up";
-    for (const ProgressReading &bar : r.progress.bars)
-        EXPECT_TRUE(bar.position == 3 && bar.low == 0 && bar.high == kCommands)
+    int last = 0;
+    for (const ProgressReading &bar : r.progress.bars) {
+        EXPECT_TRUE(bar.position >= last && bar.low == 0 && bar.high == kCommands)
             << bar.position << " " << bar.low << " " << bar.high;
+        last = bar.position;
+    }
+    EXPECT_EQ(last, 3);
     // The commands before it were carried out, none after it.
     EXPECT_EQ(ReadFileBytes(app + "data\\NEW.DAT"), "new data");
     EXPECT_FALSE(FileExists(app + "data\\CONV.DAT"));

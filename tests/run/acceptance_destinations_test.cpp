@@ -47,12 +47,13 @@ protected:
 // The first copy lacks the folder of the second command's file: that copy
 // is asked about and aborted, the command before it stays done, the one
 // after it is skipped and the id is not registered there; the second copy
-// is updated, and its success decides the run.
+// is updated all the same, but the run reports the failure (code 4) and does
+// not start the post program.
 TEST_F(Destinations, TwoRegisteredCopiesTheFirstFailing)
 {
     ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", CrLf({"id=U0301", "kakunin=ルミテルを更新します。", "target=1.2",
                                                          "copy=MIRO42.DLL", "copy=data\\NEW.DAT",
-                                                         "copy=RT_IDX.DAT"})));
+                                                         "copy=RT_IDX.DAT", "post=%PROGRAM_FILES%LumiPost\\POST.EXE"})));
     ASSERT_TRUE(CreateDirectoryA((upd + "data").c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(upd + "data\\NEW.DAT", "new data"));
     ASSERT_TRUE(SetWriteTime(upd + "data\\NEW.DAT", MakeFileTime(2024, 3, 2, 10, 0, 0)));
@@ -61,11 +62,11 @@ TEST_F(Destinations, TwoRegisteredCopiesTheFirstFailing)
     ASSERT_TRUE(CreateDirectoryA((second + "data").c_str(), nullptr));
     UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDABORT}, {IDOK}});
     ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.exitCode, 4u);
     ASSERT_EQ(r.boxes.size(), 3u);
     EXPECT_EQ(r.boxes[1].text, SystemText(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(r.boxes[1].icon, ICON_WARNING);
-    ExpectClosingBox(r.boxes[2], MessageTable[0], 0);
+    ExpectClosingBox(r.boxes[2], MessageTable[4], 4);
     EXPECT_EQ(r.events, (std::vector<std::string>{"box", "progress", "box", "box"}));
     // Three commands in each of two copies; one done.
     ASSERT_EQ(r.progressAtBox.size(), 3u);
@@ -107,7 +108,9 @@ TEST_F(Destinations, TwoRegisteredCopiesTheFirstFailing)
     std::vector<std::string> lines = TraceLines();
     ASSERT_GE(lines.size(), 4u);
     ExpectLines(std::vector<std::string>(lines.end() - 4, lines.end()),
-                {"\tbResult = 1", "\t[Update]<<", "", "nResult = 0"});
+                {"\tbResult = 0", "\t[Update]<<", "", "nResult = 4"});
+    // The post program is not even tried (it would be, missing or not).
+    EXPECT_FALSE(TraceMentions("StartProcess"));
 }
 
 // Both options, either prefix, any letter case: nothing on the screen.

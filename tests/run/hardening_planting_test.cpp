@@ -238,16 +238,19 @@ TEST_F(DllPlanting, PlugInNotInTheUpdateFolderComesOnlyFromTheSystem)
 
 // A plug-in named by a bare name or a relative path is the update folder's,
 // whatever folder the updater was started from; a plug-in's own companion
-// DLL is found beside it, not beside the updater nor in the current folder.
+// DLL is found beside it, not beside the updater nor in the current folder;
+// a helper it loads by name while it runs is found in the update folder.
 TEST_F(DllPlanting, PlugInsAndTheirCompanionsComeFromTheUpdateFolder)
 {
-    MakeFolders("plant_own", {"dll=rec.dat,lumiplugin.dll,RecordPaths", "dll=dep.dat,plugins\\lumideps.dll,CallCompanion"});
+    MakeFolders("plant_own", {"dll=rec.dat,lumiplugin.dll,RecordPaths", "dll=dep.dat,plugins\\lumideps.dll,CallCompanion",
+                              "dll=help.dat,lumiplugin.dll,LoadHelper"});
+    ASSERT_TRUE(PlantDlls(upd, {"lumihelper.dll"}));
     ASSERT_TRUE(CreateDirectoryA((upd + "plugins").c_str(), nullptr));
     ASSERT_TRUE(Copy(BinDir() + "lumideps.dll", upd + "plugins\\lumideps.dll"));
     ASSERT_TRUE(Copy(BinDir() + "lumicompanion.dll", upd + "plugins\\lumicompanion.dll"));
     ASSERT_TRUE(PlantDlls(upd, {"lumicompanion.dll"}));
     std::string current = MakeTestDir("plant_own_current");
-    ASSERT_TRUE(PlantDlls(current, {"lumiplugin.dll", "lumicompanion.dll", "lumideps.dll"}));
+    ASSERT_TRUE(PlantDlls(current, {"lumiplugin.dll", "lumicompanion.dll", "lumideps.dll", "lumihelper.dll"}));
 
     RunOptions options;
     options.answers = {{IDYES}, {IDOK}};
@@ -256,8 +259,9 @@ TEST_F(DllPlanting, PlugInsAndTheirCompanionsComeFromTheUpdateFolder)
     EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
     EXPECT_EQ(ReadFileBytes(app + "rec.dat"), upd + "rec.dat\r\n" + app + "rec.dat\r\n");
     std::map<std::string, std::string> markers = Markers();
-    EXPECT_EQ(markers.size(), 1u) << Describe(markers);
+    EXPECT_EQ(markers.size(), 2u) << Describe(markers);
     EXPECT_EQ(markers["lumicompanion.dll@Lumiupd.exe"], upd + "plugins\\lumicompanion.dll") << Describe(markers);
+    EXPECT_EQ(markers["lumihelper.dll@Lumiupd.exe"], upd + "lumihelper.dll") << Describe(markers);
 }
 
 } // namespace

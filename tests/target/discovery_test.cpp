@@ -12,6 +12,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <ctype.h>
+
 #include <string>
 #include <vector>
 
@@ -177,6 +179,19 @@ TEST_F(Discovery, InstallFolderIsCreatedWithoutGateOrQuestion)
     EXPECT_TRUE(GetFileAttributesA(install.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_FALSE(FileExists(install + "RT_IDX.DAT")) << "the install folder holds no data file";
     RemoveTree("C:\\lumitest\\disc_install");
+
+    // The install folder naming that refused copy itself (in other letter
+    // case, with or without its backslash) does not get round the gate: the
+    // search goes on with the question.
+    std::string upper = refused;
+    for (char &c : upper)
+        c = (char)toupper((unsigned char)c);
+    for (const std::string &same : {upper, refused.substr(0, refused.size() - 1)}) {
+        SCOPED_TRACE(same);
+        EXPECT_TRUE(Discover(same.c_str(), {{IDNO}}).empty());
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].text, std::string(MessageTable[3]) + kAsk);
+    }
 }
 
 TEST_F(Discovery, NothingFoundAsksAndNoEndsWithNothing)

@@ -93,6 +93,28 @@ void CheckEndOfText(ScriptChecker *checker)
     LineFinding(&checker->log, line, SEVERITY_WARNING, what, text);
 }
 
+// A script saved as UTF-8 is read as code page 932 all the same: every
+// Japanese text comes out garbled. One finding says it for the whole file.
+void CheckUtf8Script(ScriptChecker *checker)
+{
+    FILE *file = OpenCheckedFile(checker->scriptPath, "rb");
+    if (!file)
+        return;
+    const size_t most = 1 << 20;
+    unsigned char *bytes = (unsigned char *)malloc(most);
+    size_t length = bytes ? fread(bytes, 1, most, file) : 0;
+    fclose(file);
+    int marked = length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
+    int utf8 = marked || (bytes && LooksLikeUtf8(bytes, length));
+    free(bytes);
+    if (!utf8)
+        return;
+    checker->utf8Script = 1;
+    ScriptFinding(&checker->log, SEVERITY_ERROR,
+                  "the script is saved as UTF-8: the updater reads it as Shift-JIS (CP932) and shows its "
+                  "Japanese texts garbled; save it as Shift-JIS");
+}
+
 void PrintResult(const ScriptChecker *checker, int accepted)
 {
     FILE *out = checker->log.out;
@@ -105,8 +127,9 @@ void PrintResult(const ScriptChecker *checker, int accepted)
             checker->log.warnings, checker->log.warnings == 1 ? "" : "s");
 }
 
-int CheckOpenedScript(ScriptChecker *checker, FILE *file)
+int CheckOpenedScript(ScriptChecker *checker, FILE *file, int strict)
 {
+    CheckUtf8Script(checker);
     int accepted = ReadScriptStreamEx(file, &checker->script, CheckScriptLine, checker);
     CheckEndOfText(checker);
     // What a refused script lacks says little: the line that refused it may
@@ -118,12 +141,15 @@ int CheckOpenedScript(ScriptChecker *checker, FILE *file)
     if (accepted)
         PrintSummary(checker);
     PrintResult(checker, accepted);
-    return accepted ? CHECK_ACCEPTED : CHECK_REFUSED;
+    // The exit code is the updater's verdict; a strict pipeline stops on
+    // every finding as well.
+    int failed = !accepted || (strict && (checker->log.errors > 0 || checker->log.warnings > 0));
+    return failed ? CHECK_REFUSED : CHECK_ACCEPTED;
 }
 
 } // namespace
 
-int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out)
+int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out, int strict)
 {
     char folder[MAX_PATH_BYTES];
     if (updateFolder) {
@@ -144,7 +170,7 @@ int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out)
     ScriptChecker *checker = (ScriptChecker *)calloc(1, sizeof(ScriptChecker));
     int result = CHECK_UNREADABLE;
     if (checker && StartChecker(checker, scriptPath, updateFolder, out))
-        result = CheckOpenedScript(checker, file);
+        result = CheckOpenedScript(checker, file, strict);
     else
         PathFinding(out, scriptPath, "out of memory");
     if (checker)
@@ -152,4 +178,35 @@ int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out)
     free(checker);
     fclose(file);
     return result;
+}
+
+CheckArgsResult ParseCheckArgs(int argc, char **argv, CheckArgs *args)
+{
+    memset(args, 0, sizeof(*args));
+    int positional = 0;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0 || strcmp(arg, "/?") == 0)
+            return CHECK_ARGS_HELP;
+        if (strcmp(arg, "--strict") == 0)
+            args->strict = 1;
+        else if (positional == 0)
+            args->script = arg, positional++;
+        else if (positional == 1)
+            args->folder = arg, positional++;
+        else
+            return CHECK_ARGS_BAD;
+    }
+    return args->script ? CHECK_ARGS_OK : CHECK_ARGS_BAD;
+}
+
+void PrintCheckUsage(FILE *out, const char *name)
+{
+    fprintf(out,
+            "usage: %s [--strict] SCRIPT [UPDATE_FOLDER]\n"
+            "  checks an update script as the updater reads it, and the update folder against its commands\n"
+            "  --strict  every finding fails the check (exit 1), for release pipelines\n"
+            "  exit 0: the updater accepts the script, 1: it refuses it (or, with --strict, a finding),\n"
+            "  2: nothing could be checked\n",
+            name);
 }

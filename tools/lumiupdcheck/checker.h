@@ -31,14 +31,29 @@ struct ScriptChecker {
     int zeroReported;
     long firstRejectedLine;    // 0 while no line was rejected
     long settingLines[SETTING_KEYS];
+    // The whole script is UTF-8 text: said once, not on every line.
+    int utf8Script;
     // What the walk of the update folder found, for the summary.
     int folderFiles;
     unsigned long long folderBytes;
 };
 
 // Checks the script at scriptPath (and the update folder, when not null),
-// writing the findings and the summary to out. Returns a CheckExit.
-int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out);
+// writing the findings and the summary to out. Returns a CheckExit, the
+// updater's verdict; when strict, any finding makes it CHECK_REFUSED.
+int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out, int strict);
+
+// The command line of both checkers: [--strict] SCRIPT [UPDATE_FOLDER], or
+// -h, --help, /? alone for the usage.
+struct CheckArgs {
+    const char *script;
+    const char *folder;  // null without one
+    int strict;
+};
+enum CheckArgsResult { CHECK_ARGS_BAD, CHECK_ARGS_OK, CHECK_ARGS_HELP };
+CheckArgsResult ParseCheckArgs(int argc, char **argv, CheckArgs *args);
+// The usage text; name is the checker's command name.
+void PrintCheckUsage(FILE *out, const char *name);
 
 // linecheck.cpp: the reader's sink (context: the ScriptChecker).
 int CheckScriptLine(const char *raw, size_t rawLength, const ScriptLineReport *report, void *context);
@@ -47,6 +62,11 @@ void CheckStoredSetting(ScriptChecker *checker, const ScriptLineReport *report, 
                         const char *text);
 void CheckStoredCommand(ScriptChecker *checker, const ScriptLineReport *report, const char *value,
                         const char *text);
+// mistakecheck.cpp: the usual mistakes of script authors.
+void CheckValueBlanks(ScriptChecker *checker, const char *value, const char *text);
+void CheckTargetSeparator(ScriptChecker *checker, const char *value, const char *text);
+void CheckCommandPercents(ScriptChecker *checker, const FileEntry *entry, const char *value, const char *text);
+void CheckCreateOrder(ScriptChecker *checker, const FileEntry *create, const char *text);
 // foldercheck.cpp: the update folder against the commands.
 void CheckCommandFiles(ScriptChecker *checker, const FileEntry *entry, const char *text);
 void CheckFolderFiles(ScriptChecker *checker);

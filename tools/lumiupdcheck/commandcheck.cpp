@@ -135,9 +135,14 @@ void CheckStoredSetting(ScriptChecker *checker, const ScriptLineReport *report, 
                         const char *text)
 {
     CheckRepeatedSetting(checker, report->key, text);
-    if (strcmp(report->key, "target") == 0)
+    // A target pattern's blanks are told pattern by pattern.
+    if (strcmp(report->key, "target") == 0) {
+        CheckTargetSeparator(checker, value, text);
         CheckTargetPatterns(checker, value, text);
-    else if (strcmp(report->key, "install") == 0 || strcmp(report->key, "post") == 0)
+    } else {
+        CheckValueBlanks(checker, value, text);
+    }
+    if (strcmp(report->key, "install") == 0 || strcmp(report->key, "post") == 0)
         CheckMacroRest(checker, value, text);
 }
 
@@ -151,6 +156,10 @@ void CheckStoredCommand(ScriptChecker *checker, const ScriptLineReport *report, 
     if (HasMiscasedDstPath(value))
         Warn(checker, "%DSTPATH% in other letter case is not replaced: write it in capitals", text);
     CheckDestinationOnlyPlaceholder(checker, entry, text);
+    CheckValueBlanks(checker, value, text);
+    CheckCommandPercents(checker, entry, value, text);
+    if (entry->act == ACT_CREATE)
+        CheckCreateOrder(checker, entry, text);
     if (entry->act == ACT_EXE)
         CheckExePieces(checker, report, text);
     else if (entry->act == ACT_LOG)

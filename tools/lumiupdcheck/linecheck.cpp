@@ -109,6 +109,9 @@ void CheckBytes(ScriptChecker *checker, const char *raw, size_t rawLength, const
                  (unsigned)(checker->lineOffset + ((const char *)zero - raw) + 1));
         LineFinding(&checker->log, checker->line, SEVERITY_WARNING, what, text);
     }
+    // Said once for the whole script already.
+    if (checker->utf8Script)
+        checker->cp932Reported = 1;
     if (!checker->cp932Reported && LooksLikeUtf8((const unsigned char *)raw, rawLength)) {
         checker->cp932Reported = 1;
         LineFinding(&checker->log, checker->line, SEVERITY_WARNING,

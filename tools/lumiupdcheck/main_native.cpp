@@ -1,4 +1,4 @@
-// lumiupd-check SCRIPT [UPDATE_FOLDER]: the script checker as a command of a
+// lumiupd-check [--strict] SCRIPT [UPDATE_FOLDER]: the script checker as a command of a
 // Linux build machine. It checks exactly as LumiupdCheck.exe does, in code
 // page 932, and shows the result in UTF-8.
 #include "checker.h"
@@ -10,26 +10,19 @@
 #include <stdlib.h>
 #include <string.h>
 
-namespace {
-
-int Usage()
-{
-    fprintf(stderr,
-            "usage: lumiupd-check SCRIPT [UPDATE_FOLDER]\n"
-            "  exit 0: the updater accepts the script, 1: it refuses it, 2: nothing could be checked\n");
-    return CHECK_UNREADABLE;
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 3 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)
-        return Usage();
+    CheckArgs args;
+    CheckArgsResult parsed = ParseCheckArgs(argc, argv, &args);
+    if (parsed != CHECK_ARGS_OK) {
+        PrintCheckUsage(parsed == CHECK_ARGS_HELP ? stdout : stderr, "lumiupd-check");
+        return parsed == CHECK_ARGS_HELP ? CHECK_ACCEPTED : CHECK_UNREADABLE;
+    }
+    const char *given[2] = {args.script, args.folder};
     char paths[2][MAX_PATH_BYTES];
-    for (int i = 1; i < argc; i++) {
-        if (!Utf8ToCp932(argv[i], paths[i - 1], sizeof(paths[i - 1]))) {
-            fprintf(stderr, "%s: error: the path has no code page 932 form of at most %d bytes\n", argv[i],
+    for (int i = 0; i < 2 && given[i]; i++) {
+        if (!Utf8ToCp932(given[i], paths[i], sizeof(paths[i]))) {
+            fprintf(stderr, "%s: error: the path has no code page 932 form of at most %d bytes\n", given[i],
                     MAX_PATH_BYTES - 1);
             return CHECK_UNREADABLE;
         }
@@ -39,7 +32,7 @@ int main(int argc, char **argv)
     FILE *report = open_memstream(&text, &length);
     if (!report)
         return CHECK_UNREADABLE;
-    int result = RunScriptCheck(paths[0], argc > 2 ? paths[1] : nullptr, report);
+    int result = RunScriptCheck(paths[0], args.folder ? paths[1] : nullptr, report, args.strict);
     fclose(report);
     WriteCp932AsUtf8(text, length, stdout);
     free(text);

@@ -174,7 +174,23 @@ TEST(ScriptChecker, NothingToCheckEndsWithCode2)
     CheckRun usage = RunChecker("");
     EXPECT_EQ(usage.exitCode, 2u);
     EXPECT_TRUE(usage.output.empty());
-    EXPECT_EQ(usage.errors.rfind("usage: LumiupdCheck SCRIPT [UPDATE_FOLDER]", 0), 0u) << usage.errors;
+    EXPECT_EQ(usage.errors.rfind("usage: LumiupdCheck [--strict] SCRIPT [UPDATE_FOLDER]", 0), 0u) << usage.errors;
+    for (const char *help : {"-h", "--help", "/?"}) {
+        CheckRun asked = RunChecker(help);
+        EXPECT_EQ(asked.exitCode, 0u) << help;
+        EXPECT_EQ(asked.output.rfind("usage: LumiupdCheck [--strict] SCRIPT [UPDATE_FOLDER]", 0), 0u) << help;
+    }
+}
+
+// Strict: a warning fails the check too; a clean script still passes.
+TEST(ScriptChecker, StrictFailsOnAnyFinding)
+{
+    std::string dir = MakeTestDir("checker_strict");
+    ASSERT_TRUE(WriteFileBytes(dir + "warned.INF", "id=U1\r\ntarget=1.0;\r\n"));
+    ASSERT_TRUE(WriteFileBytes(dir + "clean.INF", "id=U1\r\ntarget=1.0\r\n"));
+    EXPECT_EQ(RunChecker("\"" + dir + "warned.INF\"").exitCode, 0u);
+    EXPECT_EQ(RunChecker("--strict \"" + dir + "warned.INF\"").exitCode, 1u);
+    EXPECT_EQ(RunChecker("\"" + dir + "clean.INF\" --strict").exitCode, 0u);
 }
 
 } // namespace

@@ -11,6 +11,10 @@ namespace {
 const std::string kHead = "id=U0100\r\ntarget=1.0\r\n";  // lines 1 and 2
 const std::string kRefused = "; the updater refuses the script here (code 2)";
 const std::string kNotReached = " (the updater stops before this line)";
+const std::string kBlankValue = "the value starts or ends with a blank, which the updater keeps as part of it";
+const std::string kUtf8Script =
+    "Lumiupd.INF: error: the script is saved as UTF-8: the updater reads it as Shift-JIS (CP932) and shows its "
+    "Japanese texts garbled; save it as Shift-JIS";
 
 std::string Line(int number, const std::string &severity, const std::string &what, const std::string &text)
 {
@@ -79,7 +83,8 @@ std::vector<CheckerCase> RefusedCases()
                   "zz=41" + std::string(36, 'x')),
           Error(3, "unknown key \"zz\"" + kRefused, "zz=41" + std::string(36, 'x'))}},
         {"utf8_mark", "\xEF\xBB\xBFid=U1\r\ntarget=1.0\r\n", 1,
-         {Warning(1,
+         {kUtf8Script,
+          Warning(1,
                   "the script starts with a UTF-8 byte order mark, which becomes part of the first key: save it "
                   "as Shift-JIS (CP932)",
                   "\xEF\xBB\xBFid=U1"),
@@ -211,6 +216,26 @@ std::vector<CheckerCase> CommandCases()
           Warning(4, twoInARow, "post=%DESKTOP%\\run.exe"),
           Warning(5, twoInARow, "shortcut=%DESKTOP%\\link,X.EXE"),
           Warning(6, "\"install\" is set again: this replaces the value of line 3", "install=%PROGRAM_FILES%Kevrani")}},
+        {"usual_mistakes",
+         kHead + CrLf({"copy=data\\NEW.DAT", "create=data", "exe=conv.exe,\"%DSTPATH%\" /q", "copy=%DSTPATH",
+                       "target=1.1,1.2", "success=done ", "copy= x.dat", "copy=data\\sub\\x.dat", "create=data\\sub"}),
+         0,
+         {Warning(4,
+                  "line 3 writes into \"data\" before this line makes it: where the folder is missing that command "
+                  "fails first; put the \"create\" before it",
+                  "create=data"),
+          Warning(5,
+                  "\"%DSTPATH%\" in double quotes: its closing backslash escapes the quote and the program gets a "
+                  "path ending in '\"'; write %DSTPATH% without quotes",
+                  "exe=conv.exe,\"%DSTPATH%\" /q"),
+          Warning(6, "a lone \"%\": a placeholder lacks its closing \"%\" (%DSTPATH%)", "copy=%DSTPATH"),
+          Warning(7, "\"target\" holds \",\": patterns are separated by \";\" (target=1.1;1.2), so this is one pattern",
+                  "target=1.1,1.2"),
+          Warning(8, kBlankValue, "success=done "), Warning(9, kBlankValue, "copy= x.dat"),
+          Warning(11,
+                  "line 10 writes into \"data\\sub\" before this line makes it: where the folder is missing that "
+                  "command fails first; put the \"create\" before it",
+                  "create=data\\sub")}},
         {"shortcut_name",
          kHead + CrLf({"shortcut=%DESKTOP%a.b,X.EXE", "shortcut=%DESKTOP%ルミ?テル,X.EXE",
                        "shortcut=%DESKTOP%ソフト表,X.EXE", "shortcut=%STARTMENU%sub\\ok,X.EXE",
@@ -236,6 +261,8 @@ std::vector<CheckerCase> ByteCases()
           Warning(6, "bytes 0x82 0x0A at column 20 are no CP932 character", "log=a/ends in lead \x82"),
           Warning(7, "the line looks like UTF-8, not CP932: its Japanese text would be garbled",
                   "log=a/\xE6\x9B\xB4\xE6\x96\xB0")}},
+        {"utf8_script", kHead + CrLf({"kakunin=\xE6\x9B\xB4\xE6\x96\xB0", "success=\xE5\xAE\x8C\xE4\xBA\x86"}), 0,
+         {kUtf8Script}},
         {"line_ends",
          kHead + "kakunin=ab\rcd\r\n" + std::string("success=a\0b\r\n", 13) + "log=a/b\r\n" + "\x1A" +
              "\r\nid=after\r\n",

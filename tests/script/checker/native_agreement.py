@@ -52,25 +52,58 @@ def cp932_as_utf8(data):
     return "".join(out)
 
 
-def reported(text, path):
-    """The output's lines without the summary, the script's path as SCRIPT."""
-    lines, in_summary = [], False
-    for line in text.replace(path, "SCRIPT").split("\n"):
+def reported(text, path, folder):
+    """The output's lines without the summary (but its count of the update
+    folder), the script's path as SCRIPT, the update folder as FOLDER/ and
+    the files in it, which each system lists in its own order, sorted. Wine
+    spells the users folder in lower case, Windows (and the native checker's
+    folders) in capitals."""
+    lines, files, in_summary = [], [], False
+    text = text.replace(path, "SCRIPT").replace("C:\\users\\", "C:\\Users\\")
+    if folder:
+        text = text.replace(folder, "FOLDER/")
+    for line in text.split("\n"):
         if line == "SUMMARY":
             in_summary = True
         elif line.startswith("RESULT: "):
             in_summary = False
-        if not in_summary:
+        if line.startswith("FOLDER/"):
+            name, sep, rest = line.partition(": ")
+            files.append(name.replace("\\", "/") + sep + rest)
+        elif not in_summary or line.startswith("  update folder:"):
             lines.append(line)
-    return lines
+    return lines + sorted(files)
 
 
-def run_both(path):
-    win = subprocess.run([wine_run, exe, windows_path(path)], stdout=subprocess.PIPE, timeout=60)
-    nat = subprocess.run([native, path], stdout=subprocess.PIPE, timeout=60)
-    win_lines = reported(cp932_as_utf8(win.stdout.replace(b"\r\n", b"\n")), windows_path(path))
-    nat_lines = reported(nat.stdout.decode("utf-8"), path)
+def run_both(path, folder=None):
+    win_args, nat_args = [windows_path(path)], [path]
+    if folder:
+        win_args.append(windows_path(folder))
+        nat_args.append(folder)
+    win = subprocess.run([wine_run, exe] + win_args, stdout=subprocess.PIPE, timeout=60)
+    nat = subprocess.run([native] + nat_args, stdout=subprocess.PIPE, timeout=60)
+    win_text = cp932_as_utf8(win.stdout.replace(b"\r\n", b"\n"))
+    win_lines = reported(win_text, windows_path(path), folder and windows_path(folder) + "\\")
+    nat_lines = reported(nat.stdout.decode("utf-8"), path, folder and folder + "/")
     return win.returncode, nat.returncode, win_lines, nat_lines
+
+
+def staging_folder():
+    """An update folder for docs/examples/every-command.INF with what a real
+    one gets wrong: names in other letter case, a folder where a program
+    should be, files no command uses, a Japanese name, a foreign updater."""
+    stage = os.path.join(build, "checker_agreement_folder")
+    shutil.rmtree(stage, ignore_errors=True)
+    files = {"miro42.dll": "library", "data/NEW.DAT": "new", "data/conv.dat": "c", "UPDHELP.DLL": "plug",
+             "CONVERT.EXE/inside.bin": "x", "ソフト/表.dat": "table", "b.txt": "b", "A.txt": "aa",
+             "Lumiupd.exe": "MZ"}
+    for name, text in files.items():
+        full = os.path.join(stage, name)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "w") as out:
+            out.write(text)
+    shutil.copy(os.path.join(source, "docs", "examples", "every-command.INF"), stage)
+    return os.path.join(stage, "every-command.INF"), stage
 
 
 def main():
@@ -87,17 +120,19 @@ def main():
         for root, _, names in os.walk(os.path.join(source, folder)):
             scripts += sorted(os.path.join(root, n) for n in names if n.upper().endswith(".INF"))
     failures, codes = 0, set()
-    for path in scripts:
-        win_code, nat_code, win_lines, nat_lines = run_both(path)
+    runs = [(path, None) for path in scripts] + [staging_folder()]
+    for path, folder in runs:
+        win_code, nat_code, win_lines, nat_lines = run_both(path, folder)
         codes.add(win_code)
         if win_code != nat_code or win_lines != nat_lines:
             failures += 1
-            print("DIFFERENT: %s (exe %d, native %d)" % (path, win_code, nat_code))
+            print("DIFFERENT: %s %s(exe %d, native %d)" % (path, folder or "", win_code, nat_code))
             for a, b in zip(win_lines + [""] * len(nat_lines), nat_lines + [""] * len(win_lines)):
                 if a != b:
                     print("  exe:    %s\n  native: %s" % (a, b))
                     break
-    print("%d scripts, %d with different findings, exit codes seen: %s" % (len(scripts), failures, sorted(codes)))
+    print("%d scripts and one update folder, %d with different findings, exit codes seen: %s"
+          % (len(scripts), failures, sorted(codes)))
     if len(scripts) < 20 or codes != {0, 1}:
         print("too few scripts or verdicts to compare")
         return 1

@@ -1,0 +1,99 @@
+#include "base/shellcalls.h"
+
+#include "base/strutil.h"
+
+namespace {
+
+enum { LIBRARY_SHELL32, LIBRARY_OLE32, LIBRARY_COUNT };
+
+const char *const kLibraryNames[LIBRARY_COUNT] = {"shell32.dll", "ole32.dll"};
+
+// Loaded once and kept for the rest of the run: the system frees them at exit.
+HMODULE loaded[LIBRARY_COUNT];
+
+// Named by full path in the system folder, so that no folder the update was
+// unpacked into is ever searched for them, whatever the search order is.
+HMODULE LibraryOf(int library)
+{
+    if (loaded[library])
+        return loaded[library];
+    char path[MAX_PATH_BYTES];
+    UINT len = GetSystemDirectoryA(path, sizeof(path));
+    if (len == 0 || len >= sizeof(path) || !AddBackslash(path, sizeof(path)) ||
+        !StrAppend(path, sizeof(path), kLibraryNames[library]))
+        return nullptr;
+    loaded[library] = LoadLibraryA(path);
+    return loaded[library];
+}
+
+// The call, or null with the loader's error when it is not to be had.
+FARPROC ProcOf(int library, const char *name)
+{
+    HMODULE module = LibraryOf(library);
+    return module ? GetProcAddress(module, name) : nullptr;
+}
+
+template <typename Fn> Fn Lookup(int library, const char *name)
+{
+    return (Fn)(void (*)(void))ProcOf(library, name);
+}
+
+} // namespace
+
+HRESULT ShellGetMalloc(IMalloc **allocator)
+{
+    typedef HRESULT(WINAPI * Fn)(IMalloc **);
+    Fn fn = Lookup<Fn>(LIBRARY_SHELL32, "SHGetMalloc");
+    return fn ? fn(allocator) : E_FAIL;
+}
+
+HRESULT ShellGetSpecialFolderLocation(HWND owner, int folder, LPITEMIDLIST *idList)
+{
+    typedef HRESULT(WINAPI * Fn)(HWND, int, LPITEMIDLIST *);
+    Fn fn = Lookup<Fn>(LIBRARY_SHELL32, "SHGetSpecialFolderLocation");
+    return fn ? fn(owner, folder, idList) : E_FAIL;
+}
+
+BOOL ShellGetPathFromIDList(LPCITEMIDLIST idList, char *path)
+{
+    typedef BOOL(WINAPI * Fn)(LPCITEMIDLIST, LPSTR);
+    Fn fn = Lookup<Fn>(LIBRARY_SHELL32, "SHGetPathFromIDListA");
+    return fn ? fn(idList, path) : FALSE;
+}
+
+LPITEMIDLIST ShellBrowseForFolder(BROWSEINFOA *info)
+{
+    typedef LPITEMIDLIST(WINAPI * Fn)(BROWSEINFOA *);
+    Fn fn = Lookup<Fn>(LIBRARY_SHELL32, "SHBrowseForFolderA");
+    return fn ? fn(info) : nullptr;
+}
+
+BOOL ShellExecuteExAnsi(SHELLEXECUTEINFOA *info)
+{
+    typedef BOOL(WINAPI * Fn)(SHELLEXECUTEINFOA *);
+    Fn fn = Lookup<Fn>(LIBRARY_SHELL32, "ShellExecuteExA");
+    return fn ? fn(info) : FALSE;
+}
+
+HRESULT ComInitialize(void)
+{
+    typedef HRESULT(WINAPI * Fn)(LPVOID);
+    Fn fn = Lookup<Fn>(LIBRARY_OLE32, "CoInitialize");
+    return fn ? fn(nullptr) : E_FAIL;
+}
+
+void ComUninitialize(void)
+{
+    typedef void(WINAPI * Fn)(void);
+    Fn fn = Lookup<Fn>(LIBRARY_OLE32, "CoUninitialize");
+    if (fn)
+        fn();
+}
+
+HRESULT ComCreateInstance(REFCLSID clsid, IUnknown *outer, DWORD context, REFIID iid, void **object)
+{
+    typedef HRESULT(WINAPI * Fn)(REFCLSID, IUnknown *, DWORD, REFIID, void **);
+    Fn fn = Lookup<Fn>(LIBRARY_OLE32, "CoCreateInstance");
+    *object = nullptr;
+    return fn ? fn(clsid, outer, context, iid, object) : E_FAIL;
+}
