@@ -355,17 +355,44 @@ def run_updater(rng, upd, app, answers, silent, action=None):
     return (codes[-1][0] + codes[-1][1].strip() if codes else "none"), killed
 
 
-def make_kill(rng, commands):
-    """The action that kills the run: (kind, trigger) chosen at random."""
+def temporary_bytes(app):
+    """The size of the largest temporary name under app (-1 when none)."""
+    largest = -1
+    for path in leftovers(app):
+        try:
+            largest = max(largest, os.path.getsize(path))
+        except OSError:
+            pass
+    return largest
+
+
+def make_kill(rng, commands, app):
+    """The action that kills the run: (kind, trigger) chosen at random. The
+    trigger is a trace line, a moment, or a temporary name holding a number
+    of bytes (inside a copy, which the trace cannot point at)."""
     kind = "server" if rng.random() < 0.2 else "pid"
-    if rng.random() < 0.65:
+    needle, occurrence, after, inside = None, 0, 0, None
+    roll = rng.random()
+    if roll < 0.5:
         act = rng.choice([c[0] for c in commands])
         needle = rng.choice(KILL_LINES[act])
         count = sum(1 for c in commands if c[0] == act)
         occurrence = min(rng.randint(1, count), rng.randint(1, count))  # early ones are reached more often
         after = rng.choice([0, 0, 0.001, 0.005, 0.02])
+        text = "%s#%d" % (repr(needle)[2:-1], occurrence)
+    elif roll < 0.75:
+        inside = rng.choice([0, 4096, 64 * 1024, 512 * 1024])
+        text = "a temporary name of %d bytes" % inside
     else:
-        needle, occurrence, after = None, 0, rng.uniform(0.05, 0.25 * len(commands) + 0.6)
+        after = rng.uniform(0.05, 0.25 * len(commands) + 0.6)
+        text = "%.2fs" % after
+
+    def reached(trace, t0):
+        if needle is not None:
+            return trace.count(needle) >= occurrence
+        if inside is not None:
+            return temporary_bytes(app) >= inside
+        return time.time() - t0 >= after
 
     def act(robot, marker):
         t0 = time.time()
@@ -374,14 +401,11 @@ def make_kill(rng, commands):
         while time.time() - t0 < 60 and robot.poll() is None:
             if not pids:  # looked up ahead, so that the kill comes at once
                 pids = wine_pids("Lumiupd.exe", marker)
-            if needle is None:
-                if time.time() - t0 >= after:
-                    break
-            elif trace.count(needle) >= occurrence:
-                if after:
+            if reached(trace, t0):
+                if needle is not None and after:
                     time.sleep(after)
                 break
-            time.sleep(0.0005)
+            time.sleep(0.0002)
         else:
             return False
         if kind == "server":
@@ -395,7 +419,7 @@ def make_kill(rng, commands):
             log("  killed %s at %.3fs; trace ends %r" % (pids, time.time() - t0, trace.read()[-120:]))
         return bool(pids)
 
-    return act, "%s after %s" % (kind, repr(needle)[2:-1] + "#%d" % occurrence if needle else "%.2fs" % after)
+    return act, "%s after %s" % (kind, text)
 
 
 def check(app, before, commands, new, figures, what):
@@ -483,7 +507,7 @@ def one_run(rng, k, figures):
     elif small:
         tight = make_tight(rng, upd, app)
         faults.append("tight drive")
-    kill, kill_text = make_kill(rng, commands) if rng.random() < 0.55 else (None, "")
+    kill, kill_text = make_kill(rng, commands, app) if rng.random() < 0.55 else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
     answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
