@@ -37,7 +37,7 @@ VERBOSE = os.environ.get("SOAK_VERBOSE") == "1"
 PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
 DRIVE_C = os.path.join(PREFIX, "drive_c")
 SMALL_LETTER = "s"  # no test uses S:
-SMALL_SIZE = "8m"
+SMALL_SIZE = "16m"
 SMALL_DIR = os.path.join(BUILD, "smalldisk-" + SMALL_LETTER)
 SMALLDISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "checks", "smalldisk.sh")
 ROOT_C = os.path.join(DRIVE_C, "lumisoak")
@@ -183,7 +183,7 @@ def make_installed(rng, app, small):
     gate[72:80] = b"9.99\0\0\0\0"
     files = {"RT_IDX.DAT": bytes(gate), "MIRO42.DLL": b"old library " + random_bytes(rng, 2000),
              "MIRO42.INI": INI_TEXT.encode(), "update.log": LOG_TEXT.encode()}
-    limit = 400 * 1024 if small else 6 * 1024 * 1024
+    limit = 1536 * 1024 if small else 6 * 1024 * 1024
     names = ["f%d.dat" % i for i in range(rng.randint(2, 4))] + ["data\\g%d.dat" % i for i in range(rng.randint(1, 2))]
     for name in names:
         files[name] = random_bytes(rng, rng.choice([0, 100, 5000, rng.randint(1, limit)]))
@@ -198,7 +198,7 @@ def make_update(rng, upd, app, names, small):
     (command, name) and the new bytes of each copied name."""
     remove_tree(upd)
     os.makedirs(os.path.join(upd, "data"))
-    limit = 400 * 1024 if small else 6 * 1024 * 1024
+    limit = 1536 * 1024 if small else 6 * 1024 * 1024
     commands, new = [], {}
     for name in names + ["MIRO42.DLL"]:
         roll = rng.random()
@@ -282,6 +282,25 @@ class Filler(threading.Thread):
             pass
 
 
+def make_tight(rng, upd, app):
+    """Leaves the small drive, for this run and the one after a kill, with
+    the room that the space check asks for and at most the largest new file
+    more. Returns the file that takes the rest."""
+    need = 0
+    for folder, _, files in os.walk(upd):
+        for name in files:
+            src = os.path.join(folder, name)
+            dst = os.path.join(app, os.path.relpath(src, upd))
+            need += os.path.getsize(src) - (os.path.getsize(dst) if os.path.isfile(dst) else 0)
+    largest = max([os.path.getsize(os.path.join(f, n)) for f, _, ns in os.walk(upd) for n in ns if n.endswith(".dat")] or [0])
+    st = os.statvfs(SMALL_DIR)
+    spare = st.f_bavail * st.f_frsize - max(need, 0) - rng.randint(0, largest + 8192)
+    path = os.path.join(SMALL_DIR, "tight.bin")
+    with open(path, "wb") as f:
+        f.write(b"\xee" * max(spare, 0))
+    return path
+
+
 def start_holder(app, name, tag):
     ready = os.path.join(ROOT_C, "held-%s.ready" % tag)
     if os.path.exists(ready):
@@ -336,17 +355,44 @@ def run_updater(rng, upd, app, answers, silent, action=None):
     return (codes[-1][0] + codes[-1][1].strip() if codes else "none"), killed
 
 
-def make_kill(rng, commands):
-    """The action that kills the run: (kind, trigger) chosen at random."""
+def temporary_bytes(app):
+    """The size of the largest temporary name under app (-1 when none)."""
+    largest = -1
+    for path in leftovers(app):
+        try:
+            largest = max(largest, os.path.getsize(path))
+        except OSError:
+            pass
+    return largest
+
+
+def make_kill(rng, commands, app):
+    """The action that kills the run: (kind, trigger) chosen at random. The
+    trigger is a trace line, a moment, or a temporary name holding a number
+    of bytes (inside a copy, which the trace cannot point at)."""
     kind = "server" if rng.random() < 0.2 else "pid"
-    if rng.random() < 0.65:
+    needle, occurrence, after, inside = None, 0, 0, None
+    roll = rng.random()
+    if roll < 0.5:
         act = rng.choice([c[0] for c in commands])
         needle = rng.choice(KILL_LINES[act])
         count = sum(1 for c in commands if c[0] == act)
         occurrence = min(rng.randint(1, count), rng.randint(1, count))  # early ones are reached more often
         after = rng.choice([0, 0, 0.001, 0.005, 0.02])
+        text = "%s#%d" % (repr(needle)[2:-1], occurrence)
+    elif roll < 0.75:
+        inside = rng.choice([0, 4096, 64 * 1024, 512 * 1024])
+        text = "a temporary name of %d bytes" % inside
     else:
-        needle, occurrence, after = None, 0, rng.uniform(0.05, 0.25 * len(commands) + 0.6)
+        after = rng.uniform(0.05, 0.25 * len(commands) + 0.6)
+        text = "%.2fs" % after
+
+    def reached(trace, t0):
+        if needle is not None:
+            return trace.count(needle) >= occurrence
+        if inside is not None:
+            return temporary_bytes(app) >= inside
+        return time.time() - t0 >= after
 
     def act(robot, marker):
         t0 = time.time()
@@ -355,14 +401,11 @@ def make_kill(rng, commands):
         while time.time() - t0 < 60 and robot.poll() is None:
             if not pids:  # looked up ahead, so that the kill comes at once
                 pids = wine_pids("Lumiupd.exe", marker)
-            if needle is None:
-                if time.time() - t0 >= after:
-                    break
-            elif trace.count(needle) >= occurrence:
-                if after:
+            if reached(trace, t0):
+                if needle is not None and after:
                     time.sleep(after)
                 break
-            time.sleep(0.0005)
+            time.sleep(0.0002)
         else:
             return False
         if kind == "server":
@@ -376,7 +419,7 @@ def make_kill(rng, commands):
             log("  killed %s at %.3fs; trace ends %r" % (pids, time.time() - t0, trace.read()[-120:]))
         return bool(pids)
 
-    return act, "%s after %s" % (kind, repr(needle)[2:-1] + "#%d" % occurrence if needle else "%.2fs" % after)
+    return act, "%s after %s" % (kind, text)
 
 
 def check(app, before, commands, new, figures, what):
@@ -456,11 +499,15 @@ def one_run(rng, k, figures):
     vanish = rng.choice(copies) if copies and rng.random() < 0.3 else None
     if vanish:
         faults.append("source removed " + vanish)
-    if small and rng.random() < 0.8:
+    tight = None
+    if small and rng.random() < 0.6:
         filler = Filler()
         filler.start()
         faults.append("disk filled")
-    kill, kill_text = make_kill(rng, commands) if rng.random() < 0.55 else (None, "")
+    elif small:
+        tight = make_tight(rng, upd, app)
+        faults.append("tight drive")
+    kill, kill_text = make_kill(rng, commands, app) if rng.random() < 0.55 else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
     answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
@@ -501,6 +548,8 @@ def one_run(rng, k, figures):
     if not killed:
         count_leftovers(app, figures, what)
         remove_tree(upd)
+        if tight:
+            os.remove(tight)
         return
     figures["kills"] += 1
     # The next run over the same folder: the same update, or another one.
@@ -515,8 +564,10 @@ def one_run(rng, k, figures):
     code, _ = run_updater(rng, upd, app, ["ignore"] * 12, True)
     log("  rerun -> %s" % code)
     check(app, before, commands, new, figures, what + ", rerun")
-    count_leftovers(app, figures, what + ", rerun")
+    count_leftovers(app, figures, what + ", rerun (exit %s)" % code)
     remove_tree(upd)
+    if tight:
+        os.remove(tight)
 
 
 def count_leftovers(app, figures, what):
