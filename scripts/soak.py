@@ -366,13 +366,14 @@ def temporary_bytes(app):
     return largest
 
 
-def make_kill(rng, commands, app):
+def make_kill(rng, commands, app, tight):
     """The action that kills the run: (kind, trigger) chosen at random. The
     trigger is a trace line, a moment, or a temporary name holding a number
-    of bytes (inside a copy, which the trace cannot point at)."""
+    of bytes (inside a copy, which the trace cannot point at; on a tight
+    drive mostly that, since what a killed copy leaves takes its room)."""
     kind = "server" if rng.random() < 0.2 else "pid"
     needle, occurrence, after, inside = None, 0, 0, None
-    roll = rng.random()
+    roll = rng.uniform(0.5, 0.75) if tight and rng.random() < 0.6 else rng.random()
     if roll < 0.5:
         act = rng.choice([c[0] for c in commands])
         needle = rng.choice(KILL_LINES[act])
@@ -381,7 +382,7 @@ def make_kill(rng, commands, app):
         after = rng.choice([0, 0, 0.001, 0.005, 0.02])
         text = "%s#%d" % (repr(needle)[2:-1], occurrence)
     elif roll < 0.75:
-        inside = rng.choice([0, 4096, 64 * 1024, 512 * 1024])
+        inside = rng.choice([0, 4096, 64 * 1024, 512 * 1024, 1024 * 1024])
         text = "a temporary name of %d bytes" % inside
     else:
         after = rng.uniform(0.05, 0.25 * len(commands) + 0.6)
@@ -507,7 +508,7 @@ def one_run(rng, k, figures):
     elif small:
         tight = make_tight(rng, upd, app)
         faults.append("tight drive")
-    kill, kill_text = make_kill(rng, commands, app) if rng.random() < 0.55 else (None, "")
+    kill, kill_text = make_kill(rng, commands, app, tight) if rng.random() < 0.55 else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
     answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
