@@ -9,11 +9,13 @@ Usage (inside scripts/with-wine-env.sh, as `make soak` does):
 Each run makes a fresh installed copy (on C:, or on a small tmpfs drive S:)
 and an update for it, then starts Lumiupd.exe -auto through the dialog robot,
 which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
-  kills:  SIGKILL of the updater's Linux pid at a random moment or right after
-          a chosen trace line, or `wineserver -k` of the build's prefix;
+  kills:  SIGKILL of the updater's Linux pid at a random moment, right after
+          a chosen trace line, or inside a copy (a temporary name holding a
+          chosen number of bytes), or `wineserver -k` of the build's prefix;
   faults: a read-only installed file, an installed file held open without
           delete sharing (LumiHold.exe), a source removed from the update
-          folder during the run, a second writer that fills S: during the run.
+          folder during the run, a second writer that fills S: during the run,
+          a tight S: with only the room the space check asks for.
 After a killed run the same update (sometimes another one) is run again over
 the same folder; afterwards no temporary name may be left.
 The last line holds the figures; the exit code is 1 when anything was lost,
@@ -30,7 +32,7 @@ import threading
 import time
 
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60  # about four minutes
+RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60  # two to four minutes
 SEED = int(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[3] else int(time.time()) % 100000
 VERBOSE = os.environ.get("SOAK_VERBOSE") == "1"
 
