@@ -9,11 +9,13 @@ Usage (inside scripts/with-wine-env.sh, as `make soak` does):
 Each run makes a fresh installed copy (on C:, or on a small tmpfs drive S:)
 and an update for it, then starts Lumiupd.exe -auto through the dialog robot,
 which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
-  kills:  SIGKILL of the updater's Linux pid at a random moment or right after
-          a chosen trace line, or `wineserver -k` of the build's prefix;
+  kills:  SIGKILL of the updater's Linux pid at a random moment, right after
+          a chosen trace line, or inside a copy (a temporary name holding a
+          chosen number of bytes), or `wineserver -k` of the build's prefix;
   faults: a read-only installed file, an installed file held open without
           delete sharing (LumiHold.exe), a source removed from the update
-          folder during the run, a second writer that fills S: during the run.
+          folder during the run, a second writer that fills S: during the run,
+          a tight S: with only the room the space check asks for.
 After a killed run the same update (sometimes another one) is run again over
 the same folder; afterwards no temporary name may be left.
 The last line holds the figures; the exit code is 1 when anything was lost,
@@ -30,7 +32,7 @@ import threading
 import time
 
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60  # about four minutes
+RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60  # two to four minutes
 SEED = int(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[3] else int(time.time()) % 100000
 VERBOSE = os.environ.get("SOAK_VERBOSE") == "1"
 
@@ -366,13 +368,14 @@ def temporary_bytes(app):
     return largest
 
 
-def make_kill(rng, commands, app):
+def make_kill(rng, commands, app, tight):
     """The action that kills the run: (kind, trigger) chosen at random. The
     trigger is a trace line, a moment, or a temporary name holding a number
-    of bytes (inside a copy, which the trace cannot point at)."""
+    of bytes (inside a copy, which the trace cannot point at; on a tight
+    drive mostly that, since what a killed copy leaves takes its room)."""
     kind = "server" if rng.random() < 0.2 else "pid"
     needle, occurrence, after, inside = None, 0, 0, None
-    roll = rng.random()
+    roll = rng.uniform(0.5, 0.75) if tight and rng.random() < 0.6 else rng.random()
     if roll < 0.5:
         act = rng.choice([c[0] for c in commands])
         needle = rng.choice(KILL_LINES[act])
@@ -381,7 +384,7 @@ def make_kill(rng, commands, app):
         after = rng.choice([0, 0, 0.001, 0.005, 0.02])
         text = "%s#%d" % (repr(needle)[2:-1], occurrence)
     elif roll < 0.75:
-        inside = rng.choice([0, 4096, 64 * 1024, 512 * 1024])
+        inside = rng.choice([0, 4096, 64 * 1024, 512 * 1024, 1024 * 1024])
         text = "a temporary name of %d bytes" % inside
     else:
         after = rng.uniform(0.05, 0.25 * len(commands) + 0.6)
@@ -507,7 +510,7 @@ def one_run(rng, k, figures):
     elif small:
         tight = make_tight(rng, upd, app)
         faults.append("tight drive")
-    kill, kill_text = make_kill(rng, commands, app) if rng.random() < 0.55 else (None, "")
+    kill, kill_text = make_kill(rng, commands, app, tight) if rng.random() < 0.55 else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
     answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
