@@ -76,6 +76,21 @@ int SealNewFile(const char *temp, const FILETIME *write)
     return flushed ? 1 : 0;
 }
 
+// Puts the new file on disk and renames it over dst. Another program may
+// look into a file the moment it is written (a virus scanner, the shell's
+// link handler under Wine) and hold it for a moment: a sharing violation is
+// waited out for up to a second before it counts.
+int SealAndRename(const char *temp, const char *dst, const FILETIME *write)
+{
+    for (int attempt = 0;; attempt++) {
+        if (SealNewFile(temp, write) && MoveFileExA(temp, dst, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 1;
+        if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == 20)
+            return 0;
+        Sleep(50);
+    }
+}
+
 int IsSubfolder(const WIN32_FIND_DATAA &found)
 {
     return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -136,7 +151,7 @@ int LeftoverPathFor(char *temp, size_t size, const char *path)
 
 int CommitFile(const char *temp, const char *dst)
 {
-    if (SealNewFile(temp, nullptr) && MoveFileExA(temp, dst, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (SealAndRename(temp, dst, nullptr))
         return 1;
     RemoveLeftover(temp);
     return 0;
@@ -162,8 +177,7 @@ int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPRO
         RemoveLeftover(temp);
         return 0;
     }
-    if (!SealNewFile(temp, write) ||
-        !MoveFileExA(temp, dst, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!SealAndRename(temp, dst, write)) {
         DWORD error = GetLastError();
         RemoveLeftover(temp);
         // Whatever came between the check and the rename, say what refuses it.
@@ -187,4 +201,10 @@ void ClearLeftovers(const char *folder, int subfolders)
         ClearFound(folder, found, subfolders);
     } while (FindNextFileA(search, &found));
     FindClose(search);
+}
+
+void ClearLeftoversIn(const PtrList *folders)
+{
+    for (PtrNode *cursor = PtrListFirst(folders); cursor;)
+        ClearLeftovers((const char *)PtrListNextData(&cursor), 1);
 }

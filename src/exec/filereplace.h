@@ -4,6 +4,8 @@
 // only then renamed over the old one.
 #pragma once
 
+#include "base/ptrlist.h"
+
 #include <windows.h>
 
 // What deleting path would fail with (0 when it would succeed), found
@@ -30,3 +32,6 @@ int LeftoverPathFor(char *temp, size_t size, const char *path);
 // when asked (links to other folders are not followed). Each one removed is
 // traced.
 void ClearLeftovers(const char *folder, int subfolders);
+// ClearLeftovers in every folder of the list and its subfolders: done before
+// the run's checks, so that what a killed run left takes no room they count.
+void ClearLeftoversIn(const PtrList *folders);

@@ -5,7 +5,6 @@
 #include "base/tracelog.h"
 #include "exec/addon.h"
 #include "exec/filecmd.h"
-#include "exec/filereplace.h"
 #include "exec/history.h"
 #include "exec/replacedst.h"
 #include "exec/shortcut.h"
@@ -184,8 +183,6 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
     int anyFailed = 0;
     while (!PtrListIsEmpty(dsts)) {
         char *folder = (char *)PtrListPopFront(dsts);
-        // What a killed run left half-written here goes before anything new.
-        ClearLeftovers(folder, 1);
         result = RunCommands(result, srcFolder, folder, commands, id, dialog);
         if (result != 1)
             anyFailed = 1;

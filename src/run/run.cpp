@@ -6,6 +6,7 @@
 #include "base/userbox.h"
 #include "checks/checkfile.h"
 #include "checks/diskspace.h"
+#include "exec/filereplace.h"
 #include "exec/update.h"
 #include "launch/startprocess.h"
 #include "run/cmdline.h"
@@ -65,6 +66,8 @@ int RunSteps(void *instance, const CommandLineOptions &cl, const UpdateScript &s
     if (result == RESULT_SUCCESS && !(cl.flag & CL_FLAG_AUTO) && script.kakunin &&
         UserBox(nullptr, script.kakunin, CAPTION_CONFIRM, MB_ICONQUESTION | MB_YESNO) == IDNO)
         result = RESULT_DECLINED;
+    if (result == RESULT_SUCCESS)
+        ClearLeftoversIn(dsts);
     if (result == RESULT_SUCCESS && !CheckFile(dsts, script.commands))
         result = RESULT_LOCKED_FILE;
     if (result == RESULT_SUCCESS && !checkSpace(dsts, srcFolder))

@@ -323,6 +323,20 @@ TEST_F(FullDisk, DiskFilledBetweenTheCheckAndTheCopyOfANewFile)
     EXPECT_EQ(TreeChanges(before, ReadTree(app)), Changes{"fill.bin"});
 }
 
+// What a killed run left on a drive it had filled: cleared before the space
+// check counts the drive, so it cannot refuse this run and every later one.
+TEST_F(FullDisk, LeftoverOfAKilledRunDoesNotHoldTheDrive)
+{
+    std::string upd = MakeUpdate("fault_leftover_upd", {"copy=new.dat"}, {{"new.dat", std::string(300 * 1024, 'n')}});
+    ULARGE_INTEGER avail;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("W:\\", &avail, nullptr, nullptr));
+    ASSERT_TRUE(WriteFileBytes(app + "~lu000001B8.tmp", std::string((size_t)avail.QuadPart - 100 * 1024, 'p')));
+    RunResult r = RunUpdate(upd, app, {{IDYES}, {IDOK}});
+    ExpectBoxes(r, 0, {});
+    EXPECT_FALSE(FileExists(app + "~lu000001B8.tmp"));
+    EXPECT_EQ(ReadFileBytes(app + "new.dat").size(), 300u * 1024);
+}
+
 // A second writer on the disk: once started, it takes whatever room is freed
 // there, until stopped (then its file is removed).
 class SecondWriter {
