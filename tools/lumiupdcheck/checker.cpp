@@ -180,7 +180,11 @@ int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out, 
     return result;
 }
 
-CheckArgsResult ParseCheckArgs(int argc, char **argv, CheckArgs *args)
+namespace {
+
+enum CheckArgsResult { CHECK_ARGS_BAD, CHECK_ARGS_OK, CHECK_ARGS_HELP };
+
+CheckArgsResult ReadCheckArgs(int argc, char **argv, CheckArgs *args)
 {
     memset(args, 0, sizeof(*args));
     int positional = 0;
@@ -200,13 +204,19 @@ CheckArgsResult ParseCheckArgs(int argc, char **argv, CheckArgs *args)
     return args->script ? CHECK_ARGS_OK : CHECK_ARGS_BAD;
 }
 
-void PrintCheckUsage(FILE *out, const char *name)
+} // namespace
+
+int ParseCheckArgs(int argc, char **argv, const char *name, CheckArgs *args)
 {
-    fprintf(out,
+    CheckArgsResult parsed = ReadCheckArgs(argc, argv, args);
+    if (parsed == CHECK_ARGS_OK)
+        return -1;
+    fprintf(parsed == CHECK_ARGS_HELP ? stdout : stderr,
             "usage: %s [--strict] SCRIPT [UPDATE_FOLDER]\n"
             "  checks an update script as the updater reads it, and the update folder against its commands\n"
             "  --strict  every finding fails the check (exit 1), for release pipelines\n"
             "  exit 0: the updater accepts the script, 1: it refuses it (or, with --strict, a finding),\n"
             "  2: nothing could be checked\n",
             name);
+    return parsed == CHECK_ARGS_HELP ? CHECK_ACCEPTED : CHECK_UNREADABLE;
 }

@@ -50,10 +50,9 @@ struct CheckArgs {
     const char *folder;  // null without one
     int strict;
 };
-enum CheckArgsResult { CHECK_ARGS_BAD, CHECK_ARGS_OK, CHECK_ARGS_HELP };
-CheckArgsResult ParseCheckArgs(int argc, char **argv, CheckArgs *args);
-// The usage text; name is the checker's command name.
-void PrintCheckUsage(FILE *out, const char *name);
+// -1 when args holds what to check; otherwise the usage has been printed
+// (name: the checker's command name) and this is the exit code.
+int ParseCheckArgs(int argc, char **argv, const char *name, CheckArgs *args);
 
 // linecheck.cpp: the reader's sink (context: the ScriptChecker).
 int CheckScriptLine(const char *raw, size_t rawLength, const ScriptLineReport *report, void *context);

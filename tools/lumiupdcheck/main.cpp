@@ -8,11 +8,9 @@
 int main(int argc, char **argv)
 {
     CheckArgs args;
-    CheckArgsResult parsed = ParseCheckArgs(argc, argv, &args);
-    if (parsed != CHECK_ARGS_OK) {
-        PrintCheckUsage(parsed == CHECK_ARGS_HELP ? stdout : stderr, "LumiupdCheck");
-        return parsed == CHECK_ARGS_HELP ? CHECK_ACCEPTED : CHECK_UNREADABLE;
-    }
+    int usage = ParseCheckArgs(argc, argv, "LumiupdCheck", &args);
+    if (usage >= 0)
+        return usage;
     int result = RunScriptCheck(args.script, args.folder, stdout, args.strict);
     fflush(stdout);
     return result;

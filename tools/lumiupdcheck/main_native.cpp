@@ -13,11 +13,9 @@
 int main(int argc, char **argv)
 {
     CheckArgs args;
-    CheckArgsResult parsed = ParseCheckArgs(argc, argv, &args);
-    if (parsed != CHECK_ARGS_OK) {
-        PrintCheckUsage(parsed == CHECK_ARGS_HELP ? stdout : stderr, "lumiupd-check");
-        return parsed == CHECK_ARGS_HELP ? CHECK_ACCEPTED : CHECK_UNREADABLE;
-    }
+    int usage = ParseCheckArgs(argc, argv, "lumiupd-check", &args);
+    if (usage >= 0)
+        return usage;
     const char *given[2] = {args.script, args.folder};
     char paths[2][MAX_PATH_BYTES];
     for (int i = 0; i < 2 && given[i]; i++) {
