@@ -137,19 +137,27 @@ int ReadTime(const std::string &path, FILETIME *write)
     return done;
 }
 
-int PlainCopy(const std::string &src, const std::string &dst, const FILETIME &write)
+// The source's time as creation and last-write time, and, when asked, the
+// data put on disk, through one handle.
+int StampFile(const std::string &path, const FILETIME &write, int flush)
 {
-    DeleteFileA(dst.c_str());
-    BOOL cancel = FALSE;
-    if (!CopyFileExA(src.c_str(), dst.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE))
-        return 0;
-    HANDLE h = CreateFileA(dst.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     SetFileTime(h, &write, nullptr, &write);
+    if (flush)
+        FlushFileBuffers(h);
     CloseHandle(h);
     return 1;
+}
+
+int PlainCopy(const std::string &src, const std::string &dst, const FILETIME &write)
+{
+    DeleteFileA(dst.c_str());
+    BOOL cancel = FALSE;
+    return CopyFileExA(src.c_str(), dst.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE) &&
+           StampFile(dst, write, 0);
 }
 
 void ProbeOpen(const std::string &path, DWORD access, DWORD share)
@@ -164,19 +172,14 @@ int SafeCopy(const std::string &src, const std::string &dst, const FILETIME &wri
     GetFileAttributesA(dst.c_str());
     ProbeOpen(dst, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     ProbeOpen(dst, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    char suffix[32];
-    snprintf(suffix, sizeof(suffix), ".~lu%08lX.tmp", GetCurrentProcessId());
-    std::string temp = dst + suffix;
+    // The updater's leftover name: "~lu<PID>.tmp" in the destination's folder.
+    char name[32];
+    snprintf(name, sizeof(name), "~lu%08lX.tmp", GetCurrentProcessId());
+    std::string temp = dst.substr(0, dst.find_last_of('\\') + 1) + name;
     BOOL cancel = FALSE;
-    if (!CopyFileExA(src.c_str(), temp.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE))
+    if (!CopyFileExA(src.c_str(), temp.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE) ||
+        !StampFile(temp, write, 1))
         return 0;
-    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    SetFileTime(h, &write, nullptr, &write);
-    FlushFileBuffers(h);
-    CloseHandle(h);
     return MoveFileExA(temp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
