@@ -21,3 +21,9 @@ struct DllSearchWidening {
 void WidenDllSearch(DllSearchWidening *widening, const char *const *folders, int count);
 // Back to the restricted search.
 void NarrowDllSearch(DllSearchWidening *widening);
+
+// A system library (a bare file name such as "user32.dll"), loaded by its
+// full path in the system folder so that no folder the update was unpacked
+// into is ever searched for it, whatever the search order is at the time.
+// Null, with the loader's error, when it cannot be loaded.
+void *LoadSystemLibrary(const char *name);

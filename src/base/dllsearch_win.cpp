@@ -1,5 +1,7 @@
 #include "base/dllsearch.h"
 
+#include "base/strutil.h"
+
 #include <windows.h>
 
 namespace {
@@ -73,4 +75,14 @@ void NarrowDllSearch(DllSearchWidening *widening)
     for (int i = 0; remove && i < widening->count; i++)
         remove(widening->cookies[i]);
     widening->count = 0;
+}
+
+void *LoadSystemLibrary(const char *name)
+{
+    char path[MAX_PATH_BYTES];
+    UINT len = GetSystemDirectoryA(path, sizeof(path));
+    if (len == 0 || len >= sizeof(path) || !AddBackslash(path, sizeof(path)) ||
+        !StrAppend(path, sizeof(path), name))
+        return nullptr;
+    return LoadLibraryA(path);
 }

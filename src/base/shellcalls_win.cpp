@@ -1,6 +1,6 @@
 #include "base/shellcalls.h"
 
-#include "base/strutil.h"
+#include "base/dllsearch.h"
 
 namespace {
 
@@ -11,18 +11,10 @@ const char *const kLibraryNames[LIBRARY_COUNT] = {"shell32.dll", "ole32.dll"};
 // Loaded once and kept for the rest of the run: the system frees them at exit.
 HMODULE loaded[LIBRARY_COUNT];
 
-// Named by full path in the system folder, so that no folder the update was
-// unpacked into is ever searched for them, whatever the search order is.
 HMODULE LibraryOf(int library)
 {
-    if (loaded[library])
-        return loaded[library];
-    char path[MAX_PATH_BYTES];
-    UINT len = GetSystemDirectoryA(path, sizeof(path));
-    if (len == 0 || len >= sizeof(path) || !AddBackslash(path, sizeof(path)) ||
-        !StrAppend(path, sizeof(path), kLibraryNames[library]))
-        return nullptr;
-    loaded[library] = LoadLibraryA(path);
+    if (!loaded[library])
+        loaded[library] = (HMODULE)LoadSystemLibrary(kLibraryNames[library]);
     return loaded[library];
 }
 

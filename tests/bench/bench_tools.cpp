@@ -16,11 +16,11 @@
 //       handle, then a write-through replace
 // A log cycle is what the updater's log does per call at the least: open the
 // existing file, seek to its end, print, close.
-// The floors import the system libraries that the updater imports, so that
-// their start costs what the updater's does and each line compares the work.
+// The floors import what the updater imports at start (what every program
+// imports), so that their start costs what the updater's does and each line
+// compares the work.
 #include <windows.h>
 #include <psapi.h>
-#include <shlwapi.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -253,13 +253,6 @@ int Run(int argc, char **argv, double *ms, SIZE_T *peak)
 
 int main(int argc, char **argv)
 {
-    // Never taken: the calls only make the imports.
-    if (argc < 0) {
-        MessageBeep(0);
-        GetStockObject(0);
-        RegCloseKey(nullptr);
-        PathIsRelativeA(argv[0]);
-    }
     if (argc >= 3 && !strcmp(argv[1], "run")) {
         double ms = 0;
         SIZE_T peak = 0;

@@ -16,11 +16,10 @@ namespace {
 
 // Names of system libraries that are loaded on demand (by the updater, the
 // common controls, the shell, COM and the loader) rather than imported.
-// Not shcore.dll: Wine resolves shlwapi.dll's import of it from the
-// application folder when the process starts, before any code of the
-// updater runs (Windows loads it as a known system library).
+// shcore.dll is shlwapi's import: Wine would take it from the application
+// folder if shlwapi were imported at start.
 const std::vector<std::string> kSystemLike = {
-    "version.dll", "uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "profapi.dll", "propsys.dll",
+    "shcore.dll", "version.dll", "uxtheme.dll", "dwmapi.dll", "cryptbase.dll", "profapi.dll", "propsys.dll",
     "ntmarta.dll", "secur32.dll", "userenv.dll", "sspicli.dll", "winmm.dll", "oleacc.dll", "msimg32.dll",
     "riched20.dll", "apphelp.dll", "linkinfo.dll", "wtsapi32.dll", "cryptsp.dll", "bcrypt.dll",
     "rsaenh.dll", "msctf.dll", "usp10.dll", "windowscodecs.dll", "explorerframe.dll", "ntshrui.dll",
