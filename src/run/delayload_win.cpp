@@ -2,8 +2,8 @@
 // first call (cmake/delayload.cmake): a run that ends before it shows a
 // window, asks anything, looks for the application's window or reads the
 // registry never loads them, and loading them is most of what starting a
-// process costs. This file is linked
-// into the updater's executables only; the loader calls these hooks.
+// process costs. This file is linked into the updater's executables only;
+// the loader calls these hooks.
 #include "base/dllsearch.h"
 
 #include <windows.h>
