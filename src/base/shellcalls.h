@@ -18,3 +18,6 @@ BOOL ShellExecuteExAnsi(SHELLEXECUTEINFOA *info);
 HRESULT ComInitialize(void);
 void ComUninitialize(void);
 HRESULT ComCreateInstance(REFCLSID clsid, IUnknown *outer, DWORD context, REFIID iid, void **object);
+// A stream in memory that frees its memory when released.
+HRESULT ComCreateMemoryStream(IStream **stream);
+HRESULT ComMemoryOfStream(IStream *stream, HGLOBAL *memory);

@@ -89,3 +89,19 @@ HRESULT ComCreateInstance(REFCLSID clsid, IUnknown *outer, DWORD context, REFIID
     *object = nullptr;
     return fn ? fn(clsid, outer, context, iid, object) : E_FAIL;
 }
+
+HRESULT ComCreateMemoryStream(IStream **stream)
+{
+    typedef HRESULT(WINAPI * Fn)(HGLOBAL, BOOL, IStream **);
+    Fn fn = Lookup<Fn>(LIBRARY_OLE32, "CreateStreamOnHGlobal");
+    *stream = nullptr;
+    return fn ? fn(nullptr, TRUE, stream) : E_FAIL;
+}
+
+HRESULT ComMemoryOfStream(IStream *stream, HGLOBAL *memory)
+{
+    typedef HRESULT(WINAPI * Fn)(IStream *, HGLOBAL *);
+    Fn fn = Lookup<Fn>(LIBRARY_OLE32, "GetHGlobalFromStream");
+    *memory = nullptr;
+    return fn ? fn(stream, memory) : E_FAIL;
+}

@@ -1,5 +1,6 @@
 #include "exec/filecmd.h"
 
+#include "base/safefile.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
 #include "exec/filereplace.h"
@@ -113,7 +114,7 @@ int Delete(const char *path, HWND dialog)
     TracePrintf("\t\t[%s]>>\n", "Delete");
     TracePrintf("\t\t\t%s\n", path);
     int result = 1;
-    while (!DeleteFileA(path)) {
+    while (!DeletePlainFile(path)) {
         int answer = AskAboutFailure(dialog);
         if (answer != IDRETRY) {
             result = answer == IDIGNORE ? 1 : 0;

@@ -1,5 +1,6 @@
 #include "exec/filecmd.h"
 
+#include "base/safefile.h"
 #include "base/tracelog.h"
 
 namespace {
@@ -9,8 +10,11 @@ HANDLE OpenForTimes(const char *routine, const char *name, DWORD access)
 {
     TracePrintf("\t[%s]>>\n", routine);
     TracePrintf("\t\tCreateFile().\n");
-    HANDLE handle = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Times are only ever set on the file the name holds, never through a link.
+    HANDLE handle = access == GENERIC_WRITE
+                        ? OpenPlainFile(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)
+                        : CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         TracePrintf("\t\t\tFailed. [%p]\n", handle);
     else

@@ -1,22 +1,43 @@
+#define _CRT_RAND_S
 #include "exec/filereplace.h"
 
-#include "base/strutil.h"
+#include "base/safefile.h"
 #include "base/tracelog.h"
 #include "exec/leftover.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
 
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Big enough that a copy costs what the system's own copy costs.
+const DWORD COPY_CHUNK = 1u << 20;
+// Names drawn before the creation is given up (each one fails only when
+// something already is at that name).
+const int NAME_ATTEMPTS = 8;
 
 DWORD OpenError(const char *path, DWORD access, DWORD share)
 {
-    HANDLE handle = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE handle = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError();
     CloseHandle(handle);
     return 0;
+}
+
+// A program image starts with "MZ".
+int LooksLikeModule(const char *path)
+{
+    HANDLE handle = CreateFileA(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    char magic[2] = {0, 0};
+    DWORD got = 0;
+    int image = ReadFile(handle, magic, sizeof(magic), &got, nullptr) && got == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    CloseHandle(handle);
+    return image;
 }
 
 // The error that writing over an existing file meets, as a copy onto it
@@ -43,47 +64,51 @@ DWORD ReplaceError(const char *dst)
     return overwrite ? overwrite : outcome;
 }
 
-void RemoveLeftover(const char *temp)
+// The leftover path for a new file at path, with a name drawn afresh; near
+// the length limit in the folder's short form. 0 when no such path fits.
+int DrawLeftoverPath(char *temp, size_t size, const char *path)
 {
-    DWORD error = GetLastError();
-    // A copy of a read-only source carries the attribute.
-    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(temp);
-    SetLastError(error);
+    char folder[MAX_PATH_BYTES];
+    char name[LEFTOVER_NAME_BYTES];
+    unsigned int high = 0, low = 0;
+    if (!StrCopy(folder, sizeof(folder), path) || rand_s(&high) != 0 || rand_s(&low) != 0)
+        return 0;
+    char *slash = MbsRChr(folder, '\\');
+    if (!slash)
+        return 0;
+    slash[1] = '\0';
+    LeftoverName(name, high, low);
+    if (JoinPath(temp, size, folder, name))
+        return 1;
+    char shortFolder[MAX_PATH_BYTES];
+    DWORD len = GetShortPathNameA(folder, shortFolder, sizeof(shortFolder));
+    return len > 0 && len < sizeof(shortFolder) && JoinPath(temp, size, shortFolder, name);
 }
 
-// Gives the new file its times and puts its data on disk before it can take
-// the installed name. A read-only copy is opened past its attribute for that.
-int SealNewFile(const char *temp, const FILETIME *write)
+// A new file at temp, or INVALID_HANDLE_VALUE. Created new, so a link or
+// anything else at the name makes it fail; created where it was meant, so a
+// folder on the way that leads elsewhere makes it go again at once.
+HANDLE CreateAt(const char *temp, DWORD extraAccess)
 {
-    DWORD attrs = GetFileAttributesA(temp);
-    int readOnly = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY);
-    if (readOnly)
-        SetFileAttributesA(temp, attrs & ~FILE_ATTRIBUTE_READONLY);
-    HANDLE handle = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    BOOL flushed = FALSE;
-    DWORD error = GetLastError();
-    if (handle != INVALID_HANDLE_VALUE) {
-        if (write)
-            SetFileTime(handle, write, nullptr, write);
-        flushed = FlushFileBuffers(handle);
-        error = GetLastError();
-        CloseHandle(handle);
-    }
-    if (readOnly)
-        SetFileAttributesA(temp, attrs);
-    SetLastError(error);
-    return flushed ? 1 : 0;
+    HANDLE handle = CreateFileA(temp, GENERIC_READ | GENERIC_WRITE | DELETE | extraAccess, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    if (SetDeletePending(handle, 1) && IsHandleOfPath(handle, temp))
+        return handle;
+    SetDeletePending(handle, 1);
+    CloseHandle(handle);
+    SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return INVALID_HANDLE_VALUE;
 }
 
-// Puts the new file on disk and renames it over dst. Another program may
-// look into a file the moment it is written (a virus scanner, the shell's
-// link handler under Wine) and hold it for a moment: a sharing violation is
-// waited out for up to a second before it counts.
-int SealAndRename(const char *temp, const char *dst, const FILETIME *write)
+// Another program may open a file the moment it appears under its name (a
+// virus scanner, the shell's link handler under Wine) and hold it for a
+// moment: a sharing violation is waited out for up to a second.
+int RenameWaiting(HANDLE handle, const char *path)
 {
     for (int attempt = 0;; attempt++) {
-        if (SealNewFile(temp, write) && MoveFileExA(temp, dst, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (RenameByHandle(handle, path))
             return 1;
         if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == 20)
             return 0;
@@ -91,26 +116,72 @@ int SealAndRename(const char *temp, const char *dst, const FILETIME *write)
     }
 }
 
-int IsSubfolder(const WIN32_FIND_DATAA &found)
+// Copies the open source into the new file, reporting each chunk.
+int CopyData(HANDLE source, NewFile *file, LPPROGRESS_ROUTINE routine, void *data)
 {
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && strcmp(found.cFileName, ".") != 0 &&
-           strcmp(found.cFileName, "..") != 0;
+    char *chunk = (char *)malloc(COPY_CHUNK);
+    if (!chunk) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    LARGE_INTEGER total, done, zero;
+    total.QuadPart = done.QuadPart = zero.QuadPart = 0;
+    GetFileSizeEx(source, &total);
+    int ok = 1;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(source, chunk, COPY_CHUNK, &got, nullptr)) {
+            ok = 0;
+            break;
+        }
+        if (got == 0 || !(ok = NewFileWrite(file, chunk, got)))
+            break;
+        done.QuadPart += got;
+        if (routine)
+            routine(total, done, total, done, 1, CALLBACK_CHUNK_FINISHED, source, file->handle, data);
+    }
+    DWORD error = GetLastError();
+    free(chunk);
+    SetLastError(error);
+    return ok;
 }
 
-void ClearFound(const char *folder, const WIN32_FIND_DATAA &found, int subfolders)
+// The owner this process gives the files it creates, found once by making
+// one (an elevated run's files belong to the administrators, which no
+// ordinary user can make a file of theirs belong to).
+const void *OurOwner(const char *folder)
+{
+    static char sid[SECURITY_MAX_SID_SIZE];
+    static int known;
+    char path[MAX_PATH_BYTES];
+    NewFile probe;
+    if (!known && JoinPath(path, sizeof(path), folder, "x") && NewFileBeside(&probe, path, READ_CONTROL)) {
+        known = OwnerOf(probe.handle, sid, sizeof(sid));
+        DiscardNewFile(&probe);
+    }
+    return known ? sid : nullptr;
+}
+
+// One that provably is this updater's own: a file of its making.
+int IsOurs(HANDLE file, const char *folder)
+{
+    char sid[SECURITY_MAX_SID_SIZE];
+    const void *ours = OurOwner(folder);
+    return ours && OwnerOf(file, sid, sizeof(sid)) && EqualSid(sid, (PSID)ours);
+}
+
+void ClearFound(const char *folder, const char *name)
 {
     char path[MAX_PATH_BYTES];
-    if (!JoinPath(path, sizeof(path), folder, found.cFileName))
+    if (!IsLeftoverName(name) || !JoinPath(path, sizeof(path), folder, name))
         return;
-    if (IsSubfolder(found)) {
-        if (subfolders)
-            ClearLeftovers(path, subfolders);
-    } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsLeftoverName(found.cFileName)) {
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        if (DeleteFileA(path))
-            TracePrintf("\t\tleftover removed - %s\n", path);
-    }
+    // Without sharing: a file a live updater still holds cannot be opened.
+    HANDLE handle = OpenPlainFile(path, DELETE | READ_CONTROL, 0, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    if (IsOurs(handle, folder) && SetDeletePending(handle, 1))
+        TracePrintf("\t\tleftover removed - %s\n", path);
+    CloseHandle(handle);
 }
 
 } // namespace
@@ -125,36 +196,70 @@ DWORD DeleteOutcome(const char *path)
     DWORD error = OpenError(path, DELETE, SHARE_ALL);
     if (error)
         return error;
-    // Open for deletion but not for writing: a mapped module, whose deletion
-    // the system refuses.
-    return OpenError(path, GENERIC_WRITE, SHARE_ALL) == ERROR_SHARING_VIOLATION ? ERROR_ACCESS_DENIED : 0;
-}
-
-int LeftoverPathFor(char *temp, size_t size, const char *path)
-{
-    char folder[MAX_PATH_BYTES];
-    char name[LEFTOVER_NAME_BYTES];
-    if (!StrCopy(folder, sizeof(folder), path))
-        return 0;
-    char *slash = MbsRChr(folder, '\\');
-    if (!slash)
-        return 0;
-    slash[1] = '\0';
-    LeftoverName(name, GetCurrentProcessId());
-    if (JoinPath(temp, size, folder, name))
-        return 1;
-    // Near the length limit the folder's short form may leave room.
-    char shortFolder[MAX_PATH_BYTES];
-    DWORD len = GetShortPathNameA(folder, shortFolder, sizeof(shortFolder));
-    return len > 0 && len < sizeof(shortFolder) && JoinPath(temp, size, shortFolder, name);
-}
-
-int CommitFile(const char *temp, const char *dst)
-{
-    if (SealAndRename(temp, dst, nullptr))
-        return 1;
-    RemoveLeftover(temp);
+    // Open for deletion but not for writing: a mapped program image refuses
+    // its deletion; a file another program holds sharing deletion but not
+    // writing does not.
+    if (OpenError(path, GENERIC_WRITE, SHARE_ALL) == ERROR_SHARING_VIOLATION && LooksLikeModule(path))
+        return ERROR_ACCESS_DENIED;
     return 0;
+}
+
+int NewFileBeside(NewFile *file, const char *path, DWORD extraAccess)
+{
+    file->handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < NAME_ATTEMPTS; attempt++) {
+        if (!DrawLeftoverPath(file->path, sizeof(file->path), path)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return 0;
+        }
+        file->handle = CreateAt(file->path, extraAccess);
+        if (file->handle != INVALID_HANDLE_VALUE)
+            return 1;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return 0;
+    }
+    return 0;
+}
+
+int NewFileWrite(NewFile *file, const void *data, DWORD size)
+{
+    DWORD written = 0;
+    if (!WriteFile(file->handle, data, size, &written, nullptr))
+        return 0;
+    if (written == size)
+        return 1;
+    SetLastError(ERROR_DISK_FULL);
+    return 0;
+}
+
+int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD attributes)
+{
+    if ((write && !SetFileTime(file->handle, write, nullptr, write)) || !FlushFileBuffers(file->handle) ||
+        !SetDeletePending(file->handle, 0) || !IsHandleOfPath(file->handle, file->path) ||
+        !RenameWaiting(file->handle, path)) {
+        DiscardNewFile(file);
+        return 0;
+    }
+    if (attributes) {
+        FILE_BASIC_INFO basic;
+        memset(&basic, 0, sizeof(basic));
+        basic.FileAttributes = attributes;
+        SetFileInformationByHandle(file->handle, FileBasicInfo, &basic, sizeof(basic));
+    }
+    CloseHandle(file->handle);
+    file->handle = INVALID_HANDLE_VALUE;
+    return 1;
+}
+
+void DiscardNewFile(NewFile *file)
+{
+    if (file->handle == INVALID_HANDLE_VALUE)
+        return;
+    DWORD error = GetLastError();
+    SetDeletePending(file->handle, 1);
+    CloseHandle(file->handle);
+    file->handle = INVALID_HANDLE_VALUE;
+    SetLastError(error);
 }
 
 int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPROGRESS_ROUTINE routine,
@@ -165,21 +270,26 @@ int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPRO
         SetLastError(blocked);
         return 0;
     }
-    char temp[MAX_PATH_BYTES];
-    if (!LeftoverPathFor(temp, sizeof(temp), dst)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    HANDLE source = CreateFileA(src, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                nullptr);
+    if (source == INVALID_HANDLE_VALUE)
+        return 0;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(source, FileBasicInfo, &basic, sizeof(basic)))
+        basic.FileAttributes = 0;
+    NewFile file;
+    int copied = NewFileBeside(&file, dst, 0) && CopyData(source, &file, routine, data);
+    DWORD error = GetLastError();
+    CloseHandle(source);
+    if (!copied) {
+        DiscardNewFile(&file);
+        SetLastError(error);
         return 0;
     }
-    BOOL cancel = FALSE;
-    if (!CopyFileExA(src, temp, routine, data, &cancel, COPY_FILE_RESTARTABLE)) {
-        // A restartable copy keeps its part on purpose, and Wine leaves one
-        // on a full disk.
-        RemoveLeftover(temp);
-        return 0;
-    }
-    if (!SealAndRename(temp, dst, write)) {
-        DWORD error = GetLastError();
-        RemoveLeftover(temp);
+    // Only what a copy carries over; the rest is the system's to set.
+    DWORD carried = basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (!CommitNewFile(&file, dst, write, carried)) {
+        error = GetLastError();
         // Whatever came between the check and the rename, say what refuses it.
         DWORD now = ReplaceError(dst);
         SetLastError(now ? now : error);
@@ -188,23 +298,18 @@ int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPRO
     return 1;
 }
 
-void ClearLeftovers(const char *folder, int subfolders)
+void ClearLeftovers(const char *folder)
 {
     char pattern[MAX_PATH_BYTES];
-    if (!JoinPath(pattern, sizeof(pattern), folder, "*"))
+    if (!JoinPath(pattern, sizeof(pattern), folder, "~lu*.tmp"))
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        ClearFound(folder, found, subfolders);
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            ClearFound(folder, found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
-}
-
-void ClearLeftoversIn(const PtrList *folders)
-{
-    for (PtrNode *cursor = PtrListFirst(folders); cursor;)
-        ClearLeftovers((const char *)PtrListNextData(&cursor), 1);
 }

@@ -1,10 +1,12 @@
 // Replacing an installed file so that its name holds, at every instant and
 // after a kill at any point, either the whole old file or the whole new one:
 // the new file is written under a leftover name beside it, put on disk, and
-// only then renamed over the old one.
+// only then renamed over the old one. The folder may be one an ordinary user
+// can write, so the new file is created new under a name nobody can know
+// beforehand, and everything after its creation goes through its handle.
 #pragma once
 
-#include "base/ptrlist.h"
+#include "base/strutil.h"
 
 #include <windows.h>
 
@@ -12,26 +14,38 @@
 // without deleting anything.
 DWORD DeleteOutcome(const char *path);
 
+// A file being written under a leftover name. Until it is committed it is
+// pending deletion: it goes with its handle, also when the process is
+// killed, and no other process can open it.
+struct NewFile {
+    HANDLE handle;
+    char path[MAX_PATH_BYTES];
+};
+
+// Creates the new file for path in path's folder: never over anything that
+// is at the name (a link included), held without sharing, with access for
+// writing, deleting and what extraAccess adds. 0 with the last error set
+// when it cannot be had.
+int NewFileBeside(NewFile *file, const char *path, DWORD extraAccess);
+// Appends size bytes to it.
+int NewFileWrite(NewFile *file, const void *data, DWORD size);
+// Gives it the times (when write is not null: creation and last write),
+// puts it on disk, renames it over path and gives it attributes (when not
+// 0). On failure the file is discarded, path is as it was and the last
+// error tells why.
+int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD attributes);
+// Drops it: the file goes with its handle. Keeps the last error.
+void DiscardNewFile(NewFile *file);
+
 // Copies src over dst that way, with the source's last-write time as the new
-// file's creation and last-write times. The copy reports its progress to
-// routine with data. On failure nothing at dst has changed, no leftover name
-// remains, and the last error tells why (for a file that cannot be replaced,
-// the error that writing over it gives).
+// file's creation and last-write times and the source's attributes. The
+// copy reports its progress to routine with data. On failure nothing at dst
+// has changed, nothing is left under a leftover name, and the last error
+// tells why (for a file that cannot be replaced, what refuses it).
 int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write,
                   LPPROGRESS_ROUTINE routine, void *data);
 
-// Puts a file written under a leftover name on disk and renames it over dst.
-// On failure the leftover name is deleted and dst has not changed.
-int CommitFile(const char *temp, const char *dst);
-
-// The leftover name for a new file at path, in path's folder; 0 when no such
-// name fits in size bytes.
-int LeftoverPathFor(char *temp, size_t size, const char *path);
-
-// Deletes every file with a leftover name in folder, and in its subfolders
-// when asked (links to other folders are not followed). Each one removed is
-// traced.
-void ClearLeftovers(const char *folder, int subfolders);
-// ClearLeftovers in every folder of the list and its subfolders: done before
-// the run's checks, so that what a killed run left takes no room they count.
-void ClearLeftoversIn(const PtrList *folders);
+// What a run cut off by a power failure may have left in folder: deletes
+// each file there that this updater provably made under a leftover name and
+// that no live updater holds, through its handle, and traces it.
+void ClearLeftovers(const char *folder);

@@ -1,8 +1,10 @@
 #include "exec/history.h"
 
+#include "base/safefile.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/historytext.h"
+#include "exec/profiletext.h"
 #include "exec/settingswrite.h"
 
 #include <windows.h>
@@ -19,8 +21,6 @@ const char SETTINGS_FILE[] = "MIRO42.INI";
 
 // Three numbers of up to 11 characters each, three tabs, CR LF, terminator.
 const size_t LINE_FIXED_BYTES = 3 * 11 + 3 + 2 + 1;
-// INSTALLED is read whole or not at all; beyond this it is left alone.
-const DWORD MAX_INSTALLED_READ = 1u << 20;
 
 int HistoryPath(char *path, const char *folder)
 {
@@ -75,20 +75,37 @@ void AppendLine(HANDLE file, const char *id, const char *first, const char *seco
     free(line);
 }
 
-// The whole INSTALLED value (heap, free), or null when it cannot be had whole.
-char *ReadInstalled(const char *iniPath)
+// The INSTALLED value as the profile reader gives it (heap, free); empty
+// when the file has none.
+char *InstalledOf(const SettingsFile &file)
 {
-    for (DWORD size = 1024; size <= MAX_INSTALLED_READ; size *= 2) {
-        char *value = (char *)malloc(size);
-        if (!value)
-            return nullptr;
-        DWORD got = GetPrivateProfileStringA("MAIN", "INSTALLED", "", value, size, iniPath);
-        // size - 1 is also what a cut value gives: only less proves the end.
-        if (got < size - 1)
-            return value;
-        free(value);
+    size_t at = 0, len = 0;
+    if (!ProfileFindValue(file.text, file.length, "MAIN", "INSTALLED", &at, &len))
+        len = 0;
+    char *value = (char *)malloc(len + 1);
+    if (value) {
+        memcpy(value, file.text + at, len);
+        value[len] = '\0';
     }
-    return nullptr;
+    return value;
+}
+
+int AddToSettings(SettingsFile *file, const char *iniPath, const char *id)
+{
+    char *oldValue = InstalledOf(*file);
+    char *newValue = oldValue ? MergeInstalledIds(oldValue, id) : nullptr;
+    size_t length = 0;
+    char *text = newValue ? ProfileSetValue(file->text, file->length, "MAIN", "INSTALLED", newValue, &length)
+                          : nullptr;
+    int result = 0;
+    if (!text)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    else
+        result = WriteSettingsFile(file, iniPath, text, (DWORD)length);
+    free(oldValue);
+    free(newValue);
+    free(text);
+    return result;
 }
 
 } // namespace
@@ -109,8 +126,7 @@ int Log(const char *folder, const char *comment, const char *id)
         char *second;
         SplitComment(copy, &first, &second);
         HANDLE file = HistoryPath(path, folder)
-                          ? CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr)
+                          ? OpenPlainFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS)
                           : INVALID_HANDLE_VALUE;
         if (file != INVALID_HANDLE_VALUE) {
             AppendLine(file, id, first, second, n);
@@ -128,14 +144,14 @@ int AddInstalledId(const char *folder, const char *id)
     char iniPath[MAX_PATH_BYTES];
     if (!id || !id[0] || !JoinPath(iniPath, sizeof(iniPath), folder, SETTINGS_FILE))
         return 0;
-    char *oldValue = ReadInstalled(iniPath);
-    if (!oldValue)
-        return 0;
-    char *newValue = MergeInstalledIds(oldValue, id);
-    free(oldValue);
-    if (!newValue)
-        return 0;
-    int result = WriteSettingWhole(iniPath, "MAIN", "INSTALLED", newValue);
-    free(newValue);
+    SettingsFile file;
+    int result = ReadSettingsFile(&file, iniPath) && AddToSettings(&file, iniPath, id);
+    if (!result) {
+        // The update is in place but will be offered again: support must see why.
+        char *text = GetLastErrorText();
+        TracePrintf("\t\tINSTALLED not written - %s", text);
+        LocalFree(text);
+    }
+    CloseSettingsFile(&file);
     return result;
 }

@@ -5,35 +5,30 @@
 
 namespace {
 
-int IsHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+const char PREFIX[] = "~lu";
+const char SUFFIX[] = ".tmp";
+enum { PREFIX_LEN = 3, DIGITS = 16 };
 
-int SameAscii(const char *a, const char *b, size_t n)
+int IsUpperHexDigit(char c)
 {
-    for (size_t i = 0; i < n; i++) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? (char)(a[i] + 32) : a[i];
-        if (x != b[i])
-            return 0;
-    }
-    return 1;
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
 } // namespace
 
-void LeftoverName(char *name, unsigned long pid)
+void LeftoverName(char *name, unsigned long high, unsigned long low)
 {
-    snprintf(name, LEFTOVER_NAME_BYTES, "~lu%08lX.tmp", pid & 0xFFFFFFFFul);
+    snprintf(name, LEFTOVER_NAME_BYTES, "%s%08lX%08lX%s", PREFIX, high & 0xFFFFFFFFul, low & 0xFFFFFFFFul,
+             SUFFIX);
 }
 
 int IsLeftoverName(const char *name)
 {
-    if (strlen(name) != LEFTOVER_NAME_BYTES - 1 || !SameAscii(name, "~lu", 3) ||
-        !SameAscii(name + 11, ".tmp", 4))
+    if (strlen(name) != LEFTOVER_NAME_BYTES - 1 || memcmp(name, PREFIX, PREFIX_LEN) != 0 ||
+        strcmp(name + PREFIX_LEN + DIGITS, SUFFIX) != 0)
         return 0;
-    for (int i = 3; i < 11; i++)
-        if (!IsHexDigit(name[i]))
+    for (int i = PREFIX_LEN; i < PREFIX_LEN + DIGITS; i++)
+        if (!IsUpperHexDigit(name[i]))
             return 0;
     return 1;
 }

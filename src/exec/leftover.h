@@ -1,15 +1,16 @@
 // The one pattern of the names a run gives the files it is still writing:
-// "~lu" + the process id in 8 upper-case hex digits + ".tmp", in the folder of
-// the file they will replace. Such a name never holds the only whole copy of
-// anything (the installed name keeps the old file until the new one is whole),
-// so whatever a killed run left under it may simply be deleted.
+// "~lu" + 16 upper-case hex digits drawn at random + ".tmp", in the folder of
+// the file they will become. No other process can know such a name before
+// the file is there, and the file is created new, so nothing planted at the
+// name can be followed. Such a name never holds the only whole copy of
+// anything (the installed name keeps the old file until the new one is whole).
 #pragma once
 
 #include <stddef.h>
 
-enum { LEFTOVER_NAME_BYTES = 16 };  // "~luXXXXXXXX.tmp" and the terminator
+enum { LEFTOVER_NAME_BYTES = 24 };  // "~luXXXXXXXXXXXXXXXX.tmp" and the terminator
 
-// This run's name for process pid into name (LEFTOVER_NAME_BYTES).
-void LeftoverName(char *name, unsigned long pid);
-// 1 when name (a bare file name) has the pattern, any letter case.
+// The name made of the two random halves into name (LEFTOVER_NAME_BYTES).
+void LeftoverName(char *name, unsigned long high, unsigned long low);
+// 1 when name (a bare file name) is exactly of that pattern.
 int IsLeftoverName(const char *name);

@@ -1,134 +1,198 @@
 #include "exec/settingswrite.h"
 
+#include "base/safefile.h"
 #include "base/strutil.h"
+#include "base/tracelog.h"
 #include "exec/filereplace.h"
 
-#include <windows.h>
+#include <aclapi.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
-// Beyond this a section is not compared, and the value is not written.
-const DWORD MAX_BLOCK_READ = 1u << 22;
+// A settings file beyond this is not the application's: it is left alone.
+const DWORD MAX_SETTINGS_BYTES = 1u << 22;
+const DWORD SHARE_READ_WRITE = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const SECURITY_INFORMATION SECURITY_CARRIED =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+// Attributes that go with the settings file when it is replaced.
+const DWORD ATTRIBUTES_CARRIED = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                 FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// A section's lines, or the section names (section null), whole: heap, free.
-char *ReadBlock(const char *section, const char *file, DWORD *length)
+int ReadWhole(HANDLE handle, char *buffer, DWORD length)
 {
-    for (DWORD size = 4096; size <= MAX_BLOCK_READ; size *= 2) {
-        char *block = (char *)malloc(size);
-        if (!block)
-            return nullptr;
-        DWORD got = section ? GetPrivateProfileSectionA(section, block, size, file)
-                            : GetPrivateProfileSectionNamesA(block, size, file);
-        // size - 2 is also what a cut block gives: only less proves the end.
-        if (got < size - 2) {
-            *length = got;
-            return block;
-        }
-        free(block);
-    }
-    return nullptr;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    DWORD got = 0;
+    return SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN) && ReadFile(handle, buffer, length, &got, nullptr) &&
+           got == length;
 }
 
-int IsKeyLine(const char *line, const char *key)
+// The bytes at the start of handle equal text (length bytes) and end there.
+int HoldsText(HANDLE handle, const char *text, DWORD length)
 {
-    const char *equals = strchr(line, '=');
-    size_t len = equals ? (size_t)(equals - line) : strlen(line);
-    while (len > 0 && (line[len - 1] == ' ' || line[len - 1] == '\t'))
-        len--;
-    char name[256];
-    if (len >= sizeof(name))
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle, &size) || size.QuadPart != length)
         return 0;
-    memcpy(name, line, len);
-    name[len] = '\0';
-    return AsciiStricmp(name, key) == 0;
-}
-
-// Drops the key's lines from a section block in place; the new length.
-DWORD DropKey(char *block, DWORD length, const char *key)
-{
-    DWORD out = 0;
-    for (DWORD at = 0; at < length;) {
-        size_t n = strlen(block + at) + 1;
-        if (!IsKeyLine(block + at, key)) {
-            memmove(block + out, block + at, n);
-            out += (DWORD)n;
-        }
-        at += (DWORD)n;
-    }
-    return out;
-}
-
-int SameSection(const char *name, const char *oldFile, const char *newFile, const char *section,
-                const char *key)
-{
-    DWORD oldLength = 0, newLength = 0;
-    char *before = ReadBlock(name, oldFile, &oldLength);
-    char *after = ReadBlock(name, newFile, &newLength);
-    int same = before && after;
-    if (same && AsciiStricmp(name, section) == 0) {
-        oldLength = DropKey(before, oldLength, key);
-        newLength = DropKey(after, newLength, key);
-    }
-    same = same && oldLength == newLength && memcmp(before, after, oldLength) == 0;
-    free(before);
-    free(after);
-    return same;
-}
-
-int HasValue(const char *file, const char *section, const char *key, const char *value)
-{
-    size_t len = strlen(value);
-    char *read = (char *)malloc(len + 2);
-    if (!read)
-        return 0;
-    DWORD got = GetPrivateProfileStringA(section, key, "", read, (DWORD)(len + 2), file);
-    int same = got == len && memcmp(read, value, len) == 0;
+    char *read = (char *)malloc(length + 1);
+    int same = read && ReadWhole(handle, read, length) && memcmp(read, text, length) == 0;
     free(read);
     return same;
 }
 
-// The copy holds every section and line of the old file, the one value
-// changed: a write that the disk cut short fails this.
-int KeptEverything(const char *oldFile, const char *newFile, const char *section, const char *key,
-                   const char *value)
+void ReleaseHold(SettingsFile *file)
 {
-    if (!HasValue(newFile, section, key, value))
+    if (file->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(file->handle);
+    file->handle = INVALID_HANDLE_VALUE;
+}
+
+// Makes this process able to give a file an owner other than itself, for
+// as long as enable says: what the administrators may do, and need to, to
+// keep the owner of a file they replace.
+void AllowAnyOwner(int enable)
+{
+    HANDLE token = nullptr;
+    TOKEN_PRIVILEGES privileges;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+    if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &privileges.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+}
+
+// Gives the new file the owner, group and permissions of the old one.
+int CarrySecurity(HANDLE from, HANDLE to)
+{
+    PSID owner = nullptr, group = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(from, SE_FILE_OBJECT, SECURITY_CARRIED, &owner, &group, &dacl, nullptr, &descriptor) !=
+        ERROR_SUCCESS)
         return 0;
-    DWORD oldLength = 0, newLength = 0;
-    char *oldNames = ReadBlock(nullptr, oldFile, &oldLength);
-    char *newNames = ReadBlock(nullptr, newFile, &newLength);
-    int same = oldNames && newNames;
-    for (DWORD at = 0; same && at < oldLength; at += (DWORD)strlen(oldNames + at) + 1)
-        same = SameSection(oldNames + at, oldFile, newFile, section, key);
-    free(oldNames);
-    free(newNames);
-    return same;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    SECURITY_INFORMATION what = SECURITY_CARRIED | ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                                   : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    DWORD error = SetSecurityInfo(to, SE_FILE_OBJECT, what, owner, group, dacl, nullptr);
+    if (error == ERROR_INVALID_OWNER) {
+        AllowAnyOwner(1);
+        error = SetSecurityInfo(to, SE_FILE_OBJECT, what, owner, group, dacl, nullptr);
+        AllowAnyOwner(0);
+    }
+    LocalFree(descriptor);
+    return error == ERROR_SUCCESS;
+}
+
+// The replacement: 1 done, 0 failed (the file unchanged), -1 when only an
+// in-place write can keep what the file is (its owner and permissions, or a
+// program's hold on it).
+int Replace(SettingsFile *file, const char *path, const char *text, DWORD length)
+{
+    NewFile temp;
+    if (!NewFileBeside(&temp, path, WRITE_DAC | WRITE_OWNER))
+        return GetLastError() == ERROR_ACCESS_DENIED ? -1 : 0;
+    if (!NewFileWrite(&temp, text, length) || !HoldsText(temp.handle, text, length)) {
+        DiscardNewFile(&temp);
+        return 0;
+    }
+    if (file->handle != INVALID_HANDLE_VALUE && !CarrySecurity(file->handle, temp.handle)) {
+        DiscardNewFile(&temp);
+        return -1;
+    }
+    // The rename cannot replace a file this process itself holds.
+    ReleaseHold(file);
+    if (CommitNewFile(&temp, path, nullptr, file->attributes & ATTRIBUTES_CARRIED))
+        return 1;
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? -1 : 0;
+}
+
+// The text written over the file's own bytes, through a handle that holds
+// it: room for the longer text is taken first, so that a full disk fails
+// before anything changes. Only when the file still holds what was read.
+int WriteInPlace(const SettingsFile *read, const char *path, const char *text, DWORD length)
+{
+    HANDLE handle = OpenPlainFile(path, GENERIC_READ | GENERIC_WRITE, SHARE_READ_WRITE, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    LARGE_INTEGER end, zero;
+    end.QuadPart = length > read->length ? length : read->length;
+    zero.QuadPart = 0;
+    DWORD written = 0;
+    int done = HoldsText(handle, read->text, read->length) && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) &&
+               SetEndOfFile(handle) && SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN) &&
+               WriteFile(handle, text, length, &written, nullptr) && written == length && SetEndOfFile(handle) &&
+               FlushFileBuffers(handle);
+    if (!done && GetLastError() == ERROR_SUCCESS)
+        SetLastError(ERROR_SHARING_VIOLATION);
+    DWORD error = GetLastError();
+    CloseHandle(handle);
+    SetLastError(error);
+    return done;
 }
 
 } // namespace
 
-int WriteSettingWhole(const char *path, const char *section, const char *key, const char *value)
+int ReadSettingsFile(SettingsFile *file, const char *path)
 {
-    DWORD attrs = GetFileAttributesA(path);
-    int exists = attrs != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    file->text = nullptr;
+    file->length = 0;
+    file->attributes = 0;
+    file->handle = OpenPlainFile(path, GENERIC_READ | READ_CONTROL, SHARE_READ_WRITE, OPEN_EXISTING);
+    if (file->handle == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            return 0;
+        file->text = (char *)malloc(1);
+        if (!file->text)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return file->text != nullptr;
+    }
+    FILE_BASIC_INFO basic;
+    LARGE_INTEGER size;
+    if (!GetFileInformationByHandleEx(file->handle, FileBasicInfo, &basic, sizeof(basic)) ||
+        !GetFileSizeEx(file->handle, &size))
         return 0;
-    char temp[MAX_PATH_BYTES];
-    if (!LeftoverPathFor(temp, sizeof(temp), path))
-        return 0;
-    // A leftover of an earlier process with this id must not become the base.
-    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(temp);
-    int written = (!exists || CopyFileA(path, temp, FALSE)) &&
-                  WritePrivateProfileStringA(section, key, value, temp) &&
-                  (!exists || KeptEverything(path, temp, section, key, value)) &&
-                  (exists || HasValue(temp, section, key, value));
-    if (!written) {
-        SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(temp);
+    file->attributes = basic.FileAttributes;
+    if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
-    return CommitFile(temp, path);
+    if (size.QuadPart > MAX_SETTINGS_BYTES) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return 0;
+    }
+    file->length = (DWORD)size.QuadPart;
+    file->text = (char *)malloc(file->length + 1);
+    if (!file->text || !ReadWhole(file->handle, file->text, file->length))
+        return 0;
+    file->text[file->length] = '\0';
+    // The profile functions read a file in UTF-16 as such; its bytes are not
+    // the text the updater works on.
+    const unsigned char *bytes = (const unsigned char *)file->text;
+    if (file->length >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+        SetLastError(ERROR_BAD_FORMAT);
+        return 0;
+    }
+    return 1;
+}
+
+int WriteSettingsFile(SettingsFile *file, const char *path, const char *text, DWORD length)
+{
+    int replaced = Replace(file, path, text, length);
+    if (replaced >= 0)
+        return replaced;
+    TracePrintf("\t\tsettings written in place - %s\n", path);
+    return WriteInPlace(file, path, text, length);
+}
+
+void CloseSettingsFile(SettingsFile *file)
+{
+    ReleaseHold(file);
+    free(file->text);
+    file->text = nullptr;
 }

@@ -1,6 +1,7 @@
 #include "exec/shortcut.h"
 
 #include "base/messages.h"
+#include "base/safefile.h"
 #include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
@@ -57,6 +58,60 @@ int TargetExists(char *target, const char *folder, const char *file)
     return 1;
 }
 
+// Writes the link's bytes in place, through a handle on a plain file at
+// linkPath: where no leftover name fits beside it.
+void WriteInPlace(const char *linkPath, const void *bytes, DWORD size)
+{
+    HANDLE file = OpenPlainFile(linkPath, GENERIC_WRITE, 0, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    if (SetEndOfFile(file))
+        WriteFile(file, bytes, size, &written, nullptr);
+    CloseHandle(file);
+}
+
+// The link's bytes are written by the updater itself, under a leftover name
+// that is renamed over the old link when whole: the shell would write them
+// by name, following whatever link is planted there.
+void WriteLinkBytes(const char *linkPath, const void *bytes, DWORD size)
+{
+    NewFile temp;
+    if (NewFileBeside(&temp, linkPath, 0)) {
+        if (NewFileWrite(&temp, bytes, size))
+            CommitNewFile(&temp, linkPath, nullptr, 0);
+        else
+            DiscardNewFile(&temp);
+    } else if (GetLastError() == ERROR_FILENAME_EXCED_RANGE) {
+        WriteInPlace(linkPath, bytes, size);
+    }
+}
+
+// The link as the shell-link object saves it, in memory.
+void SaveLinkTo(const char *linkPath, IShellLinkA *link)
+{
+    IPersistStream *persist = nullptr;
+    IStream *stream = nullptr;
+    HGLOBAL memory = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistStream, (void **)&persist)) &&
+        SUCCEEDED(ComCreateMemoryStream(&stream)) && SUCCEEDED(persist->Save(stream, TRUE)) &&
+        SUCCEEDED(ComMemoryOfStream(stream, &memory))) {
+        ULARGE_INTEGER size;
+        LARGE_INTEGER zero;
+        zero.QuadPart = 0;
+        // The memory may be larger than what was written.
+        const void *bytes = GlobalLock(memory);
+        if (bytes && SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &size)))
+            WriteLinkBytes(linkPath, bytes, (DWORD)size.QuadPart);
+        if (bytes)
+            GlobalUnlock(memory);
+    }
+    if (stream)
+        stream->Release();
+    if (persist)
+        persist->Release();
+}
+
 // Writes the link through the shell-link object. 0 only when the object
 // lacks the file interface; an object that cannot be had is no failure.
 int SaveLink(const char *linkPath, const char *target)
@@ -72,18 +127,7 @@ int SaveLink(const char *linkPath, const char *target)
         return 0;
     }
     link->SetPath(target);
-    // The link is written under a leftover name and renamed over the old one
-    // when whole; where no such name fits it is written in place.
-    char temp[MAX_PATH_BYTES];
-    int aside = LeftoverPathFor(temp, sizeof(temp), linkPath);
-    WCHAR wideLink[MAX_PATH_BYTES];
-    wideLink[0] = L'\0';
-    MultiByteToWideChar(CP_ACP, 0, aside ? temp : linkPath, -1, wideLink, MAX_PATH_BYTES);
-    HRESULT saved = file->Save(wideLink, FALSE);
-    if (aside && SUCCEEDED(saved))
-        CommitFile(temp, linkPath);
-    else if (aside)
-        DeleteFileA(temp);
+    SaveLinkTo(linkPath, link);
     file->Release();
     link->Release();
     return 1;
@@ -118,7 +162,7 @@ int Shortcut(const char *path, const char *folder, const char *file)
     if (!TargetExists(target, folder, file))
         return Finish(1);
     // A link folder is no destination: what a killed run left there goes now.
-    ClearLeftovers(parent, 0);
+    ClearLeftovers(parent);
     // A thread whose COM is set up otherwise keeps it; only a successful
     // initialisation is undone.
     HRESULT com = ComInitialize();

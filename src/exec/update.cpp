@@ -5,6 +5,7 @@
 #include "base/tracelog.h"
 #include "exec/addon.h"
 #include "exec/filecmd.h"
+#include "exec/filereplace.h"
 #include "exec/history.h"
 #include "exec/replacedst.h"
 #include "exec/shortcut.h"
@@ -163,7 +164,47 @@ int RunCommands(int result, const char *srcFolder, const char *folder, const Ptr
     return result;
 }
 
+// Clears folder once: a folder already in swept is passed over.
+void ClearOnce(PtrList *swept, const char *folder)
+{
+    for (PtrNode *cursor = PtrListFirst(swept); cursor;)
+        if (AsciiStricmp((const char *)PtrListNextData(&cursor), folder) == 0)
+            return;
+    char *copy = StrDup(folder);
+    if (copy && !PtrListAppend(swept, copy))
+        free(copy);
+    ClearLeftovers(folder);
+}
+
+void ClearCopyFolders(PtrList *swept, const char *folder, const PtrList *commands)
+{
+    CommandPaths paths;
+    for (PtrNode *cursor = PtrListFirst(commands); cursor;) {
+        const FileEntry *entry = (const FileEntry *)PtrListNextData(&cursor);
+        if (entry->act != ACT_COPY || !BuildDestination(&paths, folder, entry))
+            continue;
+        char *slash = MbsRChr(paths.dst, '\\');
+        if (slash) {
+            slash[1] = '\0';
+            ClearOnce(swept, paths.dst);
+        }
+    }
+}
+
 } // namespace
+
+void ClearLeftoversFor(const PtrList *dsts, const PtrList *commands)
+{
+    PtrList *swept = PtrListCreate();
+    if (!swept)
+        return;
+    for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
+        const char *folder = (const char *)PtrListNextData(&cursor);
+        ClearOnce(swept, folder);
+        ClearCopyFolders(swept, folder, commands);
+    }
+    PtrListFreeStrings(swept);
+}
 
 int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
            const char *id, int silent)

@@ -13,6 +13,12 @@ enum { EXEC_TEXT_BUFFER = 520 };
 int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
            const char *id, int silent);
 
+// What a run cut off by a power failure left, cleared where this script
+// writes: each destination folder (its settings file) and the folder of each
+// file it copies. Done before the checks, so that the room such files take
+// counts as free; no other folder is looked into.
+void ClearLeftoversFor(const PtrList *dsts, const PtrList *commands);
+
 // Puts the folder's short path in place of every "%DSTPATH%" in text (size
 // bytes); the folder as given when its short path cannot be had. 0, with
 // text unchanged, when the result would not fit.

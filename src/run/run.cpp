@@ -6,7 +6,6 @@
 #include "base/userbox.h"
 #include "checks/checkfile.h"
 #include "checks/diskspace.h"
-#include "exec/filereplace.h"
 #include "exec/update.h"
 #include "launch/startprocess.h"
 #include "run/cmdline.h"
@@ -67,7 +66,7 @@ int RunSteps(void *instance, const CommandLineOptions &cl, const UpdateScript &s
         UserBox(nullptr, script.kakunin, CAPTION_CONFIRM, MB_ICONQUESTION | MB_YESNO) == IDNO)
         result = RESULT_DECLINED;
     if (result == RESULT_SUCCESS)
-        ClearLeftoversIn(dsts);
+        ClearLeftoversFor(dsts, script.commands);
     if (result == RESULT_SUCCESS && !CheckFile(dsts, script.commands))
         result = RESULT_LOCKED_FILE;
     if (result == RESULT_SUCCESS && !checkSpace(dsts, srcFolder))

@@ -158,3 +158,44 @@ std::string SystemText(DWORD code)
     LocalFree(text);
     return copy;
 }
+
+std::string UnixPath(const std::string &path)
+{
+    typedef char *(CDECL * ToUnix)(LPCWSTR);
+    ToUnix toUnix = (ToUnix)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                           "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH * 2];
+    if (!toUnix || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2))
+        return "";
+    char *unix = toUnix(wide);
+    std::string text = unix ? unix : "";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return text;
+}
+
+// Wine starts a Unix program named by its Windows path; its own
+// CreateSymbolicLink makes nothing.
+bool MakeUnixLink(const std::string &link, const std::string &target)
+{
+    std::string unixLink = UnixPath(link), unixTarget = UnixPath(target);
+    if (unixLink.empty() || unixTarget.empty())
+        return false;
+    std::string line = "Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixLink + "\"";
+    std::vector<char> buf(line.begin(), line.end());
+    buf.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    // Neither the end nor the exit code of a Unix program comes through to
+    // its handle: look for the link instead.
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (int waited = 0; waited < 10000; waited += 10) {
+        if (GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}

@@ -13,6 +13,12 @@ std::string MakeTestDir(const std::string &name);
 void RemoveTree(const std::string &path);
 bool WriteFileBytes(const std::string &path, const std::string &bytes);
 std::string ReadFileBytes(const std::string &path);
+// The Unix path Wine gives a Windows path ("" when none).
+std::string UnixPath(const std::string &path);
+// A Unix symbolic link at link pointing to target (both Windows paths): what
+// stands for a Windows link under Wine, which shows it as a plain file.
+// The target must exist.
+bool MakeUnixLink(const std::string &link, const std::string &target);
 bool FileExists(const std::string &path);
 // Joins lines with CR LF (each line, the last one included, ends in CR LF).
 std::string CrLf(const std::vector<std::string> &lines);

@@ -96,23 +96,6 @@ bool StartProgram(const std::string &cmd, PROCESS_INFORMATION *pi)
     return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, pi) != FALSE;
 }
 
-std::string UnixPath(const std::string &path)
-{
-    typedef char *(CDECL * ToUnix)(LPCWSTR);
-    ToUnix toUnix = (ToUnix)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    if (!toUnix)
-        return "";
-    wchar_t wide[MAX_PATH * 2];
-    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2))
-        return "";
-    char *unix = toUnix(wide);
-    if (!unix)
-        return "";
-    std::string copy = unix;
-    HeapFree(GetProcessHeap(), 0, unix);
-    return copy;
-}
-
 namespace {
 
 // Wine starts Linux programs but cannot wait for them: callers poll.

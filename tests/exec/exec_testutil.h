@@ -24,8 +24,6 @@ std::string InstalledIds(const std::string &folder);
 // Starts a program (a Windows one, or a Linux one by its Linux path: Wine
 // starts it but cannot wait for it). The caller closes the handles.
 bool StartProgram(const std::string &cmd, PROCESS_INFORMATION *pi);
-// The Linux path of a Windows path (Wine), empty when there is none.
-std::string UnixPath(const std::string &path);
 
 // Answers the message boxes of a process (this one by default) in order:
 // before each answer the step's action runs (with the box), then its button

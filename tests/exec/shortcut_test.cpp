@@ -9,21 +9,6 @@
 
 namespace {
 
-// The Unix path Wine gives a Windows path ("" when none).
-std::string UnixPath(const std::string &path)
-{
-    typedef char *(CDECL * ToUnix)(LPCWSTR);
-    ToUnix toUnix = (ToUnix)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                           "wine_get_unix_file_name");
-    WCHAR wide[MAX_PATH];
-    if (!toUnix || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
-        return "";
-    char *unix = toUnix(wide);
-    std::string text = unix ? unix : "";
-    HeapFree(GetProcessHeap(), 0, unix);
-    return text;
-}
-
 std::string Utf8(const std::string &ansi)
 {
     WCHAR wide[1024];

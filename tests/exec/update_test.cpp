@@ -125,32 +125,55 @@ TEST_F(UpdateTest, NoCommandsIsSuccessForEveryDestination)
     EXPECT_EQ(TraceLines(), (std::vector<std::string>{"\t[Update]>>", "\tbResult = 1", "\t[Update]<<"}));
 }
 
-// Names that a killed run left half-written go, in every destination folder
-// and below; names that only look alike stay.
-TEST_F(UpdateTest, LeftoversOfAKilledRunAreCleared)
+// Files that a run cut off by a power failure left go, in each destination
+// folder and in the folders the script copies into, through their handles.
+// Names that only look alike, files held by a live run, links and files
+// elsewhere stay, and nothing a link leads to changes.
+TEST_F(UpdateTest, LeftoversAreClearedOnlyWhereTheScriptWrites)
 {
-    ASSERT_TRUE(CreateDirectoryA((dst1 + "sub").c_str(), nullptr));
-    const std::vector<std::string> leftovers = {"~lu0000ABCD.tmp", "sub\\~LU1234abcd.TMP"};
-    const std::vector<std::string> alike = {"~lu1234.tmp", "a~lu12345678.tmp", "~lu1234567G.tmp", "~lu12345678.tmpx"};
+    for (const char *sub : {"sub", "notes"})
+        ASSERT_TRUE(CreateDirectoryA((dst1 + sub).c_str(), nullptr));
+    const std::vector<std::string> leftovers = {"~lu0123456789ABCDEF.tmp", "sub\\~luFEDCBA9876543210.tmp"};
+    const std::vector<std::string> kept = {"~lu0badf00d.tmp", "~lu0123456789abcdee.tmp", "~lu0123456789ABCDEF.tmpx",
+                                           "~lu1111111111111111.tmp", "~lu2222222222222222.tmp",
+                                           "~lu3333333333333333.tmp", "notes\\~lu00000000DEADBEEF.tmp"};
     for (const std::string &name : leftovers)
         ASSERT_TRUE(WriteFileBytes(dst1 + name, "part"));
-    for (const std::string &name : alike)
+    for (const std::string &name : {kept[0], kept[1], kept[2], kept[3], kept[6]})
         ASSERT_TRUE(WriteFileBytes(dst1 + name, "keep"));
-    ASSERT_TRUE(WriteFileBytes(dst2 + "~luFFFFFFFF.tmp", "part"));
-    ASSERT_TRUE(SetFileAttributesA((dst1 + leftovers[1]).c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteFileBytes(dst2 + "~luFFFFFFFFFFFFFFFF.tmp", "part"));
+    // A file outside both folders, reached by a hard link and a symbolic link
+    // under leftover names; and a leftover a live run still holds.
+    std::string outside = MakeTestDir("update_outside") + "protected.txt";
+    ASSERT_TRUE(WriteFileBytes(outside, "protected"));
+    ASSERT_TRUE(SetFileAttributesA(outside.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateHardLinkA((dst1 + kept[4]).c_str(), outside.c_str(), nullptr));
+    ASSERT_TRUE(MakeUnixLink(dst1 + kept[5], outside));
+    HANDLE held = CreateFileA((dst1 + kept[3]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
     StringList dsts({dst1, dst2});
-    ClearLeftoversIn(dsts.get());
-    std::vector<std::string> expected = alike;
-    expected.push_back("sub");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(ListFolder(dst1), expected);
-    EXPECT_TRUE(ListFolder(dst1 + "sub\\").empty());
+    CommandList commands;
+    commands.Add("sub\\x.dat", 1);
+    commands.Add("notes.txt", 2);
+    ClearLeftoversFor(dsts.get(), commands.get());
+    CloseHandle(held);
+
+    for (const std::string &name : kept)
+        EXPECT_TRUE(FileExists(dst1 + name)) << name;
+    for (const std::string &name : leftovers)
+        EXPECT_FALSE(FileExists(dst1 + name)) << name;
     EXPECT_TRUE(ListFolder(dst2).empty());
+    EXPECT_EQ(ReadFileBytes(outside), "protected");
+    EXPECT_EQ(GetFileAttributesA(outside.c_str()) & FILE_ATTRIBUTE_READONLY, (DWORD)FILE_ATTRIBUTE_READONLY);
     std::vector<std::string> lines = TraceLines();
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{"\t\tleftover removed - " + dst1 + "sub\\~LU1234abcd.TMP",
-                                               "\t\tleftover removed - " + dst1 + leftovers[0],
-                                               "\t\tleftover removed - " + dst2 + "~luFFFFFFFF.tmp"}));
+    std::vector<std::string> expected = {"\t\tleftover removed - " + dst1 + leftovers[0],
+                                         "\t\tleftover removed - " + dst1 + leftovers[1],
+                                         "\t\tleftover removed - " + dst2 + "~luFFFFFFFFFFFFFFFF.tmp"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+    SetFileAttributesA(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(UpdateTest, UnknownCommandEndsItsDestinationAndTheNextStartsAgain)

@@ -1,0 +1,182 @@
+#include "base/safefile.h"
+
+#include "base/strutil.h"
+
+#include <aclapi.h>
+
+#include <string.h>
+
+namespace {
+
+enum { LONG_PATH_BYTES = 2 * MAX_PATH_BYTES };
+
+// One name, no reparse point, no folder. Two small questions: the full
+// BY_HANDLE_FILE_INFORMATION also fetches the volume serial number, a round
+// trip on some systems.
+int IsPlainFile(HANDLE file)
+{
+    FILE_STANDARD_INFO standard;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
+        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag)))
+        return 0;
+    return standard.NumberOfLinks == 1 && !standard.Directory &&
+           !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+}
+
+// The final path as a plain drive or network path: the system writes it
+// after "\\?\", and a network one as "\\?\UNC\server\...". Asked for in
+// UTF-16, since the ANSI call stops at the old path limit on some systems.
+const char *FinalPathOf(HANDLE file, char *buffer, size_t size)
+{
+    WCHAR wide[LONG_PATH_BYTES];
+    DWORD len = GetFinalPathNameByHandleW(file, wide, LONG_PATH_BYTES, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (len == 0 || len >= LONG_PATH_BYTES ||
+        !WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, (int)size, nullptr, nullptr))
+        return nullptr;
+    if (strncmp(buffer, "\\\\?\\UNC\\", 8) == 0) {
+        buffer[6] = '\\';
+        return buffer + 6;
+    }
+    return strncmp(buffer, "\\\\?\\", 4) == 0 ? buffer + 4 : buffer;
+}
+
+// The file's path within its volume ("\\folder\\name"): what Wine still
+// gives where its final path would exceed the old path limit.
+const char *VolumePathOf(HANDLE file, char *buffer, size_t size)
+{
+    union {
+        FILE_NAME_INFO info;
+        char bytes[sizeof(FILE_NAME_INFO) + LONG_PATH_BYTES * sizeof(WCHAR)];
+    } name;
+    if (!GetFileInformationByHandleEx(file, FileNameInfo, &name, sizeof(name) - sizeof(WCHAR)))
+        return nullptr;
+    int chars = (int)(name.info.FileNameLength / sizeof(WCHAR));
+    int len = WideCharToMultiByte(CP_ACP, 0, name.info.FileName, chars, buffer, (int)size - 1, nullptr, nullptr);
+    if (len <= 0)
+        return nullptr;
+    buffer[len] = '\0';
+    return buffer;
+}
+
+// Where the path within its volume starts in a full path: after "X:".
+const char *WithoutDrive(const char *path)
+{
+    return path[0] && path[1] == ':' ? path + 2 : nullptr;
+}
+
+// The full path of what path names, its folder in its long form.
+int LongFormOf(const char *meant, char *out, size_t size)
+{
+    char folder[LONG_PATH_BYTES];
+    if (!StrCopy(folder, sizeof(folder), meant))
+        return 0;
+    char *slash = MbsRChr(folder, '\\');
+    if (!slash)
+        return 0;
+    *slash = '\0';
+    DWORD len = GetLongPathNameA(folder, out, MAX_PATH_BYTES);
+    return len > 0 && len < MAX_PATH_BYTES && StrAppend(out, size, "\\") && StrAppend(out, size, slash + 1);
+}
+
+// final names meant (or, for a path within the volume, meant's part of it).
+int SamePath(const char *final, int inVolume, const char *meant)
+{
+    const char *compared = inVolume ? WithoutDrive(meant) : meant;
+    return compared && AsciiStricmp(final, compared) == 0;
+}
+
+} // namespace
+
+int IsHandleOfPath(HANDLE file, const char *path)
+{
+    char finalBuffer[LONG_PATH_BYTES];
+    char meant[LONG_PATH_BYTES];
+    if (!IsPlainFile(file))
+        return 0;
+    const char *final = FinalPathOf(file, finalBuffer, sizeof(finalBuffer));
+    int inVolume = !final;
+    if (inVolume)
+        final = VolumePathOf(file, finalBuffer, sizeof(finalBuffer));
+    DWORD len = GetFullPathNameA(path, sizeof(meant), meant, nullptr);
+    if (!final || len == 0 || len >= sizeof(meant))
+        return 0;
+    if (SamePath(final, inVolume, meant))
+        return 1;
+    // The path may have been given with a short folder (near the length
+    // limit); the final path has every level in its long form.
+    char longMeant[LONG_PATH_BYTES];
+    return LongFormOf(meant, longMeant, sizeof(longMeant)) && SamePath(final, inVolume, longMeant);
+}
+
+HANDLE OpenPlainFile(const char *path, DWORD access, DWORD share, DWORD disposition)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // A name that leads nowhere yet (a dangling link) would be created where
+    // it leads: a file is only ever created new, where nothing is.
+    for (int attempt = 0; attempt < 3 && file == INVALID_HANDLE_VALUE; attempt++) {
+        DWORD now = disposition;
+        if (disposition == OPEN_ALWAYS)
+            now = attempt % 2 ? CREATE_NEW : OPEN_EXISTING;
+        file = CreateFileA(path, access, share, nullptr, now, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+        DWORD error = GetLastError();
+        if (file == INVALID_HANDLE_VALUE && (disposition != OPEN_ALWAYS ||
+                                             (error != ERROR_FILE_NOT_FOUND && error != ERROR_FILE_EXISTS)))
+            return file;
+    }
+    if (file == INVALID_HANDLE_VALUE || IsHandleOfPath(file, path))
+        return file;
+    CloseHandle(file);
+    SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return INVALID_HANDLE_VALUE;
+}
+
+int OwnerOf(HANDLE file, void *sid, DWORD size)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return 0;
+    int copied = owner && CopySid(size, sid, owner);
+    LocalFree(descriptor);
+    return copied;
+}
+
+int SetDeletePending(HANDLE file, int pending)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = pending ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) ? 1 : 0;
+}
+
+int RenameByHandle(HANDLE file, const char *path)
+{
+    union {
+        FILE_RENAME_INFO info;
+        char bytes[sizeof(FILE_RENAME_INFO) + LONG_PATH_BYTES * sizeof(WCHAR)];
+    } rename;
+    memset(&rename, 0, sizeof(rename));
+    int chars = MultiByteToWideChar(CP_ACP, 0, path, -1, rename.info.FileName, LONG_PATH_BYTES);
+    if (chars <= 1) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    rename.info.ReplaceIfExists = TRUE;
+    rename.info.RootDirectory = nullptr;
+    rename.info.FileNameLength = (DWORD)(chars - 1) * sizeof(WCHAR);
+    return SetFileInformationByHandle(file, FileRenameInfo, &rename, sizeof(rename)) ? 1 : 0;
+}
+
+int DeletePlainFile(const char *path)
+{
+    HANDLE file = OpenPlainFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int done = SetDeletePending(file, 1);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return done;
+}
