@@ -180,7 +180,7 @@ bool MakeUnixLink(const std::string &link, const std::string &target)
     std::string unixLink = UnixPath(link), unixTarget = UnixPath(target);
     if (unixLink.empty() || unixTarget.empty())
         return false;
-    std::string line = "Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixLink + "\"";
+    std::string line = "Z:\\bin\\ln -sf \"" + unixTarget + "\" \"" + unixLink + "\"";
     std::vector<char> buf(line.begin(), line.end());
     buf.push_back('\0');
     STARTUPINFOA si = {};

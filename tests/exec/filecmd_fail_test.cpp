@@ -159,6 +159,27 @@ TEST_F(FailedCopyTest, DestinationHeldOpenByAnotherUserStaysAsItWas)
     EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"MIRO42.DLL", "new.dll"}));
 }
 
+// A holder that shares deletion but not writing does not keep the file from
+// being deleted, and the trace says so; the replacement then meets what the
+// platform does with a held file: the old file whole, or the new one.
+TEST_F(FailedCopyTest, DestinationHeldSharingDeletionIsTracedAsDeletable)
+{
+    std::string src = dir + "new.dll";
+    ASSERT_TRUE(WriteFileBytes(src, "new library"));
+    HANDLE held = CreateFileA(installed.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    BoxAnswerer boxes({{IDABORT, nullptr}});
+    int result = Copy(src.c_str(), installed.c_str(), nullptr);
+    CloseHandle(held);
+    EXPECT_TRUE(HasLineStartingWith(TraceLines(), "\t\t\t\tDelete   dst"));
+    if (result)
+        EXPECT_EQ(ReadFileBytes(installed), "new library");
+    else
+        ExpectInstalledIntact();
+    EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"MIRO42.DLL", "new.dll"}));
+}
+
 // An owner that is no window: the box cannot be shown, which is no answer.
 TEST_F(FailedCopyTest, PromptThatCannotBeShownFailsAtOnceAndKeepsTheFile)
 {

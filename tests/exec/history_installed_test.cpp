@@ -4,6 +4,9 @@
 #include "exec_testutil.h"
 #include "testutil.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -85,12 +88,62 @@ TEST(InstalledList, MergesTheFileValue)
         {"U1,U2,U1,,U3", "U4", "U1,U2,U3,U4"},
         {"u1,U1", "U2", "u1,U1,U2"},
         {"U1,U2", "U1", "U1,U2,U1"},
+        // Blanks and quotes around the value are the profile reader's to drop.
+        {"U1", "U2 ", "U1,U2"},
+        {"", " U3", "U3"},
+        {"", "\"Q\"", "\"Q\""},
     };
     for (const Case &c : cases) {
         std::string dir = MakeIni("installed_merge", c.old);
         EXPECT_NE(AddInstalledId(dir.c_str(), c.id.c_str()), 0);
         EXPECT_EQ(Installed(dir), c.expected);
     }
+}
+
+// The settings file keeps who may write it and its attributes; a program
+// that holds it open (reading, sharing reading and writing) keeps its
+// handle, and the value is written in place then.
+TEST(InstalledList, TheFileKeepsItsPermissionsAttributesAndHolder)
+{
+    std::string dir = MakeIni("installed_kept", "U1");
+    std::string ini = dir + "MIRO42.INI";
+    PSECURITY_DESCRIPTOR granted = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;BA)(A;;FRFW;;;WD)", SDDL_REVISION_1,
+                                                                     &granted, nullptr));
+    ASSERT_TRUE(SetFileSecurityA(ini.c_str(), DACL_SECURITY_INFORMATION, granted));
+    LocalFree(granted);
+    ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    auto dacl = [&] {
+        PSECURITY_DESCRIPTOR read = nullptr;
+        char *text = nullptr;
+        std::string sddl = "<none>";
+        if (GetNamedSecurityInfoA(ini.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                  nullptr, &read) == ERROR_SUCCESS &&
+            ConvertSecurityDescriptorToStringSecurityDescriptorA(read, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                 &text, nullptr))
+            sddl = text;
+        LocalFree(text);
+        LocalFree(read);
+        return sddl;
+    };
+    const std::string before = dacl();
+    ASSERT_NE(before.find(";WD)"), std::string::npos) << before;
+
+    EXPECT_NE(AddInstalledId(dir.c_str(), "U2"), 0);
+    EXPECT_EQ(Installed(dir), "U1,U2");
+    EXPECT_EQ(dacl(), before);
+    EXPECT_EQ(GetFileAttributesA(ini.c_str()) & FILE_ATTRIBUTE_HIDDEN, (DWORD)FILE_ATTRIBUTE_HIDDEN);
+
+    HANDLE holder = CreateFileA(ini.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    StartTrace();
+    EXPECT_NE(AddInstalledId(dir.c_str(), "U3"), 0);
+    CloseHandle(holder);
+    EXPECT_EQ(Installed(dir), "U1,U2,U3");
+    EXPECT_EQ(TraceLines(), std::vector<std::string>{"\t\tsettings written in place - " + ini});
+    EXPECT_EQ(dacl(), before);
+    SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(InstalledList, CreatesWhatIsMissing)

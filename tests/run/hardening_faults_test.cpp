@@ -244,6 +244,79 @@ TEST(FaultRuns, KilledAfterATraceLineOfACopy)
     }
 }
 
+// Another process plants links at every name the updater writes in the
+// installed copy: before the run at the files it replaces and the history
+// and settings files (hard links and symbolic links to files outside), and
+// during the run at each leftover name the moment it appears. Nothing
+// outside the installed copy changes, with or without anyone at the screen.
+TEST(FaultRuns, LinksPlantedAtTheNamesItWritesChangeNothingOutside)
+{
+    std::string upd = MakeUpdate("fault_links_upd", {"copy=data.dat", "copy=sub\\deep.dat", "log=a/b"},
+                                 {{"data.dat", std::string(3 << 20, 'n')}});
+    ASSERT_TRUE(CreateDirectoryA((upd + "sub").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(upd + "sub\\deep.dat", "new deep"));
+    std::string outside = MakeTestDir("fault_links_outside");
+    const std::vector<std::string> targets = {"hard.dat", "sym.dat", "log.txt", "settings.ini", "planted.dat"};
+    for (bool unattended : {false, true}) {
+        SCOPED_TRACE(unattended ? "unattended" : "with the question");
+        // Wine deletes through a symbolic link: the old copy goes first.
+        std::string app = MakeInstalledFolder("fault_links_app", "1.10");
+        for (const std::string &name : targets) {
+            SetFileAttributesA((outside + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            ASSERT_TRUE(WriteFileBytes(outside + name, "protected " + name));
+        }
+        ASSERT_TRUE(SetFileAttributesA((outside + "planted.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+        ASSERT_TRUE(CreateDirectoryA((app + "sub").c_str(), nullptr));
+        ASSERT_TRUE(DeleteFileA((app + "MIRO42.INI").c_str()));
+        ASSERT_TRUE(CreateHardLinkA((app + "data.dat").c_str(), (outside + "hard.dat").c_str(), nullptr));
+        ASSERT_TRUE(CreateHardLinkA((app + "MIRO42.INI").c_str(), (outside + "settings.ini").c_str(), nullptr));
+        ASSERT_TRUE(MakeUnixLink(app + "sub\\deep.dat", outside + "sym.dat"));
+        ASSERT_TRUE(MakeUnixLink(app + "update.log", outside + "log.txt"));
+        std::atomic<bool> stop{false};
+        std::atomic<int> planted{0};
+        std::thread planter([&] {
+            while (!stop) {
+                for (const std::string &folder : {app, app + "sub\\"}) {
+                    WIN32_FIND_DATAA found;
+                    HANDLE search = FindFirstFileA((folder + "~lu*").c_str(), &found);
+                    if (search == INVALID_HANDLE_VALUE)
+                        continue;
+                    do {
+                        std::string name = folder + found.cFileName;
+                        if (DeleteFileA(name.c_str()) &&
+                            CreateHardLinkA(name.c_str(), (outside + "planted.dat").c_str(), nullptr))
+                            planted++;
+                    } while (FindNextFileA(search, &found));
+                    FindClose(search);
+                }
+            }
+        });
+        RunResult r;
+        if (unattended) {
+            r = RunProgram(upd + "Lumiupd.exe", "-unattended \"" + app + "\"", {});
+        } else {
+            r = RunUpdate(upd, app, {{IDYES}, {IDOK}});
+        }
+        stop = true;
+        planter.join();
+        EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
+        EXPECT_EQ(planted, 0);
+        for (const std::string &name : targets)
+            EXPECT_EQ(ReadFileBytes(outside + name), "protected " + name) << name;
+        EXPECT_NE(GetFileAttributesA((outside + "planted.dat").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+        // The installed names hold the new files; the links that were not
+        // replaced are left as they were, and the trace says what was not
+        // written.
+        EXPECT_TRUE(ReadFileBytes(app + "data.dat") == std::string(3 << 20, 'n'));
+        EXPECT_EQ(ReadFileBytes(app + "sub\\deep.dat"), "new deep");
+        std::string trace = TraceNow();
+        std::string refused = SystemText(ERROR_CANT_RESOLVE_FILENAME);
+        refused.resize(refused.find_last_not_of("\r\n") + 1);
+        EXPECT_NE(trace.find("\t\tINSTALLED not written - " + refused), std::string::npos) << trace;
+        EXPECT_EQ(TemporaryNames(ReadTree(app)), std::vector<std::string>{});
+    }
+}
+
 // A read-only installed file cannot be removed: Retry asks again, Abort
 // ends the run, Ignore goes on; the file stays as it was. (Replacing one is
 // refused on Windows; Wine run by root writes through the attribute, so the
@@ -330,10 +403,10 @@ TEST_F(FullDisk, LeftoverOfAKilledRunDoesNotHoldTheDrive)
     std::string upd = MakeUpdate("fault_leftover_upd", {"copy=new.dat"}, {{"new.dat", std::string(300 * 1024, 'n')}});
     ULARGE_INTEGER avail;
     ASSERT_TRUE(GetDiskFreeSpaceExA("W:\\", &avail, nullptr, nullptr));
-    ASSERT_TRUE(WriteFileBytes(app + "~lu000001B8.tmp", std::string((size_t)avail.QuadPart - 100 * 1024, 'p')));
+    ASSERT_TRUE(WriteFileBytes(app + "~lu00000000000001B8.tmp", std::string((size_t)avail.QuadPart - 100 * 1024, 'p')));
     RunResult r = RunUpdate(upd, app, {{IDYES}, {IDOK}});
     ExpectBoxes(r, 0, {});
-    EXPECT_FALSE(FileExists(app + "~lu000001B8.tmp"));
+    EXPECT_FALSE(FileExists(app + "~lu00000000000001B8.tmp"));
     EXPECT_EQ(ReadFileBytes(app + "new.dat").size(), 300u * 1024);
 }
 
