@@ -149,6 +149,14 @@ TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
     EXPECT_TRUE(TraceMentions("\t\tbox not shown (answer Abort): " + text.substr(0, text.find('\r'))));
     ExpectTail({"\t\tbResult = 0", "\t\t[Copy]<<", "\tbResult = 0", "\t[Update]<<",
                 "\t\tbox not shown (answer OK): " + std::string(MessageTable[4]), "", "nResult = 4"});
+
+    // A program that is not there: the shell fails it without its own box.
+    ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", CrLf({"id=U0305", "target=1.2", "exe=absent.exe"})));
+    r = RunUpdater(upd, "-unattended", {});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 4u);
+    EXPECT_TRUE(r.events.empty()) << (r.boxes.empty() ? "" : r.boxes[0].text);
+    EXPECT_TRUE(TraceHas("\t\t\tShellExecuteEx = 0"));
 }
 
 // 5: the application runs (without a window, so there is no wait) and holds
