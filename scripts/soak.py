@@ -288,12 +288,18 @@ def make_tight(rng, upd, app):
     """Leaves the small drive, for this run and the one after a kill, with
     the room that the space check asks for and at most the largest new file
     more. Returns the file that takes the rest."""
+    # The check's amount: what new and growing files add, plus the largest
+    # file standing in both versions (the smaller of its two sizes).
     need = 0
+    twice = 0
     for folder, _, files in os.walk(upd):
         for name in files:
             src = os.path.join(folder, name)
             dst = os.path.join(app, os.path.relpath(src, upd))
-            need += os.path.getsize(src) - (os.path.getsize(dst) if os.path.isfile(dst) else 0)
+            new, old = os.path.getsize(src), (os.path.getsize(dst) if os.path.isfile(dst) else 0)
+            need += max(new - old, 0)
+            twice = max(twice, min(new, old))
+    need += twice
     largest = max([os.path.getsize(os.path.join(f, n)) for f, _, ns in os.walk(upd) for n in ns if n.endswith(".dat")] or [0])
     st = os.statvfs(SMALL_DIR)
     spare = st.f_bavail * st.f_frsize - max(need, 0) - rng.randint(0, largest + 8192)

@@ -25,7 +25,20 @@ int JoinWithSeparator(char *out, const char *folder, const char *name)
     return 0;
 }
 
-long long FileEntryNeed(const WIN32_FIND_DATAA &fd, const char *dstEntry, long long nSize)
+// The most the drive holds beyond today at any moment of the update. A file
+// is replaced by writing the new one beside the old and renaming it over, so
+// while one file is copied the drive holds what the earlier copies added and
+// that file's new version in full beside its old one. Whatever the order of
+// the commands, that stays within what every growing or new file adds plus
+// the largest file that stands twice: the smaller of its old and new sizes.
+struct PeakNeed {
+    long long additions;
+    long long largestTwice;
+};
+
+long long WalkNeed(const char *srcFolder, const char *dstFolder, PeakNeed *peak);
+
+long long FileEntryNeed(const WIN32_FIND_DATAA &fd, const char *dstEntry, long long nSize, PeakNeed *peak)
 {
     long long nSrc = ((long long)fd.nFileSizeHigh << 32) + fd.nFileSizeLow;
     // A counterpart that cannot be named cannot be opened: it counts as absent.
@@ -33,10 +46,15 @@ long long FileEntryNeed(const WIN32_FIND_DATAA &fd, const char *dstEntry, long l
     TracePrintf("nSrc = %lld, nDst = %lld, uSize( %lld -->", nSrc, nDst, nSize);
     nSize += nSrc - nDst;
     TracePrintf(" %lld )\n", nSize);
+    if (nSrc > nDst)
+        peak->additions += nSrc - nDst;
+    long long twice = nSrc < nDst ? nSrc : nDst;
+    if (twice > peak->largestTwice)
+        peak->largestTwice = twice;
     return nSize;
 }
 
-long long FolderEntryNeed(const char *srcFolder, const char *name, const char *dstEntry)
+long long FolderEntryNeed(const char *srcFolder, const char *name, const char *dstEntry, PeakNeed *peak)
 {
     char srcSub[MAX_PATH_BYTES];
     // A subfolder whose paths do not fit in the walk's buffers cannot be
@@ -46,30 +64,12 @@ long long FolderEntryNeed(const char *srcFolder, const char *name, const char *d
         return 0;
     }
     TracePrintf("GoToSub\n");
-    return getNecessarySpaceDir(srcSub, dstEntry);
+    return WalkNeed(srcSub, dstEntry, peak);
 }
 
-} // namespace
-
-int checkSpace(const PtrList *dsts, const char *srcFolder)
-{
-    TracePrintf("\t\t[%s]>>\n", "checkSpace");
-    int ubResult = 1;
-    for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
-        const char *dst = (const char *)PtrListNextData(&cursor);
-        long long needed = getNecessarySpaceDir(srcFolder, dst);
-        long long freeBytes = (long long)getFreeSpaceDrive(DriveIndexOf(dst));
-        TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", needed, freeBytes);
-        // Every destination is measured and traced, even after one failed.
-        if (freeBytes < needed)
-            ubResult = 0;
-    }
-    TracePrintf("\t\tubResult = %d\n", ubResult);
-    TracePrintf("\t\t[%s]<<\n", "checkSpace");
-    return ubResult;
-}
-
-long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder)
+// The traced walk: returns the new sizes less the old (the nSize the trace
+// shows) and gathers the peak on the way.
+long long WalkNeed(const char *srcFolder, const char *dstFolder, PeakNeed *peak)
 {
     TracePrintf("\t\t\t[%s]>>\n", "getNecessarySpaceDir");
     TracePrintf("\t\t\tpszSrcPath\t\t= %s\n", srcFolder);
@@ -89,15 +89,46 @@ long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder)
                 continue;
             TracePrintf("\t\t\t\tfd.cFileName = %s, --> ", fd.cFileName);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                nSize += FolderEntryNeed(srcFolder, fd.cFileName, dstEntry);
+                nSize += FolderEntryNeed(srcFolder, fd.cFileName, dstEntry, peak);
             else
-                nSize = FileEntryNeed(fd, dstEntry, nSize);
+                nSize = FileEntryNeed(fd, dstEntry, nSize, peak);
         } while (FindNextFileA(find, &fd));
         FindClose(find);
     }
     TracePrintf("\t\t\tnSize = %lld\n", nSize);
     TracePrintf("\t\t\t[%s]<<\n", "getNecessarySpaceDir");
     return nSize;
+}
+
+} // namespace
+
+int checkSpace(const PtrList *dsts, const char *srcFolder)
+{
+    TracePrintf("\t\t[%s]>>\n", "checkSpace");
+    int ubResult = 1;
+    for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
+        const char *dst = (const char *)PtrListNextData(&cursor);
+        PeakNeed peak = {0, 0};
+        WalkNeed(srcFolder, dst, &peak);
+        // The peak, not the net change: a drive with room for the difference
+        // but not for a new file beside its old one would fail midway, after
+        // earlier files were replaced.
+        long long needed = peak.additions + peak.largestTwice;
+        long long freeBytes = (long long)getFreeSpaceDrive(DriveIndexOf(dst));
+        TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", needed, freeBytes);
+        // Every destination is measured and traced, even after one failed.
+        if (freeBytes < needed)
+            ubResult = 0;
+    }
+    TracePrintf("\t\tubResult = %d\n", ubResult);
+    TracePrintf("\t\t[%s]<<\n", "checkSpace");
+    return ubResult;
+}
+
+long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder)
+{
+    PeakNeed peak = {0, 0};
+    return WalkNeed(srcFolder, dstFolder, &peak);
 }
 
 unsigned long long getFreeSpaceDrive(unsigned short driveIndex)

@@ -8,7 +8,9 @@
 const unsigned long long FREE_SPACE_UNKNOWN = 4294967295ULL;
 
 // dsts: destination folders ending in a backslash; srcFolder: the update
-// folder, also ending in one. 1 when every destination's drive has room.
+// folder, also ending in one. 1 when every destination's drive has room for
+// the update at its fullest: what the growing and new files add, plus the
+// largest file that stands in its old and new versions side by side.
 int checkSpace(const PtrList *dsts, const char *srcFolder);
 // Bytes that copying everything under srcFolder to dstFolder would add: the
 // source sizes less those of like relative paths already there (may be < 0).

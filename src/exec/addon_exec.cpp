@@ -4,6 +4,7 @@
 #include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "base/userbox.h"
 #include "exec/update.h"
 
 #include <string.h>
@@ -54,6 +55,10 @@ int StartAndWait(const char *file, const char *param)
     memset(&info, 0, sizeof(info));
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // Nobody is there to close the shell's own error box in an unattended
+    // run; a failure then shows in the trace and the exit code only.
+    if (IsUnattended())
+        info.fMask |= SEE_MASK_FLAG_NO_UI;
     info.lpFile = file;
     info.lpParameters = param;
     info.nShow = SW_SHOWNORMAL;

@@ -5,8 +5,9 @@
 
 #include "base/strutil.h"
 
-// Unattended (for deployment tools) implies auto and silent, and no window
-// ever appears.
+// Unattended (for deployment tools) implies auto and silent, and neither the
+// updater nor the system shows a window for it (a plug-in's or a started
+// program's own windows are theirs).
 enum { CL_FLAG_AUTO = 1, CL_FLAG_SILENT = 2, CL_FLAG_UNATTENDED = 4 };
 enum { CL_TOKEN_MAX = 255 };
 

@@ -80,6 +80,18 @@ int RunSteps(void *instance, const CommandLineOptions &cl, const UpdateScript &s
     return result;
 }
 
+// An unattended run keeps the system from showing boxes of its own as well:
+// "no disk" for a path on an empty removable drive, a file it cannot open,
+// the crash box of a process that ends by a fault (a library that cannot be
+// loaded on first use ends it so). The bits already set stay set. Returns
+// the mode the updater was started with.
+UINT QuietErrorMode(void)
+{
+    UINT started = SetErrorMode(0);
+    SetErrorMode(started | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
+    return started;
+}
+
 void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScript &script)
 {
     if (nResult < (cl.flag & CL_FLAG_AUTO))
@@ -105,6 +117,9 @@ int RunUpdate(void *instance, const char *cmdLine)
     TracePrintf("\tcl.flag\t= %d\n", cl.flag);
     TracePrintf("\tcl.dst\t\t= %s\n", cl.dst);
     SetUnattended(cl.flag & CL_FLAG_UNATTENDED);
+    UINT startedErrorMode = 0;
+    if (cl.flag & CL_FLAG_UNATTENDED)
+        startedErrorMode = QuietErrorMode();
 
     UpdateScript script;
     int nResult;
@@ -116,6 +131,11 @@ int RunUpdate(void *instance, const char *cmdLine)
         nResult = RunSteps(instance, cl, script);
 
     ShowClosingBox(nResult, cl, script);
+    // The post program is the application, started for the user at the
+    // desktop: it gets the mode the updater was started with, not the quiet
+    // one, which a process started from here may take over.
+    if (cl.flag & CL_FLAG_UNATTENDED)
+        SetErrorMode(startedErrorMode);
     if (nResult == RESULT_SUCCESS && script.post)
         StartProcess(script.post);
     FreeUpdateScript(&script);

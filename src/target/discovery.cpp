@@ -58,10 +58,17 @@ void TakeInstalledCopy(HKEY parent, const char *subkey, const PtrList *targets, 
     // and a 259-byte one leaves no room for the backslash.
     if (!path[0] || !AddBackslash(path, sizeof(path)))
         return;
-    if (VersionGate(path, targets)) {
+    int versionRead = 0;
+    if (VersionGateEx(path, targets, &versionRead)) {
         TracePrintf("\t\t\t\t szPath is Targets\n");
         AppendFolderOnce(dsts, path);
-    } else if (install->path[0] && AsciiStricmp(path, install->path) == 0) {
+    } else if (versionRead && !PtrListIsEmpty(targets) && install->path[0] &&
+               AsciiStricmp(path, install->path) == 0) {
+        // Only data of a version the update is not for holds the install
+        // folder back. A script without patterns can reach nothing but the
+        // install folder, and a registration whose folder or data file is
+        // gone (an uninstall leaves it) is no copy to protect: the install
+        // folder is then made and installed into as ever.
         install->refused = 1;
     }
 }
@@ -98,8 +105,9 @@ void PrepareInstallFolder(const char *install, InstallFolder *folder)
 }
 
 // The install folder is made when missing and is not put to the gate, but a
-// registered copy there that the gate has just refused stays refused: its
-// data is of a version the update is not for (or already updated by it).
+// registered copy there whose data the gate has just read and refused stays
+// refused: its data is of a version the update is not for (or already
+// updated by it).
 void TakeInstallFolder(const InstallFolder *install, PtrList *dsts)
 {
     if (!install->path[0] || install->refused)

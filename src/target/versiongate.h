@@ -8,6 +8,10 @@
 // them; 0 for no match, an empty list, a data file that does not open, or a
 // folder too long to hold the file name in 260 bytes.
 int VersionGate(const char *folder, const PtrList *targets);
+// The same, and *versionRead tells whether the data file gave a version at
+// all: a refusal then means the data is of another version, not that there
+// is no data to judge.
+int VersionGateEx(const char *folder, const PtrList *targets, int *versionRead);
 
 // The matching itself: "-X" (at most X), "X-" (at least X), anything else
 // (the empty pattern too) a prefix that the version text must begin with.

@@ -30,10 +30,17 @@ int ReadDataVersion(const char *folder, char *version)
 
 } // namespace
 
-int VersionGate(const char *folder, const PtrList *targets)
+int VersionGateEx(const char *folder, const PtrList *targets, int *versionRead)
 {
     char version[DATA_VERSION_SIZE + 1];
-    if (!ReadDataVersion(folder, version))
+    *versionRead = ReadDataVersion(folder, version);
+    if (!*versionRead)
         return 0;
     return MatchVersion(version, targets);
+}
+
+int VersionGate(const char *folder, const PtrList *targets)
+{
+    int versionRead = 0;
+    return VersionGateEx(folder, targets, &versionRead);
 }

@@ -6,6 +6,8 @@
 #include "exec_testutil.h"
 #include "installed.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -52,7 +54,7 @@ protected:
     // walk's order is the file system's, so the entries are looked up.
     std::vector<std::string> SpaceTrace()
     {
-        long long total = 0;
+        long long total = 0, adds = 0, twice = 0;
         std::vector<std::string> entries;
         for (const char *name : {"Lumiupd.exe", "Lumiupd.INF", "MIRO42.DLL", "RT_IDX.DAT"}) {
             long long src = (long long)ReadFileBytes(upd + name).size();
@@ -60,6 +62,8 @@ protected:
             entries.push_back("\t\t\t\tfd.cFileName = " + std::string(name) + ", --> nSrc = " + std::to_string(src) +
                               ", nDst = " + std::to_string(dst) + ", uSize( {*} --> {*} )");
             total += src - dst;
+            adds += std::max(src - dst, 0LL);
+            twice = std::max(twice, std::min(src, dst));
         }
         spaceEntries = entries;
         return {"\t\t[checkSpace]>>",
@@ -72,7 +76,7 @@ protected:
                 "\t\t\t\tfd.cFileName = {*}",
                 "\t\t\tnSize = " + std::to_string(total),
                 "\t\t\t[getNecessarySpaceDir]<<",
-                "\t\t\t dwNecessarySpace = " + std::to_string(total) + ", dwFreeSpace = {*}",
+                "\t\t\t dwNecessarySpace = " + std::to_string(adds + twice) + ", dwFreeSpace = {*}",
                 "\t\tubResult = 1",
                 "\t\t[checkSpace]<<"};
     }

@@ -396,6 +396,31 @@ TEST_F(FullDisk, DiskFilledBetweenTheCheckAndTheCopyOfANewFile)
     EXPECT_EQ(TreeChanges(before, ReadTree(app)), Changes{"fill.bin"});
 }
 
+// Room for what the update adds, not for the large file's new version beside
+// its old one: refused with 7 before anything changes, where the small file
+// had been replaced first and the large one then met a full disk.
+TEST_F(FullDisk, TightDriveIsRefusedBeforeAnythingChanges)
+{
+    const size_t big = 1024 * 1024;
+    ASSERT_TRUE(WriteFileBytes(app + "big.dat", std::string(big, 'o')));
+    std::string upd = MakeUpdate("fault_tight_upd", {"copy=small.dat", "copy=big.dat"},
+                                 {{"small.dat", std::string(64 * 1024, 's')}, {"big.dat", std::string(big, 'n')}});
+    // Every file of the update folder is new here but big.dat, which
+    // replaces one of its own size.
+    unsigned long long adds = 0;
+    for (const auto &entry : ReadTree(upd))
+        if (entry.first != "big.dat")
+            adds += ReadFileBytes(upd + entry.first).size();
+    ULARGE_INTEGER avail;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("W:\\", &avail, nullptr, nullptr));
+    ASSERT_GT(avail.QuadPart, adds + big);
+    ASSERT_TRUE(WriteFileBytes(app + "pad.bin", std::string((size_t)(avail.QuadPart - adds - big / 2), 'p')));
+    TreeState before = ReadTree(app);
+    RunResult r = RunUpdate(upd, app, {{IDYES}});
+    ExpectBoxes(r, 7, {});
+    EXPECT_EQ(TreeChanges(before, ReadTree(app)), Changes{});
+}
+
 // What a killed run left on a drive it had filled: cleared before the space
 // check counts the drive, so it cannot refuse this run and every later one.
 TEST_F(FullDisk, LeftoverOfAKilledRunDoesNotHoldTheDrive)

@@ -51,7 +51,7 @@ protected:
 
     // Runs GetDstPath with a robot answering boxes and driving the browse dialog.
     std::vector<std::string> Discover(const char *install, std::vector<RobotAnswer> answers = {},
-                                      std::vector<BrowseStep> steps = {})
+                                      std::vector<BrowseStep> steps = {}, PtrList *targets = nullptr)
     {
         OkEnableRecorder recorder;
         BrowseDriver driver(GetCurrentProcessId(), steps);
@@ -61,7 +61,7 @@ protected:
         robot.Start();
         StringList dsts;
         TraceLogStart();
-        EXPECT_EQ(GetDstPath(targets_.get(), dsts.get(), install), 1);
+        EXPECT_EQ(GetDstPath(targets ? targets : targets_.get(), dsts.get(), install), 1);
         robot.Stop();
         boxes_ = robot.MessageBoxes();
         seen_ = driver.Seen();
@@ -192,6 +192,21 @@ TEST_F(Discovery, InstallFolderIsCreatedWithoutGateOrQuestion)
         ASSERT_EQ(boxes_.size(), 1u);
         EXPECT_EQ(boxes_[0].text, std::string(MessageTable[3]) + kAsk);
     }
+
+    // Only a version read and refused holds the install folder back: not a
+    // script without patterns (the install folder is all it can reach), nor a
+    // registration left behind by an uninstall, its data file or folder gone.
+    StringList noTargets;
+    EXPECT_EQ(Discover(refused.c_str(), {{IDNO}}, {}, noTargets.get()), std::vector<std::string>({refused}));
+    EXPECT_TRUE(boxes_.empty());
+    ASSERT_TRUE(DeleteFileA((refused + "RT_IDX.DAT").c_str()));
+    EXPECT_EQ(Discover(refused.c_str(), {{IDNO}}), std::vector<std::string>({refused}));
+    EXPECT_TRUE(boxes_.empty());
+    RemoveTree(refused);
+    ASSERT_FALSE(FileExists(refused));
+    EXPECT_EQ(Discover(refused.c_str(), {{IDNO}}), std::vector<std::string>({refused}));
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(FileExists(refused)) << "the install folder is made again";
 }
 
 TEST_F(Discovery, NothingFoundAsksAndNoEndsWithNothing)
