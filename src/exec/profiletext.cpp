@@ -205,7 +205,7 @@ char *ProfileSetValue(const char *text, size_t length, const char *section, cons
         out = piece ? Splice(text, length, cut, piece, n, place.keyLine.end, newLength) : nullptr;
     } else {
         // After the section's last line; a last line without its end gets one.
-        int needsEnd = place.lastNext == place.lastEnd;
+        int needsEnd = place.lastNext == 0 || text[place.lastNext - 1] != '\n';
         char *line = Joined(needsEnd ? "\r\n" : "", key, "=", &n);
         piece = line ? Joined(line, value, "\r\n", &n) : nullptr;
         free(line);
