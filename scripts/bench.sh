@@ -5,7 +5,8 @@
 # of the per-round ratios with their min-max, its goal and PASS or MISS.
 # BENCH_PAIRS rounds (default 7, at least 5; the start-up lines fifteen times
 # as many), BENCH_FILES x BENCH_MB MB copied,
-# BENCH_SMALL files in the pre-flight folder.
+# BENCH_SMALL files in the pre-flight folder, BENCH_TREE files in the installed
+# tree that the untouched-tree line's update does not touch.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 run="$build/wine-run.sh"
@@ -15,13 +16,15 @@ pairs=${BENCH_PAIRS:-7}
 files=${BENCH_FILES:-20}
 mb=${BENCH_MB:-20}
 small=${BENCH_SMALL:-10000}
+tree=${BENCH_TREE:-20000}
 root="$build/wineprefix/drive_c/LumiBench"
 win='C:\LumiBench'
 tools="$win\\bench_tools.exe"
 calls_file="$root/calls.txt"
 
 rm -rf "$root"
-mkdir -p "$root/Copy/data" "$root/App/data" "$root/Walk" "$root/App2" "$root/Start" "$root/App3" "$root/Old"
+mkdir -p "$root/Copy/data" "$root/App/data" "$root/Walk" "$root/App2" "$root/Start" "$root/App3" "$root/Old" \
+  "$root/Tree/data" "$root/App4/data" "$root/App5/data"
 cp "$bin/bench_tools.exe" "$bin/bench_exit.exe" "$bin/bench_dialog.exe" "$root/"
 trap 'rm -rf "$root"' EXIT
 
@@ -35,7 +38,7 @@ open(os.path.join(d, "RT_IDX.DAT"), "wb").write(bytes(b))
 open(os.path.join(d, "MIRO42.DLL"), "wb").write(b"x")
 PY
 }
-make_app "$root/App"; make_app "$root/App2"; make_app "$root/App3"
+make_app "$root/App"; make_app "$root/App2"; make_app "$root/App3"; make_app "$root/App4"; make_app "$root/App5"
 # ... and one that every script refuses (an older version).
 make_app "$root/Old" 1.00
 
@@ -62,6 +65,30 @@ printf 'id=WALK\r\ntarget=9\r\n' >"$root/Walk/Lumiupd.INF"
 # The benchmark's build counts the logged calls first, then the shipped exe
 # takes its place for the timing.
 cp "$bin/LumiupdBench.exe" "$root/Walk/Lumiupd.exe"
+
+# The untouched tree: a few small copies into data\, run by the benchmark's
+# build (no pauses), over an installed copy that also holds TREE files in
+# about TREE/9 folders that the script never names (App5), and over the same
+# copy without them (App4). Made from the Linux side: through Wine it would
+# take minutes.
+tscript="id=TREE\r\ntarget=9\r\n"
+for i in 1 2 3 4 5; do
+  head -c 4096 /dev/urandom >"$root/Tree/data/T$i.DAT"
+  tscript="${tscript}copy=data\\\\T$i.DAT\r\n"
+done
+printf "$tscript" >"$root/Tree/Lumiupd.INF"
+cp "$bin/LumiupdBench.exe" "$root/Tree/Lumiupd.exe"
+python3 - "$root/App5" "$tree" <<'PY'
+import sys, os
+root, n = sys.argv[1], int(sys.argv[2])
+leaves = max(1, n // 10)
+for i in range(n):
+    leaf = i % leaves
+    d = os.path.join(root, "k%03d" % (leaf // 10), "m%02d" % (leaf % 10))
+    os.makedirs(d, exist_ok=True)
+    open(os.path.join(d, "g%05d.dat" % i), "wb").write(b"y" * (i % 200))
+PY
+tree_dirs=$(find "$root/App5" -mindepth 1 -type d ! -path "$root/App5/data" | wc -l)
 
 # Start-up: a run that ends at once (an unattended run that the installed
 # copy's version refuses, as on every machine that a deployment reaches with
@@ -111,7 +138,7 @@ upd_pre=("$win\\Walk\\Lumiupd.exe" -auto -silent "$win\\App2")
 upd_start=("$win\\Start\\Lumiupd.exe" -unattended "$win\\Old")
 upd_empty=("$win\\Start\\Lumiupd.exe" -auto -silent "$win\\App3")
 
-echo "bench: $pairs rounds after a warm-up; copy $files x $mb MB, pre-flight $small files" >&2
+echo "bench: $pairs rounds after a warm-up; copy $files x $mb MB, pre-flight $small files, untouched tree $tree files" >&2
 
 # Copy: the updater, the plain floor, the crash-safe floor. The first run
 # leaves every destination file in place, as an update finds them.
@@ -145,6 +172,20 @@ for i in $(seq "$pairs"); do
   ms_pre+=("$(field "$u" ms)"); ms_pf+=("$(field "$f" ms)"); ms_w+=("$(field "$w" ms)")
   r_pre+=("$(ratio "$(field "$u" ms)" "$(field "$f" ms)")")
   r_walk+=("$(ratio "$(field "$u" ms)" "$(field "$w" ms)")")
+done
+
+# The untouched tree: the same update over the copy with the tree and over
+# the one without, alternating.
+upd_bare=("$win\\Tree\\Lumiupd.exe" -unattended "$win\\App4")
+upd_tree=("$win\\Tree\\Lumiupd.exe" -unattended "$win\\App5")
+timed "${upd_bare[@]}" >/dev/null; timed "${upd_tree[@]}" >/dev/null
+r_tree=() ms_tb=() ms_tt=()
+run_u() { u=$(timed "${upd_tree[@]}"); check_exit "$u" 0 untouched-tree; }
+run_e() { e=$(timed "${upd_bare[@]}"); check_exit "$e" 0 untouched-tree; }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_e
+  ms_tt+=("$(field "$u" ms)"); ms_tb+=("$(field "$e" ms)")
+  r_tree+=("$(ratio "$(field "$u" ms)" "$(field "$e" ms)")")
 done
 
 # Start-up: the two runs against a program that only starts; the counted
@@ -194,6 +235,7 @@ show "pre-flight / bare walk" - "${r_walk[@]}"
 show "copy / mandated + crash-safe floor" 1.10 "${r_safe[@]}"
 show "copy / mandated floor without the crash-safe steps" - "${r_plain[@]}"
 show "crash-safe floor / mandated floor (their cost)" - "${r_steps[@]}"
+show "update beside $tree untouched files / without them" 1.05 "${r_tree[@]}"
 show "start-up, run ending at once / exe exiting at once" 1.10 "${r_start[@]}"
 show "  run without commands ($empty_calls log cycles) / the same" - "${r_empty[@]}"
 show "peak working set, copy run / dialog-only exe" 1.15 "${r_mem[@]}"
@@ -208,6 +250,8 @@ printf '%-52s %s\n' "Lumiupd.exe imports" "$imports"
 printf '\nmedian ms: copy %s, mandated floor %s, crash-safe floor %s (pauses compiled out, %s log cycles)\n' \
   "$(med "${ms_u[@]}")" "$(med "${ms_p[@]}")" "$(med "${ms_s[@]}")" "$copy_calls"
 printf 'median ms: pre-flight %s, floor %s, bare walk %s\n' "$(med "${ms_pre[@]}")" "$(med "${ms_pf[@]}")" "$(med "${ms_w[@]}")"
+printf 'median ms: update beside the untouched tree %s (%s files, %s folders), without it %s\n' \
+  "$(med "${ms_tt[@]}")" "$tree" "$tree_dirs" "$(med "${ms_tb[@]}")"
 printf 'median ms: run ending at once %s (%s log cycles), run without commands %s, exit-at-once %s\n' \
   "$(med "${ms_st[@]}")" "$start_calls" "$(med "${ms_em[@]}")" "$(med "${ms_ex[@]}")"
 printf 'median peak working set KB: copy run %s, dialog-only exe %s\n' "$(med "${kb_u[@]}")" "$(med "${kb_d[@]}")"

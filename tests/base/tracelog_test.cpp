@@ -7,6 +7,8 @@
 #include <stdarg.h>
 #include <string.h>
 
+#include <vector>
+
 namespace {
 
 // Points the log at a file of the test's own and restores the real path after.
@@ -24,6 +26,70 @@ protected:
     std::string Log() { return ReadFileBytes(path_); }
 
     std::string saved_, dir_, path_;
+};
+
+// Under Wine a Unix symbolic link to a file looks like a plain file with one
+// name; only the Linux side can make one, and Wine starts Linux programs (but
+// cannot wait for them: the link is polled for).
+std::string UnixPath(const std::string &path)
+{
+    typedef char *(CDECL * ToUnix)(LPCWSTR);
+    ToUnix toUnix = (ToUnix)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                           "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (!toUnix || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *unix = toUnix(wide);
+    std::string text = unix ? unix : "";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return text;
+}
+
+bool RunLinux(const std::string &cmd)
+{
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+// Replaces whatever is at link by a Unix symbolic link to target (an existing
+// file) and removes it again on leaving the scope, also after a failed
+// assertion: DeleteFileA would delete the target and leave the link.
+class UnixLink {
+public:
+    UnixLink(const std::string &link, const std::string &target) : link_(link), unixLink_(UnixPath(link))
+    {
+        std::string unixTarget = UnixPath(target);
+        if (unixLink_.empty() || unixTarget.empty())
+            return;
+        DeleteFileA(link.c_str());
+        if (!RunLinux("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink_ + "\""))
+            return;
+        for (int i = 0; i < 200 && !FileExists(link); i++)
+            Sleep(25);
+        planted_ = FileExists(link);
+    }
+    ~UnixLink()
+    {
+        if (unixLink_.empty())
+            return;
+        RunLinux("/bin/rm -f \"" + unixLink_ + "\"");
+        // Once gone the name opens nothing: not even a dangling link is left.
+        for (int i = 0; i < 200 && GetFileAttributesA(link_.c_str()) != INVALID_FILE_ATTRIBUTES; i++)
+            Sleep(25);
+    }
+    bool Planted() const { return planted_; }
+
+private:
+    std::string link_, unixLink_;
+    bool planted_ = false;
 };
 
 // The platform runtime's own formatting, called in msvcrt.dll itself.
@@ -143,6 +209,19 @@ TEST_F(TraceLogTest, PlantedHardLinkIsNeverWritten)
     TracePrintf("appended\n");
     EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
     EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
+    DeleteFileA(path_.c_str());
+
+    // A symbolic link swapped in between two lines of a log that passed.
+    StrCopy(szLogPath, sizeof(szLogPath), path_.c_str());
+    ASSERT_TRUE(WriteFileBytes(path_, ""));
+    TracePrintf("first\n");
+    EXPECT_EQ(Log(), "first\r\n");
+    UnixLink link(path_, victim);
+    ASSERT_TRUE(link.Planted());
+    ASSERT_EQ(ReadFileBytes(path_), "precious\r\n") << "the link must lead to the victim";
+    TracePrintf("appended\n");
+    EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
+    EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
 }
 
 // The previous log is kept once before the new run empties it (an empty one
@@ -172,6 +251,32 @@ TEST_F(TraceLogTest, StartKeepsThePreviousLogOnceAndGuardsTheCopy)
     EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
     EXPECT_EQ(ReadFileBytes(log), "");
     EXPECT_NE(szLogPath[0], '\0') << "the log itself goes on";
+    DeleteFileA(kept.c_str());
+
+    // The same with symbolic links, which Wine shows as plain files: one in
+    // the copy's place, then one in the log's place, which is neither kept,
+    // emptied nor written.
+    {
+        UnixLink link(kept, victim);
+        ASSERT_TRUE(link.Planted());
+        ASSERT_EQ(ReadFileBytes(kept), "precious\r\n") << "the link must lead to the victim";
+        TracePrintf("fourth run\n");
+        TraceLogStart();
+        EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
+        EXPECT_EQ(ReadFileBytes(log), "");
+        EXPECT_NE(szLogPath[0], '\0') << "the log itself goes on";
+    }
+    ASSERT_FALSE(FileExists(kept));
+
+    ASSERT_TRUE(WriteFileBytes(victim, "precious\r\n"));
+    UnixLink link(log, victim);
+    ASSERT_TRUE(link.Planted());
+    ASSERT_EQ(ReadFileBytes(log), "precious\r\n") << "the link must lead to the victim";
+    TraceLogStart();
+    TracePrintf("fifth run\n");
+    EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
+    EXPECT_FALSE(FileExists(kept)) << "the victim must not be kept as the previous log";
+    EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
     DeleteFileA(kept.c_str());
 }
 
