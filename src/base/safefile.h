@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+// 1 when file is a regular file with one name and no reparse point: what
+// can be asked cheaply, without its path.
+int IsPlainFileHandle(HANDLE file);
+
 // 1 when file is a regular file with one name and no reparse point, whose
 // final path (links and junctions resolved) is path itself, ASCII case
 // ignored and short names taken in their long form.

@@ -10,20 +10,6 @@ namespace {
 
 enum { LONG_PATH_BYTES = 2 * MAX_PATH_BYTES };
 
-// One name, no reparse point, no folder. Two small questions: the full
-// BY_HANDLE_FILE_INFORMATION also fetches the volume serial number, a round
-// trip on some systems.
-int IsPlainFile(HANDLE file)
-{
-    FILE_STANDARD_INFO standard;
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
-        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag)))
-        return 0;
-    return standard.NumberOfLinks == 1 && !standard.Directory &&
-           !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
-}
-
 // The final path as a plain drive or network path: the system writes it
 // after "\\?\", and a network one as "\\?\UNC\server\...". Asked for in
 // UTF-16, since the ANSI call stops at the old path limit on some systems.
@@ -88,11 +74,25 @@ int SamePath(const char *final, int inVolume, const char *meant)
 
 } // namespace
 
+// One name, no reparse point, no folder. Two small questions: the full
+// BY_HANDLE_FILE_INFORMATION also fetches the volume serial number, a round
+// trip on some systems.
+int IsPlainFileHandle(HANDLE file)
+{
+    FILE_STANDARD_INFO standard;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
+        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag)))
+        return 0;
+    return standard.NumberOfLinks == 1 && !standard.Directory &&
+           !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+}
+
 int IsHandleOfPath(HANDLE file, const char *path)
 {
     char finalBuffer[LONG_PATH_BYTES];
     char meant[LONG_PATH_BYTES];
-    if (!IsPlainFile(file))
+    if (!IsPlainFileHandle(file))
         return 0;
     const char *final = FinalPathOf(file, finalBuffer, sizeof(finalBuffer));
     int inVolume = !final;

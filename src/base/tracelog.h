@@ -19,6 +19,8 @@ extern char szLogPath[MAX_PATH_BYTES];
 void TraceLogStart(void);
 
 void TracePrintf(const char *format, ...) TRACE_FORMAT;
+// Lets go of the log's name (the run holds it from its first line on).
+void TraceLogStop(void);
 
 // The system's text for GetLastError(), ending in CR LF; always a LocalAlloc'd
 // text (a fallback naming the code when the system has none). Free with LocalFree.

@@ -140,5 +140,6 @@ int RunUpdate(void *instance, const char *cmdLine)
         StartProcess(script.post);
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);
+    TraceLogStop();
     return nResult;
 }

@@ -22,74 +22,14 @@ protected:
         StrCopy(szLogPath, sizeof(szLogPath), path_.c_str());
         WriteFileBytes(path_, "");
     }
-    void TearDown() override { StrCopy(szLogPath, sizeof(szLogPath), saved_.c_str()); }
+    void TearDown() override
+    {
+        TraceLogStop();
+        StrCopy(szLogPath, sizeof(szLogPath), saved_.c_str());
+    }
     std::string Log() { return ReadFileBytes(path_); }
 
     std::string saved_, dir_, path_;
-};
-
-// Under Wine a Unix symbolic link to a file looks like a plain file with one
-// name; only the Linux side can make one, and Wine starts Linux programs (but
-// cannot wait for them: the link is polled for).
-std::string UnixPath(const std::string &path)
-{
-    typedef char *(CDECL * ToUnix)(LPCWSTR);
-    ToUnix toUnix = (ToUnix)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                           "wine_get_unix_file_name");
-    WCHAR wide[MAX_PATH];
-    if (!toUnix || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
-        return "";
-    char *unix = toUnix(wide);
-    std::string text = unix ? unix : "";
-    HeapFree(GetProcessHeap(), 0, unix);
-    return text;
-}
-
-bool RunLinux(const std::string &cmd)
-{
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
-
-// Replaces whatever is at link by a Unix symbolic link to target (an existing
-// file) and removes it again on leaving the scope, also after a failed
-// assertion: DeleteFileA would delete the target and leave the link.
-class UnixLink {
-public:
-    UnixLink(const std::string &link, const std::string &target) : link_(link), unixLink_(UnixPath(link))
-    {
-        std::string unixTarget = UnixPath(target);
-        if (unixLink_.empty() || unixTarget.empty())
-            return;
-        DeleteFileA(link.c_str());
-        if (!RunLinux("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink_ + "\""))
-            return;
-        for (int i = 0; i < 200 && !FileExists(link); i++)
-            Sleep(25);
-        planted_ = FileExists(link);
-    }
-    ~UnixLink()
-    {
-        if (unixLink_.empty())
-            return;
-        RunLinux("/bin/rm -f \"" + unixLink_ + "\"");
-        // Once gone the name opens nothing: not even a dangling link is left.
-        for (int i = 0; i < 200 && GetFileAttributesA(link_.c_str()) != INVALID_FILE_ATTRIBUTES; i++)
-            Sleep(25);
-    }
-    bool Planted() const { return planted_; }
-
-private:
-    std::string link_, unixLink_;
-    bool planted_ = false;
 };
 
 // The platform runtime's own formatting, called in msvcrt.dll itself.
@@ -211,17 +151,22 @@ TEST_F(TraceLogTest, PlantedHardLinkIsNeverWritten)
     EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
     DeleteFileA(path_.c_str());
 
-    // A symbolic link swapped in between two lines of a log that passed.
+    // A symbolic link made beforehand and moved, as another user's program
+    // would, onto the name of a log that passed: the name is held for the
+    // run, so the move is refused and the lines go on into the log.
     StrCopy(szLogPath, sizeof(szLogPath), path_.c_str());
     ASSERT_TRUE(WriteFileBytes(path_, ""));
     TracePrintf("first\n");
     EXPECT_EQ(Log(), "first\r\n");
-    UnixLink link(path_, victim);
+    std::string planted = dir_ + "planted.log";
+    UnixLink link(planted, victim);
     ASSERT_TRUE(link.Planted());
-    ASSERT_EQ(ReadFileBytes(path_), "precious\r\n") << "the link must lead to the victim";
-    TracePrintf("appended\n");
+    ASSERT_EQ(ReadFileBytes(planted), "precious\r\n") << "the link must lead to the victim";
+    EXPECT_FALSE(MoveFileExA(planted.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(DeleteFileA(path_.c_str()));
+    TracePrintf("second\n");
     EXPECT_EQ(ReadFileBytes(victim), "precious\r\n");
-    EXPECT_EQ(szLogPath[0], '\0') << "logging must stop for the run";
+    EXPECT_EQ(Log(), "first\r\nsecond\r\n");
 }
 
 // The previous log is kept once before the new run empties it (an empty one
@@ -269,6 +214,7 @@ TEST_F(TraceLogTest, StartKeepsThePreviousLogOnceAndGuardsTheCopy)
     ASSERT_FALSE(FileExists(kept));
 
     ASSERT_TRUE(WriteFileBytes(victim, "precious\r\n"));
+    TraceLogStop();  // the run before has ended
     UnixLink link(log, victim);
     ASSERT_TRUE(link.Planted());
     ASSERT_EQ(ReadFileBytes(log), "precious\r\n") << "the link must lead to the victim";

@@ -173,29 +173,44 @@ std::string UnixPath(const std::string &path)
     return text;
 }
 
-// Wine starts a Unix program named by its Windows path; its own
-// CreateSymbolicLink makes nothing.
-bool MakeUnixLink(const std::string &link, const std::string &target)
+namespace {
+
+// Wine starts Linux programs, but cannot wait for them.
+bool RunLinux(const std::string &cmd)
 {
-    std::string unixLink = UnixPath(link), unixTarget = UnixPath(target);
-    if (unixLink.empty() || unixTarget.empty())
-        return false;
-    std::string line = "Z:\\bin\\ln -sf \"" + unixTarget + "\" \"" + unixLink + "\"";
-    std::vector<char> buf(line.begin(), line.end());
-    buf.push_back('\0');
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back('\0');
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
-    // Neither the end nor the exit code of a Unix program comes through to
-    // its handle: look for the link instead.
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    for (int waited = 0; waited < 10000; waited += 10) {
-        if (GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        Sleep(10);
-    }
-    return false;
+    return true;
+}
+
+} // namespace
+
+UnixLink::UnixLink(const std::string &link, const std::string &target) : link_(link), unixLink_(UnixPath(link))
+{
+    std::string unixTarget = UnixPath(target);
+    if (unixLink_.empty() || unixTarget.empty())
+        return;
+    DeleteFileA(link.c_str());
+    if (!RunLinux("/bin/ln -sf \"" + unixTarget + "\" \"" + unixLink_ + "\""))
+        return;
+    for (int i = 0; i < 200 && !FileExists(link); i++)
+        Sleep(25);
+    planted_ = FileExists(link);
+}
+
+UnixLink::~UnixLink()
+{
+    if (unixLink_.empty())
+        return;
+    RunLinux("/bin/rm -f \"" + unixLink_ + "\"");
+    // Once gone the name opens nothing: not even a dangling link is left.
+    for (int i = 0; i < 200 && GetFileAttributesA(link_.c_str()) != INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(25);
 }

@@ -15,10 +15,23 @@ bool WriteFileBytes(const std::string &path, const std::string &bytes);
 std::string ReadFileBytes(const std::string &path);
 // The Unix path Wine gives a Windows path ("" when none).
 std::string UnixPath(const std::string &path);
-// A Unix symbolic link at link pointing to target (both Windows paths): what
-// stands for a Windows link under Wine, which shows it as a plain file.
-// The target must exist.
-bool MakeUnixLink(const std::string &link, const std::string &target);
+// A Unix symbolic link, which Wine shows as a plain file: what stands for a
+// Windows link in a test. Replaces whatever is at link (a Windows path) by a
+// link to target (an existing file) and removes it again on leaving the
+// scope, also after a failed assertion: DeleteFileA would delete the target
+// and leave the link.
+class UnixLink {
+public:
+    UnixLink(const std::string &link, const std::string &target);
+    ~UnixLink();
+    UnixLink(const UnixLink &) = delete;
+    UnixLink &operator=(const UnixLink &) = delete;
+    bool Planted() const { return planted_; }
+
+private:
+    std::string link_, unixLink_;
+    bool planted_ = false;
+};
 bool FileExists(const std::string &path);
 // Joins lines with CR LF (each line, the last one included, ends in CR LF).
 std::string CrLf(const std::vector<std::string> &lines);

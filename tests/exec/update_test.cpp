@@ -148,7 +148,8 @@ TEST_F(UpdateTest, LeftoversAreClearedOnlyWhereTheScriptWrites)
     ASSERT_TRUE(WriteFileBytes(outside, "protected"));
     ASSERT_TRUE(SetFileAttributesA(outside.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(CreateHardLinkA((dst1 + kept[4]).c_str(), outside.c_str(), nullptr));
-    ASSERT_TRUE(MakeUnixLink(dst1 + kept[5], outside));
+    UnixLink link(dst1 + kept[5], outside);
+    ASSERT_TRUE(link.Planted());
     HANDLE held = CreateFileA((dst1 + kept[3]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 

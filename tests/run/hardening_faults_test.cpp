@@ -259,7 +259,6 @@ TEST(FaultRuns, LinksPlantedAtTheNamesItWritesChangeNothingOutside)
     const std::vector<std::string> targets = {"hard.dat", "sym.dat", "log.txt", "settings.ini", "planted.dat"};
     for (bool unattended : {false, true}) {
         SCOPED_TRACE(unattended ? "unattended" : "with the question");
-        // Wine deletes through a symbolic link: the old copy goes first.
         std::string app = MakeInstalledFolder("fault_links_app", "1.10");
         for (const std::string &name : targets) {
             SetFileAttributesA((outside + name).c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -270,8 +269,8 @@ TEST(FaultRuns, LinksPlantedAtTheNamesItWritesChangeNothingOutside)
         ASSERT_TRUE(DeleteFileA((app + "MIRO42.INI").c_str()));
         ASSERT_TRUE(CreateHardLinkA((app + "data.dat").c_str(), (outside + "hard.dat").c_str(), nullptr));
         ASSERT_TRUE(CreateHardLinkA((app + "MIRO42.INI").c_str(), (outside + "settings.ini").c_str(), nullptr));
-        ASSERT_TRUE(MakeUnixLink(app + "sub\\deep.dat", outside + "sym.dat"));
-        ASSERT_TRUE(MakeUnixLink(app + "update.log", outside + "log.txt"));
+        UnixLink deepLink(app + "sub\\deep.dat", outside + "sym.dat"), logLink(app + "update.log", outside + "log.txt");
+        ASSERT_TRUE(deepLink.Planted() && logLink.Planted());
         std::atomic<bool> stop{false};
         std::atomic<int> planted{0};
         std::thread planter([&] {
