@@ -198,7 +198,7 @@ UnixLink::UnixLink(const std::string &link, const std::string &target) : link_(l
     if (unixLink_.empty() || unixTarget.empty())
         return;
     DeleteFileA(link.c_str());
-    if (!RunLinux("/bin/ln -sf \"" + unixTarget + "\" \"" + unixLink_ + "\""))
+    if (!RunLinux("Z:\\bin\\ln -sf \"" + unixTarget + "\" \"" + unixLink_ + "\""))
         return;
     for (int i = 0; i < 200 && !FileExists(link); i++)
         Sleep(25);
@@ -209,7 +209,7 @@ UnixLink::~UnixLink()
 {
     if (unixLink_.empty())
         return;
-    RunLinux("/bin/rm -f \"" + unixLink_ + "\"");
+    RunLinux("Z:\\bin\\rm -f \"" + unixLink_ + "\"");
     // Once gone the name opens nothing: not even a dangling link is left.
     for (int i = 0; i < 200 && GetFileAttributesA(link_.c_str()) != INVALID_FILE_ATTRIBUTES; i++)
         Sleep(25);
