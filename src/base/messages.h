@@ -11,7 +11,8 @@ enum {
     RESULT_LOCKED_FILE = 5,
     RESULT_GATE_REFUSED = 6,
     RESULT_NO_SPACE = 7,
-    RESULT_COUNT = 8
+    RESULT_BAD_PACKAGE = 8,
+    RESULT_COUNT = 9
 };
 
 extern const char *const MessageTable[RESULT_COUNT];

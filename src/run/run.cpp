@@ -6,6 +6,7 @@
 #include "base/userbox.h"
 #include "checks/checkfile.h"
 #include "checks/diskspace.h"
+#include "checks/packagecheck.h"
 #include "exec/update.h"
 #include "launch/startprocess.h"
 #include "run/cmdline.h"
@@ -53,10 +54,8 @@ int FillDestinations(const CommandLineOptions &cl, const UpdateScript &script, P
 }
 
 // Steps 8 to 12, between the script and the closing box.
-int RunSteps(void *instance, const CommandLineOptions &cl, const UpdateScript &script)
+int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl, const UpdateScript &script)
 {
-    char srcFolder[MAX_PATH_BYTES];
-    GetModuleFolder(instance, srcFolder);
     PtrList *dsts = PtrListCreate();
     // No code of its own for this: it is the same shortage as code 1.
     if (!dsts)
@@ -92,13 +91,18 @@ UINT QuietErrorMode(void)
     return started;
 }
 
-void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScript &script)
+void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScript &script, const char *badFile)
 {
     if (nResult < (cl.flag & CL_FLAG_AUTO))
         return;
     const char *text = MessageTable[nResult];
     if (nResult == RESULT_SUCCESS && script.success)
         text = script.success;
+    // A package that fails its check names the file at fault.
+    char named[1024];
+    if (nResult == RESULT_BAD_PACKAGE && StrCopy(named, sizeof(named), text) && StrAppend(named, sizeof(named), "\n") &&
+        StrAppend(named, sizeof(named), badFile))
+        text = named;
     UINT icon = nResult == RESULT_SUCCESS ? MB_ICONINFORMATION : MB_ICONWARNING;
     UserBox(nullptr, text, CAPTION_FINISHED, MB_OK | icon);
 }
@@ -122,15 +126,30 @@ int RunUpdate(void *instance, const char *cmdLine)
         startedErrorMode = QuietErrorMode();
 
     UpdateScript script;
+    PackageCheck package;
+    char srcFolder[MAX_PATH_BYTES];
+    char scriptPath[MAX_PATH_BYTES];
+    GetModuleFolder(instance, srcFolder);
+    char updater[MAX_PATH_BYTES];
+    updater[GetModuleFileNameA((HMODULE)instance, updater, sizeof(updater) - 1)] = '\0';
+    int manifestRead = StartPackageCheck(&package, PathLastComponent(updater));
     int nResult;
     if (!InitUpdateScript(&script))
         nResult = RESULT_NO_MEMORY;
+    else if (!manifestRead)
+        nResult = RESULT_BAD_PACKAGE;
+    else if (!UpdateScriptPath(instance, scriptPath))
+        nResult = RESULT_BAD_SCRIPT;
+    else if (!CheckPackagedScript(&package, srcFolder, scriptPath))
+        nResult = RESULT_BAD_PACKAGE;
     else if (!ReadUpdateScript(instance, &script))
         nResult = RESULT_BAD_SCRIPT;
+    else if (!CheckPackagedFiles(&package, srcFolder, script.commands))
+        nResult = RESULT_BAD_PACKAGE;
     else
-        nResult = RunSteps(instance, cl, script);
+        nResult = RunSteps(instance, srcFolder, cl, script);
 
-    ShowClosingBox(nResult, cl, script);
+    ShowClosingBox(nResult, cl, script, package.bad);
     // The post program is the application, started for the user at the
     // desktop: it gets the mode the updater was started with, not the quiet
     // one, which a process started from here may take over.
@@ -141,5 +160,6 @@ int RunUpdate(void *instance, const char *cmdLine)
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);
     TraceLogStop();
+    EndPackageCheck(&package);
     return nResult;
 }

@@ -7,3 +7,5 @@
 // module: the running executable's module handle (HMODULE). 1 = read; 0 = the
 // script is missing or a line was rejected (the record keeps what was parsed).
 int ReadUpdateScript(void *module, UpdateScript *script);
+// The script's path (MAX_PATH_BYTES): 0 when the module's path has none.
+int UpdateScriptPath(void *module, char *path);

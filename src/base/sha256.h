@@ -1,0 +1,12 @@
+// SHA-256 through the system's own hashing (CNG, bcrypt.dll, loaded by full
+// path in the system folder the first time it is needed).
+#pragma once
+
+#include <windows.h>
+
+enum { SHA256_DIGEST_BYTES = 32 };
+
+// The digest of what file holds from its current position to its end, and
+// how many bytes that was. 0 when the file cannot be read or the system's
+// hashing cannot be had.
+int HashFileSha256(HANDLE file, unsigned char digest[SHA256_DIGEST_BYTES], unsigned long long *size);

@@ -1,0 +1,197 @@
+// Update folders that carry a manifest in their updater: a folder that
+// differs from it in any file is refused before anything changes, and what
+// the run uses is what was checked, whatever another program does to the
+// folder meanwhile.
+#include "base/messages.h"
+#include "base/sha256.h"
+#include "hardening_util.h"
+#include "installed.h"
+
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace {
+
+const char kMarker[] = "LUMIUPD-MANIFEST";
+
+std::string Hex(const unsigned char *bytes, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < n; i++) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+// "file=" line of the file at upd + name, as the packer writes it.
+std::string FileLine(const std::string &upd, const std::string &name)
+{
+    HANDLE file = CreateFileA((upd + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    unsigned char digest[SHA256_DIGEST_BYTES] = {};
+    unsigned long long size = 0;
+    bool hashed = file != INVALID_HANDLE_VALUE && HashFileSha256(file, digest, &size);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    EXPECT_TRUE(hashed) << name;
+    return "file=" + Hex(digest, sizeof(digest)) + " " + std::to_string(size) + " " + name + "\n";
+}
+
+// Writes the manifest of the listed files into the folder's updater, where
+// the packer would.
+bool Package(const std::string &upd, const std::vector<std::string> &names)
+{
+    std::string text = std::string(kMarker) + " 1\nid=PKG1\ncreated=2026-12-07T00:00:00Z\n";
+    for (const std::string &name : names)
+        text += FileLine(upd, name);
+    std::string exe = ReadFileBytes(upd + "Lumiupd.exe");
+    size_t at = exe.find(kMarker);
+    if (at == std::string::npos || exe.find(kMarker, at + 1) != std::string::npos)
+        return false;
+    for (int i = 0; i < 4; i++)
+        exe[at + 16 + i] = (char)((text.size() >> (8 * i)) & 0xFF);
+    exe.replace(at + 20, text.size(), text);
+    return WriteFileBytes(upd + "Lumiupd.exe", exe);
+}
+
+const std::vector<std::string> kFiles = {"Lumiupd.INF", "data.dat", "lumiplugin.dll", "sub\\deep.dat"};
+
+std::string MakePackage(const std::string &name)
+{
+    std::string upd = MakeUpdateFolder(
+        name, CrLf({"id=PKG1", "target=1.1", "copy=data.dat", "dll=data.dat,lumiplugin.dll,Status0",
+                    "copy=sub\\deep.dat", "log=a/b"}));
+    EXPECT_TRUE(CopyFileA((BinDir() + "lumiplugin.dll").c_str(), (upd + "lumiplugin.dll").c_str(), FALSE));
+    EXPECT_TRUE(WriteFileBytes(upd + "data.dat", std::string(1 << 20, 'n')));
+    EXPECT_TRUE(CreateDirectoryA((upd + "sub").c_str(), nullptr));
+    EXPECT_TRUE(WriteFileBytes(upd + "sub\\deep.dat", "new deep"));
+    return upd;
+}
+
+std::string MakeApp(const std::string &name)
+{
+    std::string app = MakeInstalledFolder(name, "1.10");
+    EXPECT_TRUE(CreateDirectoryA((app + "sub").c_str(), nullptr));
+    return app;
+}
+
+RunResult RunUnattended(const std::string &upd, const std::string &app)
+{
+    return RunProgram(upd + "Lumiupd.exe", "-unattended \"" + app + "\"", {});
+}
+
+bool TraceHas(const std::string &line)
+{
+    for (const std::string &l : TraceLines())
+        if (l == line)
+            return true;
+    return false;
+}
+
+// Each way a folder can differ from its manifest ends the run with 8 before
+// anything changes; the box names the file (none under -unattended).
+TEST(PackageRuns, AFolderUnlikeItsManifestIsRefusedBeforeAnyChange)
+{
+    struct Case {
+        const char *what;
+        std::vector<std::string> listed;  // what the manifest lists
+        std::function<void(const std::string &)> change;
+        std::string file, reason;
+    } cases[] = {
+        {"tampered", kFiles, [](const std::string &u) { WriteFileBytes(u + "data.dat", std::string(1 << 20, 'x')); },
+         "data.dat", "content differs"},
+        {"partial", kFiles, [](const std::string &u) { WriteFileBytes(u + "data.dat", "n"); }, "data.dat",
+         "size differs"},
+        {"missing", kFiles, [](const std::string &u) { DeleteFileA((u + "sub\\deep.dat").c_str()); },
+         "sub\\deep.dat", "missing"},
+        {"script altered", kFiles,
+         [](const std::string &u) {
+             std::string s = ReadFileBytes(u + "Lumiupd.INF");
+             s[0] = 'I';
+             WriteFileBytes(u + "Lumiupd.INF", s);
+         },
+         "Lumiupd.INF", "content differs"},
+        {"named but not listed", {"Lumiupd.INF", "data.dat", "sub\\deep.dat"}, [](const std::string &) {},
+         "lumiplugin.dll", "not in the manifest"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string upd = MakePackage("package_bad_upd");
+        ASSERT_TRUE(Package(upd, c.listed));
+        c.change(upd);
+        std::string app = MakeApp("package_bad_app");
+        TreeState before = ReadTree(app);
+        RunOptions options;
+        options.answers = {{IDOK}};
+        RunResult r = RunProgram(upd + "Lumiupd.exe", "-auto \"" + app + "\"", options);
+        EXPECT_EQ(r.exitCode, 8u) << BoxTexts(r);
+        ASSERT_EQ(r.boxes.size(), 1u) << BoxTexts(r);
+        EXPECT_EQ(r.boxes[0].text, std::string(MessageTable[RESULT_BAD_PACKAGE]) + "\n" + c.file);
+        EXPECT_TRUE(TraceHas("\tpackage refused - " + c.file + ": " + c.reason)) << c.file;
+        EXPECT_EQ(TreeChanges(before, ReadTree(app)), std::vector<std::string>{});
+        r = RunUnattended(upd, app);
+        EXPECT_EQ(r.exitCode, 8u);
+        EXPECT_TRUE(r.boxes.empty()) << BoxTexts(r);
+    }
+}
+
+// Once the folder has been checked, another program swaps every file of it
+// it can, rewrites them and renames the folder, over and over while the run
+// goes on: every attempt fails, and the installed copy gets the bytes that
+// were checked. A folder without a manifest is used as it is, without the
+// line of a checked one.
+TEST(PackageRuns, FilesHeldFromTheirCheckToTheirUse)
+{
+    std::string upd = MakePackage("package_race_upd");
+    ASSERT_TRUE(Package(upd, kFiles));
+    std::string other = MakeTestDir("package_race_other");
+    for (const char *name : {"data.dat", "lumiplugin.dll", "Lumiupd.INF", "deep.dat"})
+        ASSERT_TRUE(WriteFileBytes(other + name, std::string("swapped ") + name));
+    std::string app = MakeApp("package_race_app");
+    std::atomic<bool> stop{false};
+    std::atomic<int> swapped{0};
+    std::thread racer([&] {
+        std::string moved = upd.substr(0, upd.size() - 1) + "_moved";
+        while (!stop && ReadFileBytes(TraceLogPath()).find("\t[CheckFile]>>") == std::string::npos)
+            Sleep(1);
+        // The updater lets go when it ends, after its last line: what
+        // succeeds then does not count.
+        auto running = [] { return ReadFileBytes(TraceLogPath()).find("nResult = ") == std::string::npos; };
+        while (!stop) {
+            for (const std::string &name : kFiles) {
+                std::string source = other + PathFindFileNameA(name.c_str());
+                if ((CopyFileA(source.c_str(), (upd + name).c_str(), FALSE) ||
+                     MoveFileExA((upd + name).c_str(), (other + "x").c_str(), MOVEFILE_REPLACE_EXISTING)) &&
+                    running())
+                    swapped++;
+            }
+            if (MoveFileExA(upd.substr(0, upd.size() - 1).c_str(), moved.c_str(), 0)) {
+                if (running())
+                    swapped++;
+                MoveFileExA(moved.c_str(), upd.substr(0, upd.size() - 1).c_str(), 0);
+            }
+        }
+    });
+    RunResult r = RunUnattended(upd, app);
+    stop = true;
+    racer.join();
+    EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
+    EXPECT_EQ(swapped, 0);
+    EXPECT_TRUE(ReadFileBytes(app + "data.dat") == std::string(1 << 20, 'n'));
+    EXPECT_EQ(ReadFileBytes(app + "sub\\deep.dat"), "new deep");
+    EXPECT_TRUE(TraceHas("\tupdate folder verified - PKG1, 4 files"));
+
+    std::string plain = MakePackage("package_plain_upd");
+    r = RunUnattended(plain, MakeApp("package_plain_app"));
+    EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
+    EXPECT_FALSE(TraceHas("\tupdate folder verified - PKG1, 4 files"));
+}
+
+} // namespace
