@@ -3,11 +3,17 @@
 # Builds an update folder ready to ship: the release updater as NAME.exe, the
 # script, and exactly the files its commands take from the update folder,
 # taken from FROM with their relative paths, and SHA256SUMS of them all.
+# NAME.exe holds the manifest of the folder (the SHA-256 and size of the
+# script and of every other file), written before it is signed: with
+# LUMIUPD_SIGN_PFX and LUMIUPD_SIGN_PASSWORD it is signed by scripts/sign.sh.
 # Refuses (exit 1, nothing at OUT) when the checker finds an error, a file
-# the commands name is missing from FROM, or OUT already exists. The folder
-# is put together beside OUT and renamed into place when it is complete.
+# the commands name is missing from FROM, the updater has no manifest area,
+# a signed updater is given without a certificate to sign it again, the
+# folder does not verify against its manifest, or OUT already exists. The
+# folder is put together beside OUT and renamed into place when complete.
 # Usage: scripts/package.sh BUILD_DIR SCRIPT FROM OUT   (UPDATER=path overrides build/release/Lumiupd.exe)
 set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd) script=$2 from=$3 out=$4
 updater=${UPDATER:-$build/release/Lumiupd.exe}
 checker=$build/bin/lumiupd-check
@@ -43,9 +49,22 @@ done <<<"$findings"
 
 mkdir -p "$(dirname "$out")"
 tmp=$(mktemp -d "$(dirname "$out")/.$(basename "$out").package.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$tmp" "$scratch"' EXIT
 chmod 755 "$tmp"
-cp -p "$updater" "$tmp/$name.exe"
+# A signature covers the manifest's area: a signed updater loses its
+# signature here and is signed again once the manifest is in. Signing with no
+# certificate at hand would ship an unsigned updater from a signed release.
+if osslsigncode extract-signature -in "$updater" -out "$scratch/signature" >/dev/null 2>&1; then
+  [ -n "${LUMIUPD_SIGN_PFX:-}" ] ||
+    refuse "$updater is signed: give LUMIUPD_SIGN_PFX and LUMIUPD_SIGN_PASSWORD to sign $name.exe again once its manifest is written"
+  osslsigncode remove-signature -in "$updater" -out "$scratch/unsigned.exe" >"$scratch/log" 2>&1 ||
+    { cat "$scratch/log" >&2; refuse "the signature of $updater cannot be removed"; }
+  cp "$scratch/unsigned.exe" "$tmp/$name.exe"
+  touch -r "$updater" "$tmp/$name.exe"
+else
+  cp -p "$updater" "$tmp/$name.exe"
+fi
 cp -p "$script" "$tmp/$name.INF"
 taken=()
 while IFS= read -r -d '' file; do
@@ -63,11 +82,24 @@ while IFS= read -r -d '' file; do
   taken+=("$rel")
 done < <(find "$from" -type f -print0 | LC_ALL=C sort -z)
 
+"$checker" --write-manifest "$tmp" >"$scratch/manifest.log" ||
+  { sed "s|$tmp|$out|g" "$scratch/manifest.log" >&2; refuse "no manifest could be written into $name.exe"; }
+if [ -n "${LUMIUPD_SIGN_PFX:-}" ]; then
+  "$here/scripts/sign.sh" "$tmp/$name.exe" >"$scratch/sign.log" 2>&1 ||
+    { cat "$scratch/sign.log" >&2; refuse "signing $name.exe failed"; }
+  signed="signed"
+else
+  signed="UNSIGNED"
+fi
 (cd "$tmp" && find . -type f ! -name SHA256SUMS -printf '%P\0' | LC_ALL=C sort -z | xargs -0 sha256sum >SHA256SUMS)
+# What was written is checked as a download page or share would check it.
+"$checker" --verify "$tmp" >"$scratch/verify.log" ||
+  { sed "s|$tmp|$out|g" "$scratch/verify.log" >&2; refuse "the folder does not verify against the manifest in $name.exe"; }
 [ ! -d "$out" ] || rmdir "$out"
 mv "$tmp" "$out"
+rm -rf "$scratch"
 trap - EXIT
-echo "package: $out"
+echo "package: $out ($name.exe holds its manifest, $signed)"
 for rel in "$name.exe" "$name.INF" "${taken[@]}" SHA256SUMS; do
   printf '  %-40s %10s bytes\n' "$rel" "$(stat -c %s "$out/$rel")"
 done

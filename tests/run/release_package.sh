@@ -2,8 +2,10 @@
 # The release side end to end, on this build's executables: a throwaway
 # code-signing certificate, both executables signed and verified against it
 # (and not against another), docs/examples/every-command.INF packaged from a
-# staging tree with the signed updater, the packager's refusals, and a whole
-# update run of the signed updater from the packaged folder under Wine.
+# staging tree with the signed updater (its manifest written, the updater
+# signed again), the packager's refusals, lumiupd-check --verify on the
+# packaged folder and on tampered, partial and mixed copies of it, and a
+# whole update run of the signed updater from the packaged folder under Wine.
 # Usage (inside scripts/with-wine-env.sh): release_package.sh BUILD_DIR SOURCE_DIR
 set -u
 build=$1 source=$2
@@ -21,8 +23,14 @@ done
 openssl pkcs12 -export -inkey "$work/vendor.key" -in "$work/vendor.crt" -passout pass:secret-1 \
   -out "$work/vendor.p12" 2>/dev/null || fail "openssl pkcs12"
 
-mkdir -p "$work/signed"
-cp "$build/bin/Lumiupd.exe" "$build/bin/LumiupdCheck.exe" "$work/signed/"
+# The release updater holds a manifest area; until this build's does, it
+# gets one at its end (the marker, then zeros), which the packer treats alike.
+mkdir -p "$work/signed" "$work/unsigned"
+cp "$build/bin/Lumiupd.exe" "$build/bin/LumiupdCheck.exe" "$work/unsigned/"
+markers() { grep -a -o LUMIUPD-MANIFEST "$1" | wc -l; }
+[ "$(markers "$work/unsigned/Lumiupd.exe")" -gt 0 ] ||
+  { printf LUMIUPD-MANIFEST; head -c 16368 /dev/zero; } >>"$work/unsigned/Lumiupd.exe"
+cp "$work/unsigned/"*.exe "$work/signed/"
 LUMIUPD_SIGN_PFX=$work/vendor.p12 LUMIUPD_SIGN_PASSWORD=secret-1 LUMIUPD_SIGN_CAFILE=$work/vendor.crt \
   "$source/scripts/sign.sh" "$work/signed/Lumiupd.exe" "$work/signed/LumiupdCheck.exe" || fail "sign.sh"
 for exe in Lumiupd.exe LumiupdCheck.exe; do
@@ -31,7 +39,7 @@ for exe in Lumiupd.exe LumiupdCheck.exe; do
   grep -q "Message digest algorithm *: SHA256" "$work/verify-$exe.log" || fail "$exe: no SHA-256 digest"
   osslsigncode verify -CAfile "$work/stranger.crt" -in "$work/signed/$exe" >/dev/null 2>&1 &&
     fail "$exe verifies against a certificate that did not sign it"
-  cmp -s "$build/bin/$exe" "$work/signed/$exe" && fail "$exe was not changed by signing"
+  cmp -s "$work/unsigned/$exe" "$work/signed/$exe" && fail "$exe was not changed by signing"
 done
 LUMIUPD_SIGN_PFX=$work/vendor.p12 LUMIUPD_SIGN_PASSWORD=wrong "$source/scripts/sign.sh" \
   "$work/signed/Lumiupd.exe" >/dev/null 2>&1 && fail "signing with a wrong password succeeded"
@@ -45,7 +53,11 @@ printf 'to convert' >"$stage/data/CONV.DAT"
 cp "$build/bin/lumiplugin.dll" "$stage/UPDHELP.DLL"
 cp "$build/bin/recorder.exe" "$stage/CONVERT.EXE"
 printf 'notes' >"$stage/docs/notes.txt"
-package() { UPDATER=$work/signed/Lumiupd.exe "$source/scripts/package.sh" "$build" "$@"; }
+package() {
+  UPDATER=${UPDATER:-$work/signed/Lumiupd.exe} LUMIUPD_SIGN_PFX=${LUMIUPD_SIGN_PFX-$work/vendor.p12} \
+    LUMIUPD_SIGN_PASSWORD=secret-1 LUMIUPD_SIGN_CAFILE=$work/vendor.crt "$source/scripts/package.sh" "$build" "$@"
+}
+checker=$build/bin/lumiupd-check
 
 out=$work/out/every-command
 package "$source/docs/examples/every-command.INF" "$stage" "$out" >"$work/package.log" 2>&1 ||
@@ -54,7 +66,9 @@ cat "$work/package.log"
 listed=$(cd "$out" 2>/dev/null && find . -type f -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')
 [ "$listed" = "CONVERT.EXE MIRO42.DLL SHA256SUMS UPDHELP.DLL data/CONV.DAT data/NEW.DAT every-command.INF every-command.exe " ] ||
   fail "packaged files: $listed"
-cmp -s "$out/every-command.exe" "$work/signed/Lumiupd.exe" || fail "the updater is not the signed one"
+osslsigncode verify -CAfile "$work/vendor.crt" -in "$out/every-command.exe" >/dev/null 2>&1 ||
+  fail "the packaged updater is not signed again"
+cmp -s "$out/every-command.exe" "$work/signed/Lumiupd.exe" && fail "the packaged updater holds no manifest"
 cmp -s "$out/every-command.INF" "$source/docs/examples/every-command.INF" || fail "the script was changed"
 (cd "$out" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the folder"
 [ "$(wc -l <"$out/SHA256SUMS")" -eq 7 ] || fail "SHA256SUMS does not list the 7 files"
@@ -63,8 +77,75 @@ for rel in every-command.exe data/NEW.DAT UPDHELP.DLL; do
   grep -q "^  $rel " "$work/package.log" || fail "$rel is not listed"
 done
 
+# The manifest as the updater reads it, worked out here with sha256sum.
+area=$(grep -a -b -o LUMIUPD-MANIFEST "$out/every-command.exe" | head -1 | cut -d: -f1)
+length=$(od -An -tu4 -j $((area + 16)) -N4 "$out/every-command.exe" | tr -d ' ')
+manifest=$(tail -c +$((area + 21)) "$out/every-command.exe" | head -c "$length")
+expected="LUMIUPD-MANIFEST 1
+id=U0302
+created=$(date -u -d "@$(stat -c %Y "$stage/data/CONV.DAT" "$stage/data/NEW.DAT" "$stage/MIRO42.DLL" \
+  "$stage/UPDHELP.DLL" "$stage/CONVERT.EXE" "$source/docs/examples/every-command.INF" | sort -n | tail -1)" +%FT%TZ)"
+for rel in every-command.INF CONVERT.EXE MIRO42.DLL UPDHELP.DLL data/CONV.DAT data/NEW.DAT; do
+  expected+=$'\n'"file=$(sha256sum <"$out/$rel" | cut -c1-64) $(stat -c %s "$out/$rel") ${rel//\//\\}"
+done
+[ "$manifest" = "$expected" ] || fail "the manifest: $manifest"
+[ "$(markers "$out/every-command.exe")" -eq 2 ] || fail "the manifest area is not the one the updater has"
+"$checker" --verify "$out" >"$work/verify.log"; code=$?
+[ $code -eq 0 ] && grep -q '^RESULT: verified$' "$work/verify.log" ||
+  { cat "$work/verify.log"; fail "the packaged folder does not verify (exit $code)"; }
+
+# Tampered, partial and mixed copies of it are refused, each naming the file.
+# The mixed ones take a file or the updater from a package of other data.
+cp -a "$stage" "$work/stage2"
+printf 'other conversion' >"$work/stage2/data/CONV.DAT"
+package "$source/docs/examples/every-command.INF" "$work/stage2" "$work/other" >"$work/other.log" 2>&1 ||
+  { cat "$work/other.log"; fail "packaging other data"; }
+verify_refused() {  # case file-named change-command...
+  local case=$1 named=$2 copy=$work/bad/$1
+  shift 2
+  mkdir -p "$work/bad"; cp -a "$out" "$copy"
+  (cd "$copy" && eval "$@")
+  "$checker" --verify "$copy" >"$work/bad/$case.log" 2>&1; local code=$?
+  [ $code -eq 1 ] || { cat "$work/bad/$case.log"; fail "$case: exit $code, not 1"; }
+  grep -q "^$copy/$named: error: " "$work/bad/$case.log" || { cat "$work/bad/$case.log"; fail "$case: $named is not named"; }
+}
+verify_refused changed data/NEW.DAT "printf 'NEW data' >data/NEW.DAT"
+verify_refused missing MIRO42.DLL "rm MIRO42.DLL"
+verify_refused partial UPDHELP.DLL "truncate -s 100 UPDHELP.DLL"
+verify_refused mixed data/CONV.DAT "cp '$work/other/data/CONV.DAT' data/"
+verify_refused other-updater data/CONV.DAT "cp '$work/other/every-command.exe' ."
+verify_refused script-changed every-command.INF "printf 'copy=data\\\\LATE.DAT\\r\\n' >>every-command.INF; printf late >data/LATE.DAT"
+grep -q "/data/LATE.DAT: error: the script takes this file but the manifest does not list it" \
+  "$work/bad/script-changed.log" || fail "the file the manifest leaves out is not named"
+verify_refused no-manifest every-command.exe "cp '$work/unsigned/Lumiupd.exe' every-command.exe"
+"$checker" --verify "$stage" >/dev/null 2>&1; code=$?
+[ $code -eq 2 ] || fail "a folder without an updater: exit $code, not 2"
+
+# The same inputs give the same updater; signed, all but the signature's
+# signing time is the same.
+package "$source/docs/examples/every-command.INF" "$stage" "$work/again" >/dev/null 2>&1 || fail "packaging again"
+for copy in "$out" "$work/again"; do
+  osslsigncode remove-signature -in "$copy/every-command.exe" -out "$work/${copy##*/}.unsigned.exe" >/dev/null 2>&1 ||
+    fail "$copy/every-command.exe: no signature to remove"
+done
+cmp -s "$work/every-command.unsigned.exe" "$work/again.unsigned.exe" || fail "packaging twice gives another updater"
+for run in 1 2; do
+  UPDATER=$work/unsigned/Lumiupd.exe LUMIUPD_SIGN_PFX= package "$source/docs/examples/every-command.INF" "$stage" \
+    "$work/unsigned-$run" >/dev/null 2>&1 || fail "packaging with the unsigned updater"
+done
+cmp -s "$work/unsigned-1/every-command.exe" "$work/unsigned-2/every-command.exe" ||
+  fail "packaging twice unsigned gives another updater"
+
 # Refusals leave nothing at OUT, nor a half-built folder beside it.
 package "$source/docs/examples/every-command.INF" "$stage" "$out" >/dev/null 2>&1 && fail "packaged over an existing folder"
+{ printf LUMIUPD-MANIFEST; head -c 16368 /dev/zero; } >"$work/area"
+cat "$build/bin/recorder.exe" "$work/area" "$work/area" >"$work/twice.exe"
+for updater in "$build/bin/recorder.exe:holds no manifest area" "$work/twice.exe:holds the manifest marker more than once" \
+               "$work/signed/Lumiupd.exe:is signed: give LUMIUPD_SIGN_PFX"; do
+  UPDATER=${updater%%:*} LUMIUPD_SIGN_PFX= package "$source/docs/examples/every-command.INF" "$stage" "$work/out/refused" \
+    >"$work/refused.log" 2>&1 && fail "packaged with ${updater%%:*}"
+  grep -q "${updater#*:}" "$work/refused.log" || { cat "$work/refused.log"; fail "no \"${updater#*:}\""; }
+done
 mv "$stage/data/NEW.DAT" "$work/NEW.DAT"
 package "$source/docs/examples/every-command.INF" "$stage" "$work/out/missing" >"$work/missing.log" 2>&1 &&
   fail "packaged with data/NEW.DAT missing"

@@ -180,6 +180,29 @@ int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out, 
     return result;
 }
 
+int ListTakenFiles(const char *scriptPath, const char *updateFolder, PtrList *names)
+{
+    FILE *file = OpenCheckedFile(scriptPath, "rt");
+    if (!file)
+        return 0;
+    ScriptChecker *checker = (ScriptChecker *)calloc(1, sizeof(ScriptChecker));
+    int ok = checker && StartChecker(checker, scriptPath, updateFolder, nullptr);
+    if (ok) {
+        ReadScriptStreamEx(file, &checker->script, CheckScriptLine, checker);
+        while (ok && !PtrListIsEmpty(checker->usedFiles)) {
+            char *name = (char *)PtrListPopFront(checker->usedFiles);
+            ok = PtrListAppend(names, name) != nullptr;
+            if (!ok)
+                free(name);
+        }
+    }
+    if (checker)
+        StopChecker(checker);
+    free(checker);
+    fclose(file);
+    return ok;
+}
+
 namespace {
 
 enum CheckArgsResult { CHECK_ARGS_BAD, CHECK_ARGS_OK, CHECK_ARGS_HELP };
@@ -213,10 +236,13 @@ int ParseCheckArgs(int argc, char **argv, const char *name, CheckArgs *args)
         return -1;
     fprintf(parsed == CHECK_ARGS_HELP ? stdout : stderr,
             "usage: %s [--strict] SCRIPT [UPDATE_FOLDER]\n"
+            "       %s --verify PACKAGED_FOLDER\n"
             "  checks an update script as the updater reads it, and the update folder against its commands\n"
             "  --strict  every finding fails the check (exit 1), for release pipelines\n"
+            "  --verify  checks a folder made by make package against the manifest in its updater\n"
+            "            (lumiupd-check only): exit 1 when a file is missing, changed or not listed\n"
             "  exit 0: the updater accepts the script, 1: it refuses it (or, with --strict, a finding),\n"
             "  2: nothing could be checked\n",
-            name);
+            name, name);
     return parsed == CHECK_ARGS_HELP ? CHECK_ACCEPTED : CHECK_UNREADABLE;
 }

@@ -43,6 +43,11 @@ struct ScriptChecker {
 // updater's verdict; when strict, any finding makes it CHECK_REFUSED.
 int RunScriptCheck(const char *scriptPath, const char *updateFolder, FILE *out, int strict);
 
+// Appends to names (heap strings) the files the script's commands take from
+// updateFolder, normalized as the checker compares them; reads the script
+// without writing findings. 0 when it cannot be opened or memory runs out.
+int ListTakenFiles(const char *scriptPath, const char *updateFolder, PtrList *names);
+
 // The command line of both checkers: [--strict] SCRIPT [UPDATE_FOLDER], or
 // -h, --help, /? alone for the usage.
 struct CheckArgs {

@@ -11,7 +11,7 @@ enum PathKind { PATH_MISSING, PATH_FILE, PATH_FOLDER };
 PathKind KindOfPath(const char *path);
 
 // Opens a file the way the updater's runtime does: mode "rt" (text: CR LF
-// read as LF, a 0x1A byte ends the file) or "rb".
+// read as LF, a 0x1A byte ends the file) or "rb"; "r+b" to change it.
 FILE *OpenCheckedFile(const char *path, const char *mode);
 
 // folder followed by file, as the platform shows a path (folder ends with a

@@ -2,6 +2,7 @@
 // backslashes, and are looked up the way Windows would find them (either
 // separator, letter case ignored) among file names in UTF-8.
 #include "checkfs.h"
+#include "manifest.h"
 #include "utf8out.h"
 
 #include "base/mbcs.h"
@@ -166,7 +167,7 @@ FILE *OpenCheckedFile(const char *path, const char *mode)
     char unixPath[UNIX_PATH_BYTES];
     if (KindOfPath(path) != PATH_FILE || !ResolvePath(path, unixPath, sizeof(unixPath)))
         return nullptr;
-    FILE *raw = fopen(unixPath, "rb");
+    FILE *raw = fopen(unixPath, strcmp(mode, "r+b") == 0 ? "r+b" : "rb");
     if (!raw || strcmp(mode, "rt") != 0)
         return raw;
     FILE *text = TextModeCopy(raw);
@@ -186,4 +187,14 @@ int WalkFolderFiles(const char *folder, FolderFileVisitor visit, void *context)
     if (!ResolvePath(folder, unixFolder, sizeof(unixFolder)))
         return 0;
     return WalkLevel(unixFolder, folder, "", visit, context);
+}
+
+int FileModifiedTime(const char *path, long long *seconds)
+{
+    char unixPath[UNIX_PATH_BYTES];
+    struct stat info;
+    if (!ResolvePath(path, unixPath, sizeof(unixPath)) || stat(unixPath, &info) != 0)
+        return 0;
+    *seconds = (long long)info.st_mtime;
+    return 1;
 }

@@ -41,18 +41,24 @@ void InitFindingLog(FindingLog *log, FILE *out, const char *scriptPath, const ch
 void LineFinding(FindingLog *log, long line, Severity severity, const char *what, const char *text)
 {
     Count(log, severity);
+    if (!log->out)
+        return;
     fprintf(log->out, "%s:%ld: %s: %s\n    %s\n", log->scriptPath, line, SeverityName(severity), what, text);
 }
 
 void ScriptFinding(FindingLog *log, Severity severity, const char *what)
 {
     Count(log, severity);
+    if (!log->out)
+        return;
     fprintf(log->out, "%s: %s: %s\n", log->scriptPath, SeverityName(severity), what);
 }
 
 void FolderFinding(FindingLog *log, Severity severity, const char *what, const char *file)
 {
     Count(log, severity);
+    if (!log->out)
+        return;
     char path[2 * MAX_PATH_BYTES];
     ShownPath(path, sizeof(path), log->folder, file);
     fprintf(log->out, "%s: %s: %s\n", path, SeverityName(severity), what);

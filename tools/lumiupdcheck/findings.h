@@ -11,7 +11,7 @@
 enum Severity { SEVERITY_ERROR, SEVERITY_WARNING, SEVERITY_INFO };
 
 struct FindingLog {
-    FILE *out;
+    FILE *out;  // null: findings are only counted
     const char *scriptPath;
     const char *folder;  // ends with a backslash; null without an update folder
     int errors;
