@@ -24,7 +24,7 @@ calls_file="$root/calls.txt"
 
 rm -rf "$root"
 mkdir -p "$root/Copy/data" "$root/App/data" "$root/Walk" "$root/App2" "$root/Start" "$root/App3" "$root/Old" \
-  "$root/Tree/data" "$root/App4/data" "$root/App5/data"
+  "$root/Tree/data" "$root/App4/data" "$root/App5/data" "$root/Pkg/data" "$root/App6/data"
 cp "$bin/bench_tools.exe" "$bin/bench_exit.exe" "$bin/bench_dialog.exe" "$root/"
 trap 'rm -rf "$root"' EXIT
 
@@ -39,6 +39,7 @@ open(os.path.join(d, "MIRO42.DLL"), "wb").write(b"x")
 PY
 }
 make_app "$root/App"; make_app "$root/App2"; make_app "$root/App3"; make_app "$root/App4"; make_app "$root/App5"
+make_app "$root/App6"
 # ... and one that every script refuses (an older version).
 make_app "$root/Old" 1.00
 
@@ -89,6 +90,22 @@ for i in range(n):
     open(os.path.join(d, "g%05d.dat" % i), "wb").write(b"y" * (i % 200))
 PY
 tree_dirs=$(find "$root/App5" -mindepth 1 -type d ! -path "$root/App5/data" | wc -l)
+
+# The package: PKG_FILES files of 7 MB (about 200 MB), copied by the
+# benchmark's build as it is and with the package's manifest written into it
+# (checked, each file held, then copied), alternating.
+pkg_files=${BENCH_PKG_FILES:-30}
+pscript="id=PKG\r\ntarget=9\r\n"
+for i in $(seq -w 1 "$pkg_files"); do
+  head -c $((7 * 1024 * 1024)) /dev/urandom >"$root/Pkg/data/P$i.BIN"
+  pscript="${pscript}copy=data\\\\P$i.BIN\r\n"
+done
+printf "$pscript" >"$root/Pkg/Lumiupd.INF"
+cp -r "$root/Pkg" "$root/PkgM"
+cp "$bin/LumiupdBench.exe" "$root/Pkg/Lumiupd.exe"
+cp "$bin/LumiupdBench.exe" "$root/PkgM/Lumiupd.exe"
+"$bin/lumiupd-check" --write-manifest "$root/PkgM" >"$root/manifest.log" ||
+  { cat "$root/manifest.log" >&2; echo "bench: no manifest could be written" >&2; exit 1; }
 
 # Start-up: a run that ends at once (an unattended run that the installed
 # copy's version refuses, as on every machine that a deployment reaches with
@@ -188,6 +205,19 @@ for i in $(seq "$pairs"); do
   r_tree+=("$(ratio "$(field "$u" ms)" "$(field "$e" ms)")")
 done
 
+# The package: the same copies with the manifest and without.
+upd_pkg=("$win\\Pkg\\Lumiupd.exe" -unattended "$win\\App6")
+upd_pkgm=("$win\\PkgM\\Lumiupd.exe" -unattended "$win\\App6")
+timed "${upd_pkg[@]}" >/dev/null; timed "${upd_pkgm[@]}" >/dev/null
+r_pkg=() ms_pk=() ms_pm=()
+run_u() { u=$(timed "${upd_pkgm[@]}"); check_exit "$u" 0 package; }
+run_e() { e=$(timed "${upd_pkg[@]}"); check_exit "$e" 0 package; }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_e
+  ms_pm+=("$(field "$u" ms)"); ms_pk+=("$(field "$e" ms)")
+  r_pkg+=("$(ratio "$(field "$u" ms)" "$(field "$e" ms)")")
+done
+
 # Start-up: the two runs against a program that only starts; the counted
 # logged calls tell what the run without commands does beyond starting.
 cp "$bin/LumiupdBench.exe" "$root/Start/Lumiupd.exe"
@@ -236,6 +266,7 @@ show "copy / mandated + crash-safe floor" 1.10 "${r_safe[@]}"
 show "copy / mandated floor without the crash-safe steps" - "${r_plain[@]}"
 show "crash-safe floor / mandated floor (their cost)" - "${r_steps[@]}"
 show "update beside $tree untouched files / without them" 1.05 "${r_tree[@]}"
+show "package of $pkg_files x 7 MB, manifest / none" 1.15 "${r_pkg[@]}"
 show "start-up, run ending at once / exe exiting at once" 1.10 "${r_start[@]}"
 show "  run without commands ($empty_calls log cycles) / the same" - "${r_empty[@]}"
 show "peak working set, copy run / dialog-only exe" 1.15 "${r_mem[@]}"
@@ -255,6 +286,7 @@ printf '\nmedian ms: copy %s, mandated floor %s, crash-safe floor %s (pauses com
 printf 'median ms: pre-flight %s, floor %s, bare walk %s\n' "$(med "${ms_pre[@]}")" "$(med "${ms_pf[@]}")" "$(med "${ms_w[@]}")"
 printf 'median ms: update beside the untouched tree %s (%s files, %s folders), without it %s\n' \
   "$(med "${ms_tt[@]}")" "$tree" "$tree_dirs" "$(med "${ms_tb[@]}")"
+printf 'median ms: package with its manifest %s, without %s\n' "$(med "${ms_pm[@]}")" "$(med "${ms_pk[@]}")"
 printf 'median ms: run ending at once %s (%s log cycles), run without commands %s, exit-at-once %s\n' \
   "$(med "${ms_st[@]}")" "$start_calls" "$(med "${ms_em[@]}")" "$(med "${ms_ex[@]}")"
 printf 'median peak working set KB: copy run %s, dialog-only exe %s\n' "$(med "${kb_u[@]}")" "$(med "${kb_d[@]}")"

@@ -11,6 +11,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -245,6 +247,11 @@ TEST_F(EveryCommand, DISABLED_FromAPackagedFolder)
     ASSERT_TRUE(shell.Ready());
     UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}}, "every-command.exe");
     ExpectSucceeded(r, kQuestion, kSuccess);
+    // The packer's manifest is the one the updater checks its folder against.
+    std::vector<std::string> lines = TraceLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string &l) { return l.rfind("\tupdate folder verified - U0302, ", 0) == 0; }),
+              1);
     EXPECT_EQ(r.progress.paths, LabelPairs(upd, app, kCommands));
     EXPECT_EQ(ReadFileBytes(app + "MIRO42.DLL"), "new library");
     EXPECT_EQ(ReadFileBytes(app + "data\\NEW.DAT"), "new data");

@@ -61,14 +61,16 @@ bool Package(const std::string &upd, const std::vector<std::string> &names)
     return WriteFileBytes(upd + "Lumiupd.exe", exe);
 }
 
-const std::vector<std::string> kFiles = {"Lumiupd.INF", "data.dat", "lumiplugin.dll", "sub\\deep.dat"};
+// The script, a copied file, a plug-in, a program and a file in a subfolder.
+const std::vector<std::string> kFiles = {"Lumiupd.INF", "CONVERT.EXE", "data.dat", "lumiplugin.dll", "sub\\deep.dat"};
 
 std::string MakePackage(const std::string &name)
 {
     std::string upd = MakeUpdateFolder(
         name, CrLf({"id=PKG1", "target=1.1", "copy=data.dat", "dll=data.dat,lumiplugin.dll,Status0",
-                    "copy=sub\\deep.dat", "log=a/b"}));
+                    "copy=sub\\deep.dat", "exe=CONVERT.EXE,ran", "log=a/b"}));
     EXPECT_TRUE(CopyFileA((BinDir() + "lumiplugin.dll").c_str(), (upd + "lumiplugin.dll").c_str(), FALSE));
+    EXPECT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "CONVERT.EXE").c_str(), FALSE));
     EXPECT_TRUE(WriteFileBytes(upd + "data.dat", std::string(1 << 20, 'n')));
     EXPECT_TRUE(CreateDirectoryA((upd + "sub").c_str(), nullptr));
     EXPECT_TRUE(WriteFileBytes(upd + "sub\\deep.dat", "new deep"));
@@ -118,8 +120,8 @@ TEST(PackageRuns, AFolderUnlikeItsManifestIsRefusedBeforeAnyChange)
              WriteFileBytes(u + "Lumiupd.INF", s);
          },
          "Lumiupd.INF", "content differs"},
-        {"named but not listed", {"Lumiupd.INF", "data.dat", "sub\\deep.dat"}, [](const std::string &) {},
-         "lumiplugin.dll", "not in the manifest"},
+        {"named but not listed", {"Lumiupd.INF", "CONVERT.EXE", "data.dat", "sub\\deep.dat"},
+         [](const std::string &) {}, "lumiplugin.dll", "not in the manifest"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -152,7 +154,7 @@ TEST(PackageRuns, FilesHeldFromTheirCheckToTheirUse)
     std::string upd = MakePackage("package_race_upd");
     ASSERT_TRUE(Package(upd, kFiles));
     std::string other = MakeTestDir("package_race_other");
-    for (const char *name : {"data.dat", "lumiplugin.dll", "Lumiupd.INF", "deep.dat"})
+    for (const char *name : {"data.dat", "lumiplugin.dll", "Lumiupd.INF", "deep.dat", "CONVERT.EXE"})
         ASSERT_TRUE(WriteFileBytes(other + name, std::string("swapped ") + name));
     std::string app = MakeApp("package_race_app");
     std::atomic<bool> stop{false};
@@ -186,12 +188,13 @@ TEST(PackageRuns, FilesHeldFromTheirCheckToTheirUse)
     EXPECT_EQ(swapped, 0);
     EXPECT_TRUE(ReadFileBytes(app + "data.dat") == std::string(1 << 20, 'n'));
     EXPECT_EQ(ReadFileBytes(app + "sub\\deep.dat"), "new deep");
-    EXPECT_TRUE(TraceHas("\tupdate folder verified - PKG1, 4 files"));
+    EXPECT_TRUE(TraceHas("\tupdate folder verified - PKG1, 5 files"));
+    EXPECT_FALSE(ReadFileBytes(upd + "CONVERT.txt").empty()) << "the program that was checked ran";
 
     std::string plain = MakePackage("package_plain_upd");
     r = RunUnattended(plain, MakeApp("package_plain_app"));
     EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
-    EXPECT_FALSE(TraceHas("\tupdate folder verified - PKG1, 4 files"));
+    EXPECT_FALSE(TraceHas("\tupdate folder verified - PKG1, 5 files"));
 }
 
 } // namespace

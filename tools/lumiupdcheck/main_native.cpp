@@ -15,20 +15,38 @@
 
 namespace {
 
-int RunPackageCommand(const char *option, const char *given)
+// A path given on the command line, in code page 932 as the checker works.
+int ToCp932Path(const char *given, char *path)
 {
-    char folder[MAX_PATH_BYTES];
-    if (!Utf8ToCp932(given, folder, sizeof(folder))) {
-        fprintf(stderr, "%s: error: the path has no code page 932 form of at most %d bytes\n", given,
-                MAX_PATH_BYTES - 1);
-        return CHECK_UNREADABLE;
-    }
+    if (Utf8ToCp932(given, path, MAX_PATH_BYTES))
+        return 1;
+    fprintf(stderr, "%s: error: the path has no code page 932 form of at most %d bytes\n", given, MAX_PATH_BYTES - 1);
+    return 0;
+}
+
+struct Job {
+    const char *option;  // --verify, --write-manifest, or null for the script check
+    const char *script, *folder;
+    int strict;
+};
+
+int RunJob(const Job &job, FILE *report)
+{
+    if (!job.option)
+        return RunScriptCheck(job.script, job.folder, report, job.strict);
+    return strcmp(job.option, "--verify") == 0 ? VerifyPackage(job.folder, report)
+                                                : WritePackageManifest(job.folder, report);
+}
+
+// The job's report, written in code page 932, shown in UTF-8.
+int Report(const Job &job)
+{
     char *text = nullptr;
     size_t length = 0;
     FILE *report = open_memstream(&text, &length);
     if (!report)
         return CHECK_UNREADABLE;
-    int result = strcmp(option, "--verify") == 0 ? VerifyPackage(folder, report) : WritePackageManifest(folder, report);
+    int result = RunJob(job, report);
     fclose(report);
     WriteCp932AsUtf8(text, length, stdout);
     free(text);
@@ -40,30 +58,14 @@ int RunPackageCommand(const char *option, const char *given)
 
 int main(int argc, char **argv)
 {
+    char paths[2][MAX_PATH_BYTES];
     if (argc == 3 && (strcmp(argv[1], "--verify") == 0 || strcmp(argv[1], "--write-manifest") == 0))
-        return RunPackageCommand(argv[1], argv[2]);
+        return ToCp932Path(argv[2], paths[1]) ? Report({argv[1], nullptr, paths[1], 0}) : CHECK_UNREADABLE;
     CheckArgs args;
     int usage = ParseCheckArgs(argc, argv, "lumiupd-check", &args);
     if (usage >= 0)
         return usage;
-    const char *given[2] = {args.script, args.folder};
-    char paths[2][MAX_PATH_BYTES];
-    for (int i = 0; i < 2 && given[i]; i++) {
-        if (!Utf8ToCp932(given[i], paths[i], sizeof(paths[i]))) {
-            fprintf(stderr, "%s: error: the path has no code page 932 form of at most %d bytes\n", given[i],
-                    MAX_PATH_BYTES - 1);
-            return CHECK_UNREADABLE;
-        }
-    }
-    char *text = nullptr;
-    size_t length = 0;
-    FILE *report = open_memstream(&text, &length);
-    if (!report)
+    if (!ToCp932Path(args.script, paths[0]) || (args.folder && !ToCp932Path(args.folder, paths[1])))
         return CHECK_UNREADABLE;
-    int result = RunScriptCheck(paths[0], args.folder ? paths[1] : nullptr, report, args.strict);
-    fclose(report);
-    WriteCp932AsUtf8(text, length, stdout);
-    free(text);
-    fflush(stdout);
-    return result;
+    return Report({nullptr, paths[0], args.folder ? paths[1] : nullptr, args.strict});
 }
