@@ -53,8 +53,10 @@ int PinFolders(PackageCheck *check, const char *folder)
             HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                         nullptr);
-            char *copy = handle != INVALID_HANDLE_VALUE ? StrDup(path) : nullptr;
-            if (!copy || !Hold(check, handle) || !PtrListAppend(check->pinnedFolders, copy)) {
+            if (handle == INVALID_HANDLE_VALUE || !Hold(check, handle))
+                return 0;
+            char *copy = StrDup(path);
+            if (!copy || !PtrListAppend(check->pinnedFolders, copy)) {
                 free(copy);
                 return 0;
             }

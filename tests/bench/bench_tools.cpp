@@ -172,7 +172,7 @@ int SafeCopy(const std::string &src, const std::string &dst, const FILETIME &wri
     GetFileAttributesA(dst.c_str());
     ProbeOpen(dst, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     ProbeOpen(dst, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    // The updater's leftover name: "~lu<PID>.tmp" in the destination's folder.
+    // A leftover name in the destination's folder, as the updater uses (its own is drawn at random).
     char name[32];
     snprintf(name, sizeof(name), "~lu%08lX.tmp", GetCurrentProcessId());
     std::string temp = dst.substr(0, dst.find_last_of('\\') + 1) + name;
