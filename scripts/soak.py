@@ -12,7 +12,11 @@ which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
   kills:  SIGKILL of the updater's Linux pid at a random moment, right after
           a chosen trace line, or inside a copy (a temporary name holding a
           chosen number of bytes), or `wineserver -k` of the build's prefix;
-  faults: a read-only installed file, an installed file held open without
+  faults: a packaged update folder (its manifest written into the updater)
+          raced, once the updater has checked it, by tests/fixtures/swapper.cpp
+          rewriting and renaming its files and the folder (figure "swapped":
+          what got through while the run went on; such runs are not killed),
+          a read-only installed file, an installed file held open without
           delete sharing (LumiHold.exe), a source removed from the update
           folder during the run, a second writer that fills S: during the run,
           a tight S: with only the room the space check asks for.
@@ -309,6 +313,39 @@ def make_tight(rng, upd, app):
     return path
 
 
+def package(upd):
+    """Writes the folder's manifest into its updater, as make package does."""
+    out = subprocess.run([os.path.join(BUILD, "bin", "lumiupd-check"), "--write-manifest", upd],
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if out.returncode != 0:
+        raise SystemExit("soak: no manifest for %s:\n%s" % (upd, out.stdout.decode("utf-8", "replace")))
+
+
+def start_swapper(upd, tag):
+    """Another program of the user racing the run over the update folder,
+    once the updater has checked it; it ends with the run."""
+    out = os.path.join(ROOT_C, "swap-%s.txt" % tag)
+    if os.path.exists(out):
+        os.remove(out)
+    p = wine([os.path.join(BUILD, "bin", "LumiSwap.exe"), win_path(upd), win_path(TRACE), "120000", win_path(out)],
+             os.path.join(ROOT_C, "swap-%s.out" % tag))
+    return p, out
+
+
+def swaps_landed(swapper):
+    """What the swapper got through while the run went on."""
+    p, out = swapper
+    try:
+        p.wait(20)
+    except subprocess.TimeoutExpired:
+        stop_process(p)
+    try:
+        with open(out) as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 0
+
+
 def start_holder(app, name, tag):
     ready = os.path.join(ROOT_C, "held-%s.ready" % tag)
     if os.path.exists(ready):
@@ -495,6 +532,12 @@ def one_run(rng, k, figures):
     before = installed_tree(app)
     faults = []
     holder = filler = None
+    # A packaged folder raced by another program once it is checked: such a
+    # run is not killed, since a killed updater lets go of the folder.
+    packaged = not small and rng.random() < 0.6
+    if packaged:
+        package(upd)
+        faults.append("swapper")
     targets = [n for a, n in commands if a in ("copy", "remove") and n in before]
     if targets and rng.random() < 0.3:
         name = rng.choice(targets)
@@ -505,7 +548,7 @@ def one_run(rng, k, figures):
         holder = start_holder(app, name, str(k))
         faults.append("held " + name)
     copies = [n for a, n in commands if a == "copy"]
-    vanish = rng.choice(copies) if copies and rng.random() < 0.3 else None
+    vanish = rng.choice(copies) if copies and rng.random() < 0.3 and not packaged else None
     if vanish:
         faults.append("source removed " + vanish)
     tight = None
@@ -516,7 +559,7 @@ def one_run(rng, k, figures):
     elif small:
         tight = make_tight(rng, upd, app)
         faults.append("tight drive")
-    kill, kill_text = make_kill(rng, commands, app, tight) if rng.random() < 0.55 else (None, "")
+    kill, kill_text = make_kill(rng, commands, app, tight) if rng.random() < 0.55 and not packaged else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
     answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
@@ -524,6 +567,11 @@ def one_run(rng, k, figures):
     def action(robot, marker):
         # The faults that come during the run, then the kill.
         t0, trace = time.time(), Trace()
+        while packaged and robot.poll() is None and time.time() - t0 < 30 and not trace.count(b"nResult = "):
+            if trace.count(b"\tupdate folder verified - "):
+                swapper_box[0] = start_swapper(upd, str(k))
+                break
+            time.sleep(0.0005)
         while (filler or vanish) and robot.poll() is None and time.time() - t0 < 30:
             seen = trace.handlers_since_checks()
             if filler and not filler.go.is_set() and seen >= fill_at:
@@ -540,6 +588,7 @@ def one_run(rng, k, figures):
         return kill(robot, marker) if kill else False
 
     vanish_done = [False]
+    swapper_box = [None]
     what = "run %d: %s%s" % (k, ", ".join(faults) or "no fault", ", kill " + kill_text if kill else "")
     try:
         code, killed = run_updater(rng, upd, app, answers, rng.random() < 0.5, action)
@@ -547,6 +596,12 @@ def one_run(rng, k, figures):
         if filler:
             filler.finish()
         stop_process(holder)
+        if swapper_box[0]:
+            figures["swapper_runs"] += 1
+            landed = swaps_landed(swapper_box[0])
+            figures["swapped"] += landed
+            if landed:
+                print("soak: SWAPPED %d times during %s" % (landed, what), flush=True)
     log("%s -> %s" % (what, code))
     figures["runs"] += 1
     figures["fault_runs"] += bool(faults)
@@ -596,7 +651,8 @@ def find_trace():
 
 def main():
     global TRACE
-    figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0)
+    figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0,
+                   swapper_runs=0, swapped=0)
     rng = random.Random(SEED)
 
     def stop(signum, frame):
@@ -615,10 +671,11 @@ def main():
         t0 = time.time()
         for k in range(RUNS):
             one_run(rng, k, figures)
-        bad = figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"]
+        bad = figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"] + figures["swapped"]
         code = 1 if bad else 0
         print("soak: runs=%(runs)d kills=%(kills)d fault_runs=%(fault_runs)d lost=%(lost)d partial=%(partial)d "
-              "leftovers=%(leftovers)d settings_lost=%(settings_lost)d hangs=%(hangs)d" % figures
+              "leftovers=%(leftovers)d settings_lost=%(settings_lost)d hangs=%(hangs)d "
+              "swapper_runs=%(swapper_runs)d swapped=%(swapped)d" % figures
               + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
     finally:
         for p in started:
