@@ -354,21 +354,33 @@ int WriteArea(const char *path, size_t offset, const char *text, size_t length)
     return ok;
 }
 
+// The updater's path and image, with the offset of its manifest's area; 0
+// (reported) when it cannot be read or holds no usable area. On success
+// the image is the caller's to free.
+int ReadUpdaterArea(Package *package, const Updater *updater, char *exePath, unsigned char **image, size_t *offset)
+{
+    size_t size = 0;
+    *offset = 0;
+    if (!JoinPath(exePath, MAX_PATH_BYTES, package->folder, updater->exe) || !ReadImage(exePath, image, &size)) {
+        FolderFinding(&package->log, SEVERITY_ERROR, "cannot be read", updater->exe);
+        return 0;
+    }
+    const char *fault = AreaFault(FindManifestArea(*image, size, offset));
+    if (!fault)
+        return 1;
+    FolderFinding(&package->log, SEVERITY_ERROR, fault, updater->exe);
+    free(*image);
+    return 0;
+}
+
 int WriteOneManifest(Package *package, const Updater *updater)
 {
     char exePath[MAX_PATH_BYTES], what[WHAT_BUFFER];
     unsigned char *image;
-    size_t size, offset = 0;
-    if (!JoinPath(exePath, sizeof(exePath), package->folder, updater->exe) || !ReadImage(exePath, &image, &size)) {
-        FolderFinding(&package->log, SEVERITY_ERROR, "cannot be read", updater->exe);
+    size_t offset = 0;
+    if (!ReadUpdaterArea(package, updater, exePath, &image, &offset))
         return 0;
-    }
-    const char *fault = AreaFault(FindManifestArea(image, size, &offset));
     free(image);
-    if (fault) {
-        FolderFinding(&package->log, SEVERITY_ERROR, fault, updater->exe);
-        return 0;
-    }
     char *text = (char *)malloc(MANIFEST_TEXT_MOST);
     size_t length = 0;
     int ok = text && ComposeManifest(package, updater, text, MANIFEST_TEXT_MOST, &length);
@@ -527,18 +539,13 @@ int VerifyOneUpdater(Package *package, const Updater *updater)
 {
     char exePath[MAX_PATH_BYTES], what[WHAT_BUFFER];
     unsigned char *image;
-    size_t size, offset = 0;
-    if (!JoinPath(exePath, sizeof(exePath), package->folder, updater->exe) || !ReadImage(exePath, &image, &size)) {
-        FolderFinding(&package->log, SEVERITY_ERROR, "cannot be read", updater->exe);
+    size_t offset = 0;
+    if (!ReadUpdaterArea(package, updater, exePath, &image, &offset))
         return 0;
-    }
     int errors = package->log.errors;
-    const char *fault = AreaFault(FindManifestArea(image, size, &offset));
-    unsigned long length = fault ? 0 : ReadLength(image + offset + MANIFEST_MARKER_BYTES);
+    unsigned long length = ReadLength(image + offset + MANIFEST_MARKER_BYTES);
     char *text = nullptr;
-    if (fault) {
-        FolderFinding(&package->log, SEVERITY_ERROR, fault, updater->exe);
-    } else if (length == 0) {
+    if (length == 0) {
         FolderFinding(&package->log, SEVERITY_ERROR,
                       "the updater holds no manifest: the folder was not put together by make package", updater->exe);
     } else if (length > MANIFEST_TEXT_MOST) {
