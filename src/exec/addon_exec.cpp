@@ -5,6 +5,7 @@
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
+#include "exec/stage.h"
 #include "exec/update.h"
 
 #include <string.h>
@@ -92,8 +93,11 @@ int Exec(const char *command, const char *dstFolder, const char *params, HWND di
         TracePrintf("\t\t\tszParamExpanded: longer than %d bytes\n", EXEC_TEXT_BUFFER - 1);
     } else {
         TracePrintf("\t\t\tszParamExpanded\t\t= %s\n", param);
+        // A checked package's program starts from its verified copy, where
+        // the libraries it looks for beside itself are the listed ones.
+        char staged[EXEC_TEXT_BUFFER];
         if (ExpandCommand(command, expanded))
-            result = StartAndWait(expanded, param);
+            result = StartAndWait(StagedPath(expanded, staged, sizeof(staged)) ? staged : expanded, param);
     }
     TracePrintf("\t\tbResult = %d\n", result);
     TracePrintf("\t\t[%s]<<\n", "Exec");

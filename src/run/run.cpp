@@ -9,7 +9,9 @@
 #include "checks/packagecheck.h"
 #include "exec/update.h"
 #include "launch/startprocess.h"
+#include "exec/stage.h"
 #include "run/cmdline.h"
+#include "run/stagepackage.h"
 #include "script/readscript.h"
 #include "target/discovery.h"
 #include "target/versiongate.h"
@@ -144,7 +146,8 @@ int RunUpdate(void *instance, const char *cmdLine)
         nResult = RESULT_BAD_PACKAGE;
     else if (!ReadUpdateScript(instance, &script))
         nResult = RESULT_BAD_SCRIPT;
-    else if (!CheckPackagedFiles(&package, srcFolder, script.commands))
+    else if (!CheckPackagedFiles(&package, srcFolder, script.commands) ||
+             !StagePackage(&package, srcFolder, script.commands))
         nResult = RESULT_BAD_PACKAGE;
     else
         nResult = RunSteps(instance, srcFolder, cl, script);
@@ -160,6 +163,7 @@ int RunUpdate(void *instance, const char *cmdLine)
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);
     TraceLogStop();
+    CloseStage();
     EndPackageCheck(&package);
     return nResult;
 }
