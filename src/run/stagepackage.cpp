@@ -2,6 +2,7 @@
 
 #include "base/tracelog.h"
 #include "exec/stage.h"
+#include "script/foldermacro.h"
 #include "script/script.h"
 
 #include <windows.h>
@@ -70,10 +71,15 @@ int InStagedFolder(const Folders &folders, const char *path)
 
 int StagePackage(PackageCheck *check, const char *srcFolder, const PtrList *commands)
 {
+    // Without administrator rights the run can do nothing the user's own
+    // programs could not: there is no one to keep out, and nowhere that only
+    // administrators could write would let it write its copies.
+    if (!check->packaged || IsNotAdmin())
+        return 1;
     Folders *folders = (Folders *)calloc(1, sizeof(Folders));
-    if (!check->packaged || !folders) {
+    if (!folders) {
         free(folders);
-        return check->packaged ? RefusePackage(check, check->manifest.files[0].path, "cannot be staged") : 1;
+        return RefusePackage(check, check->manifest.files[0].path, "cannot be staged");
     }
     int staged = 0;
     int fits = CollectFolders(folders, srcFolder, commands);
