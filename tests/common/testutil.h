@@ -38,6 +38,10 @@ std::string CrLf(const std::vector<std::string> &lines);
 
 // An update folder: a copy of the built updater as Lumiupd.exe and its script.
 std::string MakeUpdateFolder(const std::string &name, const std::string &script);
+// A file named name that a program of a checked package left beside its
+// verified copy (in the folder the updater made below the system's Temp
+// folder), written after since; empty when there is none.
+std::string StagedFile(const std::string &name, FILETIME since);
 
 struct RunResult {
     DWORD exitCode = 0;

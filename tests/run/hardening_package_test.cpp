@@ -97,31 +97,6 @@ bool TraceHas(const std::string &line)
     return false;
 }
 
-// A file named name that a program left beside its verified copy, in a
-// folder the updater made below the system's Temp folder, after since.
-std::string StagedFile(const std::string &name, FILETIME since)
-{
-    char windows[MAX_PATH];
-    GetSystemWindowsDirectoryA(windows, MAX_PATH);
-    std::string temp = std::string(windows) + "\\Temp\\";
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((temp + "~lu*").c_str(), &found);
-    std::string newest;
-    FILETIME newestTime = since;
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        std::string path = temp + found.cFileName + "\\" + name;
-        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-            CompareFileTime(&data.ftLastWriteTime, &newestTime) > 0) {
-            newest = path;
-            newestTime = data.ftLastWriteTime;
-        }
-    }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    return newest;
-}
-
 // Each way a folder can differ from its manifest ends the run with 8 before
 // anything changes; the box names the file (none under -unattended).
 TEST(PackageRuns, AFolderUnlikeItsManifestIsRefusedBeforeAnyChange)
