@@ -8,6 +8,7 @@
 #include "exec/filereplace.h"
 
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -69,30 +70,33 @@ void PutCode(JsonText *out, unsigned code)
     Put(out, bytes, (size_t)n);
 }
 
-void JsonNumber(JsonText *out, long value)
+// format with %d (an int), %r (a text as it is) and %s (an ANSI text as a
+// JSON string, or null).
+void Emit(JsonText *out, const char *format, ...)
 {
-    char digits[16];
-    snprintf(digits, sizeof(digits), "%ld", value);
-    JsonRaw(out, digits);
-}
-
-// One "name": and its value's opening, at the record's depth.
-void Key(JsonText *out, const char *indent, const char *name)
-{
-    JsonRaw(out, indent);
-    JsonRaw(out, "\"");
-    JsonRaw(out, name);
-    JsonRaw(out, "\": ");
-}
-
-void StringField(JsonText *out, const char *indent, const char *name, const char *text, const char *end)
-{
-    Key(out, indent, name);
-    if (text)
-        JsonString(out, text);
-    else
-        JsonRaw(out, "null");
-    JsonRaw(out, end);
+    va_list args;
+    va_start(args, format);
+    for (const char *p = format; *p; p++) {
+        if (*p != '%') {
+            Put(out, p, 1);
+            continue;
+        }
+        char kind = *++p;
+        if (kind == 'd') {
+            char digits[16];
+            snprintf(digits, sizeof(digits), "%d", va_arg(args, int));
+            JsonRaw(out, digits);
+            continue;
+        }
+        const char *text = va_arg(args, const char *);
+        if (kind == 'r')
+            JsonRaw(out, text);
+        else if (text)
+            JsonString(out, text);
+        else
+            JsonRaw(out, "null");
+    }
+    va_end(args);
 }
 
 // The system's text for an error, without its line end.
@@ -100,34 +104,11 @@ void ErrorText(JsonText *out, unsigned long error)
 {
     SetLastError(error);
     char *text = GetLastErrorText();
-    if (!text) {
-        JsonRaw(out, "null");
-        return;
-    }
-    size_t n = strlen(text);
+    size_t n = text ? strlen(text) : 0;
     while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
         text[--n] = '\0';
-    JsonString(out, text);
+    Emit(out, ", \"error\": %d, \"errorText\": %s", (int)error, text);
     LocalFree(text);
-}
-
-void Command(JsonText *out, const FileEntry *entry, const RecordedCommand *done, const char *end)
-{
-    JsonRaw(out, "        {\"command\": \"");
-    JsonRaw(out, entry->act >= 1 && entry->act <= 7 ? COMMANDS[entry->act] : "unknown");
-    JsonRaw(out, "\", \"file\": ");
-    JsonString(out, entry->filename);
-    JsonRaw(out, ", \"outcome\": \"");
-    JsonRaw(out, done ? OUTCOMES[done->outcome] : "skipped");
-    JsonRaw(out, "\"");
-    if (done && done->error) {
-        JsonRaw(out, ", \"error\": ");
-        JsonNumber(out, (long)done->error);
-        JsonRaw(out, ", \"errorText\": ");
-        ErrorText(out, done->error);
-    }
-    JsonRaw(out, "}");
-    JsonRaw(out, end);
 }
 
 // The script's commands in one folder the executor worked in: those it did
@@ -136,64 +117,50 @@ void Commands(JsonText *out, const RecordedFolder *folder, const PtrList *comman
 {
     JsonRaw(out, ",\n      \"commands\": [");
     PtrNode *done = PtrListFirst(folder->commands);
-    int left = PtrListCount(commands);
-    for (PtrNode *cursor = PtrListFirst(commands); cursor; left--) {
+    for (PtrNode *cursor = PtrListFirst(commands); cursor;) {
         const FileEntry *entry = (const FileEntry *)PtrListNextData(&cursor);
         const RecordedCommand *command = done ? (const RecordedCommand *)PtrListNextData(&done) : nullptr;
-        JsonRaw(out, "\n");
-        Command(out, entry, command, left > 1 ? "," : "\n      ");
+        Emit(out, "\n        {\"command\": \"%r\", \"file\": %s, \"outcome\": \"%r\"",
+             entry->act >= 1 && entry->act <= 7 ? COMMANDS[entry->act] : "unknown", entry->filename,
+             command ? OUTCOMES[command->outcome] : "skipped");
+        if (command && command->error)
+            ErrorText(out, command->error);
+        JsonRaw(out, cursor ? "}," : "}\n      ");
     }
     JsonRaw(out, "]");
 }
 
 void Folders(JsonText *out, const PtrList *commands)
 {
-    JsonRaw(out, "  \"destinations\": [");
-    const PtrList *folders = GetRunRecord()->folders;
-    for (PtrNode *cursor = PtrListFirst(folders); cursor;) {
+    for (PtrNode *cursor = PtrListFirst(GetRunRecord()->folders); cursor;) {
         const RecordedFolder *folder = (const RecordedFolder *)PtrListNextData(&cursor);
-        JsonRaw(out, "\n    {\n");
-        StringField(out, "      ", "folder", folder->folder, ",\n");
-        StringField(out, "      ", "dataVersion", folder->versionRead ? folder->version : nullptr, ",\n");
-        Key(out, "      ", "accepted");
-        JsonRaw(out, folder->accepted ? "true" : "false");
+        Emit(out, "\n    {\n      \"folder\": %s,\n      \"dataVersion\": %s,\n      \"accepted\": %r",
+             folder->folder, folder->versionRead ? folder->version : nullptr, folder->accepted ? "true" : "false");
         if (folder->commands)
             Commands(out, folder, commands);
         JsonRaw(out, cursor ? "\n    }," : "\n    }\n  ");
     }
-    JsonRaw(out, "],\n");
 }
 
 void Boxes(JsonText *out)
 {
-    JsonRaw(out, "  \"boxes\": [");
     for (PtrNode *cursor = PtrListFirst(GetRunRecord()->boxes); cursor;) {
         const RecordedBox *box = (const RecordedBox *)PtrListNextData(&cursor);
-        JsonRaw(out, "\n    {");
-        StringField(out, "", "caption", box->caption, ", ");
-        StringField(out, "", "text", box->text, ", ");
-        StringField(out, "", "answer", box->answer >= 0 && box->answer <= 7 ? ANSWERS[box->answer] : "none",
-                    cursor ? "}," : "}\n  ");
+        Emit(out, "\n    {\"caption\": %s, \"text\": %s, \"answer\": \"%r\"}%r", box->caption, box->text,
+             box->answer >= 0 && box->answer <= 7 ? ANSWERS[box->answer] : "none", cursor ? "," : "\n  ");
     }
-    JsonRaw(out, "],\n");
 }
 
 void Record(JsonText *out, int nResult, const UpdateScript &script, int unattended, unsigned long elapsedMs)
 {
-    JsonRaw(out, "{\n");
-    Key(out, "  ", "exitCode");
-    JsonNumber(out, nResult);
-    JsonRaw(out, ",\n");
-    StringField(out, "  ", "meaning", nResult >= -1 && nResult < RESULT_COUNT ? MEANINGS[nResult + 1] : "", ",\n");
-    StringField(out, "  ", "updater", LUMIUPD_VERSION_TEXT, ",\n");
-    StringField(out, "  ", "id", script.id, ",\n");
-    Key(out, "  ", "unattended");
-    JsonRaw(out, unattended ? "true,\n" : "false,\n");
+    Emit(out, "{\n  \"exitCode\": %d,\n  \"meaning\": \"%r\",\n  \"updater\": \"%r\",\n  \"id\": %s,\n"
+              "  \"unattended\": %r,\n  \"destinations\": [",
+         nResult, nResult >= -1 && nResult < RESULT_COUNT ? MEANINGS[nResult + 1] : "", LUMIUPD_VERSION_TEXT,
+         script.id, unattended ? "true" : "false");
     Folders(out, script.commands);
+    JsonRaw(out, "],\n  \"boxes\": [");
     Boxes(out);
-    Key(out, "  ", "milliseconds");
-    JsonNumber(out, (long)elapsedMs);
-    JsonRaw(out, "\n}\n");
+    Emit(out, "],\n  \"milliseconds\": %d\n}\n", (int)elapsedMs);
 }
 
 int FullPath(const char *path, char *full)
