@@ -1,6 +1,7 @@
 // The "exe" command (declared with the plug-in command in addon.h).
 #include "exec/addon.h"
 
+#include "base/runrecord.h"
 #include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
@@ -65,6 +66,8 @@ int StartAndWait(const char *file, const char *param)
     info.nShow = SW_SHOWNORMAL;
     TracePrintf("\t\t\tShellExecuteEx = ");
     BOOL started = ShellExecuteExAnsi(&info);
+    if (!started)
+        RecordError(GetLastError());
     TracePrintf("%d\n", started);
     if (!started)
         return 0;

@@ -57,6 +57,13 @@ void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
             cl->flag |= CL_FLAG_SILENT;
         else if (AsciiStricmp(token, "unattended") == 0)
             cl->flag |= CL_FLAG_AUTO | CL_FLAG_SILENT | CL_FLAG_UNATTENDED;
+        else if (strlen(token) > 7 && token[6] == '=') {
+            char name[8];
+            memcpy(name, token, 7);
+            name[6] = '\0';
+            if (AsciiStricmp(name, "result") == 0)
+                StrCopy(cl->result, sizeof(cl->result), token + 7);
+        }
         return;
     }
     memset(cl->dst, 0, sizeof(cl->dst));

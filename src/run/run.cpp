@@ -1,6 +1,7 @@
 #include "run/run.h"
 
 #include "base/messages.h"
+#include "base/runrecord.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
@@ -11,6 +12,7 @@
 #include "launch/startprocess.h"
 #include "exec/stage.h"
 #include "run/cmdline.h"
+#include "run/resultfile.h"
 #include "run/stagepackage.h"
 #include "script/readscript.h"
 #include "target/discovery.h"
@@ -113,6 +115,7 @@ void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScrip
 
 int RunUpdate(void *instance, const char *cmdLine)
 {
+    DWORD started = GetTickCount();
     TraceLogStart();
     TracePrintf("%s\n", szLogPath);
 
@@ -123,6 +126,10 @@ int RunUpdate(void *instance, const char *cmdLine)
     TracePrintf("\tcl.flag\t= %d\n", cl.flag);
     TracePrintf("\tcl.dst\t\t= %s\n", cl.dst);
     SetUnattended(cl.flag & CL_FLAG_UNATTENDED);
+    if (cl.result[0]) {
+        StartResultFile(cl.result);
+        RunRecordStart();
+    }
     UINT startedErrorMode = 0;
     if (cl.flag & CL_FLAG_UNATTENDED)
         startedErrorMode = QuietErrorMode();
@@ -160,6 +167,9 @@ int RunUpdate(void *instance, const char *cmdLine)
         SetErrorMode(startedErrorMode);
     if (nResult == RESULT_SUCCESS && script.post)
         StartProcess(script.post);
+    if (cl.result[0])
+        WriteResultFile(cl.result, nResult, script, cl.flag & CL_FLAG_UNATTENDED, GetTickCount() - started);
+    RunRecordFree();
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);
     TraceLogStop();

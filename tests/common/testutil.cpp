@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 std::string BinDir()
 {
@@ -157,6 +158,34 @@ std::string SystemText(DWORD code)
     std::string copy = text ? text : "";
     LocalFree(text);
     return copy;
+}
+
+std::string JsonQuoted(const std::string &ansi)
+{
+    std::wstring wide(ansi.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), (int)ansi.size(), &wide[0], (int)wide.size()));
+    std::string utf8(wide.size() * 3 + 1, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), (int)wide.size(), &utf8[0], (int)utf8.size(), nullptr,
+                                    nullptr));
+    std::string quoted = "\"";
+    for (char c : utf8) {
+        const char *named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        quoted += named ? named : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+std::string ResultTimeAsN(std::string text, unsigned long *ms)
+{
+    const std::string key = "\"milliseconds\": ";
+    size_t at = text.find(key);
+    *ms = 0;
+    if (at == std::string::npos)
+        return text;
+    at += key.size();
+    size_t end = text.find_first_not_of("0123456789", at);
+    *ms = strtoul(text.substr(at, end - at).c_str(), nullptr, 10);
+    return text.replace(at, end - at, "N");
 }
 
 std::string UnixPath(const std::string &path)

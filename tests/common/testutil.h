@@ -62,6 +62,10 @@ RunResult RunProgram(const std::string &exe, const std::string &args, const RunO
 
 // The system's text for an error code, as the updater shows and logs it.
 std::string SystemText(DWORD code);
+// An ANSI text as a result file writes it: a JSON string in UTF-8, quoted.
+std::string JsonQuoted(const std::string &ansi);
+// A result file's text with its time taken written as "N" (the time in *ms).
+std::string ResultTimeAsN(std::string text, unsigned long *ms);
 
 // The trace log of the last run and its lines (split at CR LF).
 std::string TraceLogPath();

@@ -28,6 +28,15 @@ TEST(CommandLine, OptionsAnyCaseAnyOrder)
     EXPECT_EQ(Parse("C:\\x /UnAttended").flag, 7);
     EXPECT_STREQ(Parse("-unattended C:\\x").dst, "C:\\x\\");
     EXPECT_EQ(Parse("-unattend").flag, 0);
+    // The result file's path: any case, either prefix, quoted, anywhere; it
+    // is neither a flag nor the destination.
+    CommandLineOptions cl = Parse("C:\\x /RESULT=\"C:\\out dir\\r.json\" -auto");
+    EXPECT_STREQ(cl.result, "C:\\out dir\\r.json");
+    EXPECT_EQ(cl.flag, 1);
+    EXPECT_STREQ(cl.dst, "C:\\x\\");
+    EXPECT_STREQ(Parse("-result=a.json -Result=b.json").result, "b.json");
+    EXPECT_STREQ(Parse("-result= -results=x -result").result, "");
+    EXPECT_STREQ(Parse("-result= -results=x -result").dst, "");
 }
 
 TEST(CommandLine, PrefixRules)
