@@ -11,6 +11,8 @@
 #include "screenshot.h"
 #include "testutil.h"
 
+#include <algorithm>
+
 #include <stdio.h>
 #include <string.h>
 
@@ -67,7 +69,11 @@ void CheckAnswerFits(HWND dlg, int index, const std::vector<RobotAnswer> &answer
             return;
         offered += std::string(offered.empty() ? "" : " or ") + ButtonName(b.id);
     }
-    StopRun(dlg, "box " + std::to_string(index + 1) + " [" + rec.caption + "] \"" + rec.text + "\" waits for " +
+    // The box's line breaks as a script writes them, so that the reason stays one line.
+    std::string text = rec.text;
+    std::replace(text.begin(), text.end(), '\n', '#');
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    StopRun(dlg, "box " + std::to_string(index + 1) + " [" + rec.caption + "] \"" + text + "\" waits for " +
                      offered + "; answer " + std::to_string(index + 1) + " is " + ButtonName(answers[index].button));
 }
 

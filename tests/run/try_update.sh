@@ -48,7 +48,7 @@ expect refused "  nResult = 3"
 # removed again.
 iconv -f CP932 -t UTF-8 "$source/docs/examples/typical.INF" >"$folder/Lumiupd.INF"
 printf 'log=2026年12月/データ更新\r\ninstall=%%PROGRAM_FILES%%LumiTry\\Install\r\n' >>"$folder/Lumiupd.INF"
-rm -rf "$build/try-update-shots"
+rm -rf "$build/try-update-shots" "$build/wineprefix/drive_c/Program Files/LumiTry/Install"
 TRY_SHOTS=$build/try-update-shots "$source/scripts/try-update.sh" "$build" "$folder" 2.0 "" "yes ok" \
   >"$build/try-update-test.out" 2>&1
 code=$?
@@ -86,7 +86,7 @@ code=$?
 if [ "$(id -u)" = 0 ]; then
   [ "$code" = 7 ] || { echo "FAIL (small drive): exited $code, not 7"; fail=1; }
   expect small "== Exit code: 7"
-  grep -q "installed copy T:\\" "$build/try-update-test.out" || { echo "FAIL (small drive): the copy is not on T:"; fail=1; }
+  grep -qF "installed copy T:\\" "$build/try-update-test.out" || { echo "FAIL (small drive): the copy is not on T:"; fail=1; }
 else
   [ "$code" = 2 ] && grep -q "needs root" "$build/try-update-test.out" || { echo "FAIL (small drive): no clear refusal"; fail=1; }
 fi
