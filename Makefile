@@ -11,8 +11,10 @@ all: build
 bootstrap:
 	@scripts/bootstrap.sh $(BUILD)
 
+# The toolchain is read by the first configure only; given again, CMake warns
+# that it went unused.
 configure: bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD)
