@@ -5,7 +5,8 @@
 # dialog robot answering, then a report in UTF-8 whose last line is the
 # updater's exit code. The registration, and the files the run added outside
 # the installed copy, are removed again; the exit code is the updater's (125
-# when it has none: the robot stopped the run, or the updater did not start).
+# when it has none: the robot stopped or killed the run, or the updater did
+# not start).
 # Run directly (not inside scripts/with-wine-env.sh), it first builds what it
 # needs (make try-update-tools) and starts that environment itself: the
 # command for pipelines that want the updater's exit code, which make turns
@@ -22,6 +23,7 @@
 # size such as 2m: the installed copy goes on a drive T: of that size, a
 # tmpfs; root only).
 set -euo pipefail
+mkdir -p "$1"
 build=$(cd "$1" && pwd)
 folder=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -185,6 +187,8 @@ fi
 to_utf8 <"$report/dialogs.raw" >"$report/dialogs.txt"
 code=$(sed -n 's/^exit code: \(-\?[0-9]*\).*/\1/p' "$report/dialogs.txt" | tail -1)
 stopped=$(sed -n 's/^stopped by the robot: //p' "$report/dialogs.txt")
+! grep -q '^exit code: .*(timed out, killed)$' "$report/dialogs.txt" ||
+  stopped="the updater did not end within the robot's time-out (60 s) and was killed"
 [ -z "$stopped" ] || code=""
 sleep 1
 
