@@ -174,7 +174,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-robot=()
+# Strict: an answer that does not fit the box shown stops the run.
+robot=(--strict)
 for a in $answers; do robot+=(--answer "$a"); done
 if [ -n "${TRY_SHOTS:-}" ]; then
   mkdir -p "$TRY_SHOTS"

@@ -1,13 +1,15 @@
 // LumiupdRobot.exe: starts a program, answers its message boxes in order and
 // prints every dialog it saw, then the program's exit code.
 // Usage: LumiupdRobot.exe [--answer yes|no|ok|cancel|abort|retry|ignore]...
-//                         [--timeout SECONDS] [--shots DIR] -- PROGRAM [ARGS...]
+//                         [--timeout SECONDS] [--shots DIR] [--strict] -- PROGRAM [ARGS...]
 // With --shots, the screen is saved (BMP) before each box is answered and once
-// while the progress dialog shows both paths. An answer that the box shown has
-// no button for, or a dialog that is no message box nor the progress dialog
-// (the folder dialog), stops the run at once: the program is ended and the
-// output says which box waited for what, instead of a run that hangs until
-// the time-out.
+// while the progress dialog shows both paths. With --strict, an answer that
+// the box shown has no button for, or a dialog that is no message box nor the
+// progress dialog (the folder dialog), stops the run at once: the program is
+// ended and the output says which box waited for what, instead of a run that
+// hangs until the time-out or takes a Yes/No box's OK for a Yes (a message
+// box ends on any of the answer ids). Without it, the soak's spare answers
+// close the closing box as they always did.
 #include "screenshot.h"
 #include "testutil.h"
 
@@ -113,11 +115,11 @@ bool ShootProgress(HWND dlg, const std::string &dir, bool *taken)
     return true;
 }
 
-void SetHandlers(RunOptions &options, const std::string &dir)
+void SetHandlers(RunOptions &options, const std::string &dir, bool strict)
 {
     static bool progressTaken = false;
-    options.otherDialogs = [dir](HWND dlg) {
-        if (IsFolderDialog(dlg)) {
+    options.otherDialogs = [dir, strict](HWND dlg) {
+        if (strict && IsFolderDialog(dlg)) {
             StopRun(dlg, "the folder dialog [" + WindowText(dlg) + "] waits for a folder to be chosen, which the "
                          "robot cannot do: answer no to the \"not found\" question before it");
             return true;
@@ -125,10 +127,11 @@ void SetHandlers(RunOptions &options, const std::string &dir)
         return dir.empty() || ShootProgress(dlg, dir, &progressTaken);
     };
     std::vector<RobotAnswer> answers = options.answers;
-    options.beforeAnswer = [dir, answers](HWND dlg, int index) {
+    options.beforeAnswer = [dir, answers, strict](HWND dlg, int index) {
         if (!dir.empty())
             SaveScreenBmp(dir + "\\box" + std::to_string(index + 1) + ".bmp");
-        CheckAnswerFits(dlg, index, answers);
+        if (strict)
+            CheckAnswerFits(dlg, index, answers);
     };
 }
 
@@ -138,6 +141,7 @@ int main(int argc, char **argv)
 {
     RunOptions options;
     std::string shots;
+    bool strict = false;
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--") != 0; i++) {
         if (strcmp(argv[i], "--answer") == 0 && i + 1 < argc) {
@@ -152,10 +156,13 @@ int main(int argc, char **argv)
             options.timeoutMs = (DWORD)atoi(argv[++i]) * 1000;
         else if (strcmp(argv[i], "--shots") == 0 && i + 1 < argc)
             shots = argv[++i];
+        else if (strcmp(argv[i], "--strict") == 0)
+            strict = true;
     }
-    SetHandlers(options, shots);
+    SetHandlers(options, shots, strict);
     if (i + 1 >= argc) {
-        fprintf(stderr, "usage: LumiupdRobot.exe [--answer BUTTON]... [--timeout S] -- PROGRAM [ARGS...]\n");
+        fprintf(stderr, "usage: LumiupdRobot.exe [--answer BUTTON]... [--timeout S] [--shots DIR] [--strict] -- "
+                        "PROGRAM [ARGS...]\n");
         return 2;
     }
     std::string args;
