@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo try-update fuzz bench soak clean check-script release package
+.PHONY: all bootstrap configure build test demo try-update try-update-tools fuzz bench soak clean check-script release package
 FUZZ_SECONDS ?= 60
 RUNS ?=
 SEED ?=
@@ -11,8 +11,10 @@ all: build
 bootstrap:
 	@scripts/bootstrap.sh $(BUILD)
 
+# The toolchain is read by the first configure only; given again, CMake warns
+# that it went unused.
 configure: bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD)
@@ -25,10 +27,20 @@ demo: build
 
 # make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]: the
 # update folder run against a registered installed copy in the build's Wine
-# prefix; the report in UTF-8, the updater's exit code as make's.
-try-update: build
+# prefix; the report in UTF-8, its last line the updater's exit code. make
+# ends with 0 when that code is 0 and with 2 otherwise; scripts/try-update.sh
+# BUILD_DIR FOLDER [VERSION] [ARGS] [ANSWERS] ends with the code itself.
+# Knobs, each also a make variable: TRY_APP, TRY_SEED, TRY_RUNNING_MS,
+# TRY_SHOTS, TRY_REPORT, TRY_SMALL_DRIVE (see the script and docs/guide.md).
+try-update: try-update-tools
 	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]' >&2; exit 2; }
 	@scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(if $(filter /%,$(FOLDER)),$(FOLDER),$(PWD)/$(FOLDER))" "$(VERSION)" "$(ARGS)" "$(ANSWERS)"
+
+# What trying an update needs, without the tests: the updater, the dialog
+# robot and the stand-ins for the application, its library and the shell.
+TRY_UPDATE_TOOLS = Lumiupd LumiupdRobot MIRO42_fixture LumitelApp shellwindow
+try-update-tools: configure
+	@cmake --build $(BUILD) --target $(TRY_UPDATE_TOOLS)
 
 bench: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/bench.sh $(BUILD)

@@ -36,6 +36,11 @@ code=$?
 set -e
 findings=$(printf '%s\n' "$report" | sed -n '/^SUMMARY$/,/^RESULT: /!p')
 [ $code -eq 0 ] || { printf '%s\n' "$findings" >&2; refuse "the checker refuses $script (exit $code)"; }
+# An error the updater itself lets through (a script saved as UTF-8) still
+# ships something broken: any error refuses the package.
+errors=$(printf '%s\n' "$report" | sed -n 's/^RESULT: .*(\([0-9]*\) errors\{0,1\}, .*/\1/p' | tail -1)
+[ "${errors:-1}" -eq 0 ] ||
+  { printf '%s\n' "$findings" >&2; refuse "the checker reports errors in $script (${errors:-unknown}): an update ships only without them"; }
 missing=$(printf '%s\n' "$findings" | grep -E ': warning: (file|plug-in|program) ".*" is (missing from the update folder|a folder in the update folder, not a file)$' || true)
 [ -z "$missing" ] || { printf '%s\n' "$missing" >&2; refuse "files the commands take are not files in $from"; }
 unused_suffix=': warning: no command uses this file; it still counts in the disk-space check'
@@ -71,7 +76,7 @@ while IFS= read -r -d '' file; do
   rel=${file#"$from/"}
   if [ -n "${unused[$rel]+x}" ]; then
     case "$rel" in
-      "$name.INF"|"$name.exe") ;;   # the script and the updater come from the release, not FROM
+      "$name.INF"|"$name.exe"|SHA256SUMS) ;;   # the script, the updater and the sums come from the release, not FROM
       *) echo "package: warning: no command names $from/$rel; left out" >&2 ;;
     esac
     continue

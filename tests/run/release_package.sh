@@ -154,6 +154,13 @@ mv "$work/NEW.DAT" "$stage/data/NEW.DAT"
 package "$source/docs/examples/broken.INF" "$stage" "$work/out/broken" >"$work/broken.log" 2>&1 &&
   fail "packaged a script the checker refuses"
 grep -q 'broken.INF:5: error: ' "$work/broken.log" || fail "the checker's error is not shown"
+# An error the updater lets through (a script saved as UTF-8) refuses it too.
+mkdir -p "$work/utf8"
+iconv -f CP932 -t UTF-8 "$source/docs/examples/every-command.INF" >"$work/utf8/every-command.INF"
+package "$work/utf8/every-command.INF" "$stage" "$work/out/utf8" >"$work/utf8.log" 2>&1 &&
+  fail "packaged a script saved as UTF-8"
+grep -q 'every-command.INF: error: the script is saved as UTF-8' "$work/utf8.log" &&
+  grep -q "the checker reports errors in .*every-command.INF (1)" "$work/utf8.log" || { cat "$work/utf8.log"; fail "the UTF-8 error is not shown"; }
 [ "$(ls -A "$work/out")" = "every-command" ] || fail "left behind: $(ls -A "$work/out" | tr '\n' ' ')"
 
 # The signed updater runs the whole update from the packaged folder.

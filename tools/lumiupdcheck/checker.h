@@ -33,6 +33,10 @@ struct ScriptChecker {
     long settingLines[SETTING_KEYS];
     // The whole script is UTF-8 text: said once, not on every line.
     int utf8Script;
+    // The line that copies the data version file, and whether a command
+    // after it has been told about (once is enough).
+    long dataVersionLine;
+    int dataVersionTold;
     // What the walk of the update folder found, for the summary.
     int folderFiles;
     unsigned long long folderBytes;
@@ -71,6 +75,9 @@ void CheckValueBlanks(ScriptChecker *checker, const char *value, const char *tex
 void CheckTargetSeparator(ScriptChecker *checker, const char *value, const char *text);
 void CheckCommandPercents(ScriptChecker *checker, const FileEntry *entry, const char *value, const char *text);
 void CheckCreateOrder(ScriptChecker *checker, const FileEntry *create, const char *text);
+void CheckDataVersionOrder(ScriptChecker *checker, const FileEntry *entry, const char *text);
+// leadingMacro: the value starts with a folder macro the updater expands.
+void CheckLiteralMacros(ScriptChecker *checker, const char *value, int leadingMacro, const char *text);
 // foldercheck.cpp: the update folder against the commands.
 void CheckCommandFiles(ScriptChecker *checker, const FileEntry *entry, const char *text);
 void CheckFolderFiles(ScriptChecker *checker);

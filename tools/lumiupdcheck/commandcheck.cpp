@@ -142,8 +142,10 @@ void CheckStoredSetting(ScriptChecker *checker, const ScriptLineReport *report, 
     } else {
         CheckValueBlanks(checker, value, text);
     }
-    if (strcmp(report->key, "install") == 0 || strcmp(report->key, "post") == 0)
+    int folderMacro = strcmp(report->key, "install") == 0 || strcmp(report->key, "post") == 0;
+    if (folderMacro)
         CheckMacroRest(checker, value, text);
+    CheckLiteralMacros(checker, value, folderMacro, text);
 }
 
 void CheckStoredCommand(ScriptChecker *checker, const ScriptLineReport *report, const char *value,
@@ -158,6 +160,8 @@ void CheckStoredCommand(ScriptChecker *checker, const ScriptLineReport *report, 
     CheckDestinationOnlyPlaceholder(checker, entry, text);
     CheckValueBlanks(checker, value, text);
     CheckCommandPercents(checker, entry, value, text);
+    CheckLiteralMacros(checker, value, entry->act == ACT_SHORTCUT, text);
+    CheckDataVersionOrder(checker, entry, text);
     if (entry->act == ACT_CREATE)
         CheckCreateOrder(checker, entry, text);
     if (entry->act == ACT_EXE)

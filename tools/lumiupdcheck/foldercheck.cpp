@@ -74,6 +74,10 @@ void VisitFile(const char *relative, unsigned long long size, void *context)
     if (AsciiStricmp(relative, walk->scriptName) == 0) {
         walk->scriptFound = 1;
         FolderFinding(log, SEVERITY_INFO, "the script (it counts in the disk-space check)", relative);
+    } else if (AsciiStricmp(relative, "SHA256SUMS") == 0) {
+        // What make package writes beside the files of a packaged folder.
+        FolderFinding(log, SEVERITY_INFO, "the checksums make package writes (it counts in the disk-space check)",
+                      relative);
     } else if (AsciiStricmp(relative, walk->updaterName) == 0) {
         walk->updaterFound = 1;
         FolderFinding(log, SEVERITY_INFO, "the updater that reads this script (it counts in the disk-space check)",
@@ -113,9 +117,11 @@ void CheckFolderFiles(ScriptChecker *checker)
         FolderFinding(&checker->log, SEVERITY_WARNING,
                       "the script is not in the update folder: the updater reads the script beside it",
                       walk.scriptName);
+    // A staging folder has none yet: make package and make try-update put
+    // one in, so its absence is no fault of the folder.
     if (!walk.updaterFound)
-        FolderFinding(&checker->log, SEVERITY_WARNING,
-                      "no updater of this name in the update folder: an updater reads only the script named "
-                      "after itself",
+        FolderFinding(&checker->log, SEVERITY_INFO,
+                      "no updater of this name in the update folder (make package puts it in): an updater reads "
+                      "only the script named after itself",
                       walk.updaterName);
 }

@@ -101,3 +101,66 @@ void CheckCreateOrder(ScriptChecker *checker, const FileEntry *create, const cha
         Warn(checker, checker->line, what, text);
     }
 }
+
+// The data version is what the version check reads: once the new one is in,
+// the installed copy no longer passes the update's own "target". Copied
+// before a command that then fails, it leaves a copy that is half updated
+// and refuses the same update run again.
+void CheckDataVersionOrder(ScriptChecker *checker, const FileEntry *entry, const char *text)
+{
+    if (checker->dataVersionLine && !checker->dataVersionTold) {
+        char what[WHAT_BUFFER];
+        snprintf(what, sizeof(what),
+                 "line %ld copies the data version file (RT_IDX.DAT) before this command: should this or a later "
+                 "command fail, the installed copy already has the new version and the version check refuses the "
+                 "same update run again; copy RT_IDX.DAT last",
+                 checker->dataVersionLine);
+        Warn(checker, checker->line, what, text);
+        checker->dataVersionTold = 1;
+    }
+    char normal[SCRIPT_LINE_BUFFER];
+    if (entry->act == ACT_COPY && !checker->dataVersionLine &&
+        NormalizeRelativePath(entry->filename, normal, sizeof(normal)) && AsciiStricmp(normal, "RT_IDX.DAT") == 0)
+        checker->dataVersionLine = checker->line;
+}
+
+namespace {
+
+int IsMacroNameByte(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+} // namespace
+
+// "%DESKTOP%" and its kind are expanded only at the start of a folder macro
+// path; anywhere else the updater looks for a file named with the percent
+// signs, which is never there. %DSTPATH% has checks of its own. A '%' is
+// never a trail byte in CP932, so the scan cannot start inside a character.
+void CheckLiteralMacros(ScriptChecker *checker, const char *value, int leadingMacro, const char *text)
+{
+    const char *p = value;
+    if (leadingMacro && value[0] == '%' && strchr(value + 1, '%'))
+        p = strchr(value + 1, '%') + 1;
+    while ((p = strchr(p, '%')) != nullptr) {
+        const char *name = p + 1;
+        size_t n = 0;
+        while (IsMacroNameByte(name[n]))
+            n++;
+        if (n == 0 || name[n] != '%') {
+            p = name;
+            continue;
+        }
+        char macro[SCRIPT_LINE_BUFFER];
+        snprintf(macro, sizeof(macro), "%.*s", (int)n, name);
+        if (AsciiStricmp(macro, "DSTPATH") != 0) {
+            char what[WHAT_BUFFER];
+            snprintf(what, sizeof(what),
+                     "\"%%%s%%\" is not expanded here: the updater takes it as written (a folder macro works only "
+                     "at the start of \"install\", \"post\" and a shortcut's path)",
+                     macro);
+            Warn(checker, checker->line, what, text);
+        }
+        p = name + n + 1;
+    }
+}

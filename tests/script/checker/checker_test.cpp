@@ -154,8 +154,8 @@ TEST(ScriptChecker, UpdateFolderWithoutTheScriptOrAnUpdaterOfItsName)
               std::vector<std::string>({
                   "Lumiupd.exe: warning: no command uses this file; it still counts in the disk-space check",
                   "setup.INF: warning: the script is not in the update folder: the updater reads the script beside it",
-                  "setup.exe: warning: no updater of this name in the update folder: an updater reads only the script "
-                  "named after itself",
+                  "setup.exe: note: no updater of this name in the update folder (make package puts it in): an "
+                  "updater reads only the script named after itself",
               }));
 }
 
@@ -191,6 +191,14 @@ TEST(ScriptChecker, StrictFailsOnAnyFinding)
     EXPECT_EQ(RunChecker("\"" + dir + "warned.INF\"").exitCode, 0u);
     EXPECT_EQ(RunChecker("--strict \"" + dir + "warned.INF\"").exitCode, 1u);
     EXPECT_EQ(RunChecker("\"" + dir + "clean.INF\" --strict").exitCode, 0u);
+    // A staging folder (no updater yet) and a packaged one (the packer's
+    // SHA256SUMS beside the files) are the release engineer's usual folders.
+    std::string staging = WriteScriptFolder("checker_strict_staging", ScriptBesideAnotherFolder(),
+                                            {{"MIRO42.DLL", "d"}, {"SHA256SUMS", "sums"}});
+    CheckRun run =
+        RunChecker("--strict \"" + staging + "Lumiupd.INF\" \"" + staging.substr(0, staging.size() - 1) + "\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(run.Starting(staging + "SHA256SUMS: note: ").size(), 1u) << run.output;
 }
 
 } // namespace

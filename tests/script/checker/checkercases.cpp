@@ -16,6 +16,12 @@ const std::string kUtf8Script =
     "Lumiupd.INF: error: the script is saved as UTF-8: the updater reads it as Shift-JIS (CP932) and shows its "
     "Japanese texts garbled; save it as Shift-JIS";
 
+std::string LiteralMacro(const std::string &name)
+{
+    return "\"%" + name + "%\" is not expanded here: the updater takes it as written (a folder macro works only "
+           "at the start of \"install\", \"post\" and a shortcut's path)";
+}
+
 std::string Line(int number, const std::string &severity, const std::string &what, const std::string &text)
 {
     return "Lumiupd.INF:" + std::to_string(number) + ": " + severity + ": " + what + "\n    " + text;
@@ -236,6 +242,23 @@ std::vector<CheckerCase> CommandCases()
                   "line 10 writes into \"data\\sub\" before this line makes it: where the folder is missing that "
                   "command fails first; put the \"create\" before it",
                   "create=data\\sub")}},
+        {"data_version_first",
+         kHead + CrLf({"copy=MIRO42.DLL", "copy=.\\rt_idx.dat", "copy=data\\NEW.DAT", "log=a/b"}), 0,
+         {Warning(5,
+                  "line 4 copies the data version file (RT_IDX.DAT) before this command: should this or a later "
+                  "command fail, the installed copy already has the new version and the version check refuses "
+                  "the same update run again; copy RT_IDX.DAT last",
+                  "copy=data\\NEW.DAT")}},
+        {"literal_macros",
+         kHead + CrLf({"remove=%DESKTOP%ルミテル旧版.lnk", "success=%PROGRAM_FILES%に入れました",
+                       "shortcut=%DESKTOP%ルミテル,%PROGRAM_FILES%LUMI.EXE", "exe=%DSTPATH%x.exe,%TEMP% /q",
+                       "kakunin=%USERNAME%さん、50%と100%"}),
+         0,
+         {Warning(3, LiteralMacro("DESKTOP"), "remove=%DESKTOP%ルミテル旧版.lnk"),
+          Warning(4, LiteralMacro("PROGRAM_FILES"), "success=%PROGRAM_FILES%に入れました"),
+          Warning(5, LiteralMacro("PROGRAM_FILES"), "shortcut=%DESKTOP%ルミテル,%PROGRAM_FILES%LUMI.EXE"),
+          Warning(6, LiteralMacro("TEMP"), "exe=%DSTPATH%x.exe,%TEMP% /q"),
+          Warning(7, LiteralMacro("USERNAME"), "kakunin=%USERNAME%さん、50%と100%")}},
         {"shortcut_name",
          kHead + CrLf({"shortcut=%DESKTOP%a.b,X.EXE", "shortcut=%DESKTOP%ルミ?テル,X.EXE",
                        "shortcut=%DESKTOP%ソフト表,X.EXE", "shortcut=%STARTMENU%sub\\ok,X.EXE",

@@ -4,6 +4,8 @@
 #include "checkrun.h"
 #include "testutil.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -60,6 +62,18 @@ TEST(CheckerDocs, GuideSampleOutputIsWhatTheCheckerPrints)
     CheckRun run = RunChecker("\"" + SourceRoot() + "docs\\examples\\broken.INF\"");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(Reported(block, "docs/examples/"), Reported(run.lines, SourceRoot() + "docs\\examples\\")) << run.output;
+}
+
+// The summary the guide shows is the example script's, as this checker
+// prints it: its command lines follow the file.
+TEST(CheckerDocs, GuideSampleSummaryIsTheExampleScripts)
+{
+    std::vector<std::string> block = IndentedBlock(GuideLines(), "SUMMARY");
+    ASSERT_GT(block.size(), 10u);
+    CheckRun run = RunChecker("\"" + SourceRoot() + "docs\\examples\\Lumiupd.INF\"");
+    ASSERT_EQ(run.exitCode, 0u);
+    auto start = std::find(run.lines.begin(), run.lines.end(), "SUMMARY");
+    EXPECT_EQ(block, std::vector<std::string>(start, run.lines.end())) << run.output;
 }
 
 } // namespace
