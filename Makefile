@@ -23,12 +23,13 @@ test: build
 demo: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/demo.sh $(BUILD)
 
-# make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]: the
-# update folder run against a registered installed copy in the build's Wine
-# prefix; the report in UTF-8, the updater's exit code as make's.
+# make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1]:
+# the update folder run against a registered installed copy in the build's
+# Wine prefix; the report in UTF-8, the updater's exit code as make's.
+# WHATIF=1 makes it a dry run and prints the dry run's own report as well.
 try-update: build
-	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"]' >&2; exit 2; }
-	@scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(if $(filter /%,$(FOLDER)),$(FOLDER),$(PWD)/$(FOLDER))" "$(VERSION)" "$(ARGS)" "$(ANSWERS)"
+	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1]' >&2; exit 2; }
+	@TRY_WHATIF="$(WHATIF)" scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(if $(filter /%,$(FOLDER)),$(FOLDER),$(PWD)/$(FOLDER))" "$(VERSION)" "$(ARGS)" "$(ANSWERS)"
 
 bench: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/bench.sh $(BUILD)

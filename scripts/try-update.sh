@@ -12,7 +12,8 @@
 # LumiTry\App), TRY_SEED (a folder whose files the installed copy gets as
 # well), TRY_RUNNING_MS (the stand-in application runs that long while the
 # updater starts), TRY_SHOTS (a folder for screenshots), TRY_REPORT (a folder
-# for the report's files, default BUILD_DIR/try-update).
+# for the report's files, default BUILD_DIR/try-update), TRY_WHATIF (1: a dry
+# run, -whatif, whose own report is printed at the end).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 folder=$(cd "$2" && pwd)
@@ -26,6 +27,8 @@ appUnix="$build/wineprefix/drive_c/Program Files/${appName//\\//}"
 appWin="C:\\Program Files\\$appName"
 updUnix="$build/wineprefix/drive_c/LumiTry/Update"
 report=${TRY_REPORT:-$build/try-update}
+whatifUnix="$build/wineprefix/drive_c/LumiTry/whatif.txt"
+[ "${TRY_WHATIF:-}" = 1 ] && args="-whatif=C:\\LumiTry\\whatif.txt $args"
 key='HKLM\Software\Kevrani\ルミテル ミルテ版'
 
 # The script decides the updater's name: NAME.INF is read by NAME.exe.
@@ -35,7 +38,7 @@ for s in "${scripts[@]}"; do [ -e "$s" ] && { [ -z "$script" ] || { echo "try-up
 [ -n "$script" ] || { echo "try-update: no .INF script in $folder" >&2; exit 2; }
 exe="$(basename "${script%.*}").exe"
 
-rm -rf "$appUnix" "$updUnix"
+rm -rf "$appUnix" "$updUnix" "$whatifUnix"
 mkdir -p "$appUnix" "$updUnix" "$report"
 rm -f "$report"/files-before.txt "$report"/files-after.txt "$report"/dialogs.txt "$report"/Lumiupd.log
 cp -r "$folder"/. "$updUnix/"
@@ -104,6 +107,15 @@ echo "== Trace log ($log):"
 if [ -n "$log" ]; then
   cp "$log" "$report/Lumiupd.log"
   iconv -f CP932 -t UTF-8 "$log" | tr -d '\r' | sed 's/^/  /'
+fi
+if [ "${TRY_WHATIF:-}" = 1 ]; then
+  echo "== Dry run report ($whatifUnix):"
+  if [ -f "$whatifUnix" ]; then
+    cp "$whatifUnix" "$report/whatif.txt"
+    sed '1s/^\xEF\xBB\xBF//' "$whatifUnix" | tr -d '\r' | sed 's/^/  /'
+  else
+    echo "  none"
+  fi
 fi
 [ -n "$code" ] || exit 125
 exit $((code & 255))

@@ -46,6 +46,19 @@ const char *ReadToken(const char *p, Token *t, int quoted)
     }
 }
 
+// "whatif" alone, or "whatif=" and the report's path (the last one given
+// wins; an empty one means beside the trace log).
+void ApplyWhatIf(CommandLineOptions *cl, const char *token)
+{
+    char name[7];
+    strncpy(name, token, 6);
+    name[6] = '\0';
+    if (AsciiStricmp(name, "whatif") != 0 || (token[6] && token[6] != '='))
+        return;
+    cl->whatIf = 1;
+    StrCopy(cl->whatIfPath, sizeof(cl->whatIfPath), token[6] ? token + 7 : "");
+}
+
 } // namespace
 
 void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
@@ -57,6 +70,8 @@ void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
             cl->flag |= CL_FLAG_SILENT;
         else if (AsciiStricmp(token, "unattended") == 0)
             cl->flag |= CL_FLAG_AUTO | CL_FLAG_SILENT | CL_FLAG_UNATTENDED;
+        else
+            ApplyWhatIf(cl, token);
         return;
     }
     memset(cl->dst, 0, sizeof(cl->dst));

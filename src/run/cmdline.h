@@ -1,6 +1,6 @@
-// The updater's command line: options "auto", "silent" and "unattended" with
-// a "-" or "/" prefix, and one destination folder. Nothing here is ever an
-// error.
+// The updater's command line: options "auto", "silent", "unattended" and
+// "whatif" (or "whatif=PATH") with a "-" or "/" prefix, and one destination
+// folder. Nothing here is ever an error.
 #pragma once
 
 #include "base/strutil.h"
@@ -18,6 +18,10 @@ struct CommandLineOptions {
     // that long and still hold the data file, so the run refuses it rather
     // than act on a cut path or fall back to searching.
     int dstTooLong;
+    // A dry run: nothing on the machine changes; its report goes to
+    // whatIfPath, or beside the trace log when that is empty.
+    int whatIf;
+    char whatIfPath[MAX_PATH_BYTES];
 };
 
 // line: the command line without the program's own path. cl must be zeroed.

@@ -10,6 +10,7 @@
 #include "exec/update.h"
 #include "launch/startprocess.h"
 #include "run/cmdline.h"
+#include "run/whatif.h"
 #include "script/readscript.h"
 #include "target/discovery.h"
 #include "target/versiongate.h"
@@ -61,6 +62,11 @@ int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl
     if (!dsts)
         return RESULT_NO_MEMORY;
     int result = FillDestinations(cl, script, dsts);
+    if (cl.whatIf) {
+        result = WhatIfSteps(result, srcFolder, cl.dst, dsts, script);
+        PtrListFreeStrings(dsts);
+        return result;
+    }
     if (result == RESULT_SUCCESS && !(cl.flag & CL_FLAG_AUTO) && script.kakunin &&
         UserBox(nullptr, script.kakunin, CAPTION_CONFIRM, MB_ICONQUESTION | MB_YESNO) == IDNO)
         result = RESULT_DECLINED;
@@ -120,9 +126,11 @@ int RunUpdate(void *instance, const char *cmdLine)
     TracePrintf("param=[%s]\n", cmdLine);
     TracePrintf("\tcl.flag\t= %d\n", cl.flag);
     TracePrintf("\tcl.dst\t\t= %s\n", cl.dst);
-    SetUnattended(cl.flag & CL_FLAG_UNATTENDED);
+    // A dry run asks nothing and shows nothing, as an unattended one.
+    int unattended = (cl.flag & CL_FLAG_UNATTENDED) || cl.whatIf;
+    SetUnattended(unattended);
     UINT startedErrorMode = 0;
-    if (cl.flag & CL_FLAG_UNATTENDED)
+    if (unattended)
         startedErrorMode = QuietErrorMode();
 
     UpdateScript script;
@@ -130,6 +138,8 @@ int RunUpdate(void *instance, const char *cmdLine)
     char srcFolder[MAX_PATH_BYTES];
     char scriptPath[MAX_PATH_BYTES];
     GetModuleFolder(instance, srcFolder);
+    if (cl.whatIf)
+        WhatIfStart(cl.whatIfPath, cmdLine, srcFolder);
     char updater[MAX_PATH_BYTES];
     updater[GetModuleFileNameA((HMODULE)instance, updater, sizeof(updater) - 1)] = '\0';
     int manifestRead = StartPackageCheck(&package, PathLastComponent(updater));
@@ -149,13 +159,16 @@ int RunUpdate(void *instance, const char *cmdLine)
     else
         nResult = RunSteps(instance, srcFolder, cl, script);
 
-    ShowClosingBox(nResult, cl, script, package.bad);
+    if (cl.whatIf)
+        WhatIfFinish(nResult, script, package.bad);
+    else
+        ShowClosingBox(nResult, cl, script, package.bad);
     // The post program is the application, started for the user at the
     // desktop: it gets the mode the updater was started with, not the quiet
     // one, which a process started from here may take over.
-    if (cl.flag & CL_FLAG_UNATTENDED)
+    if (unattended)
         SetErrorMode(startedErrorMode);
-    if (nResult == RESULT_SUCCESS && script.post)
+    if (nResult == RESULT_SUCCESS && script.post && !cl.whatIf)
         StartProcess(script.post);
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);

@@ -28,6 +28,20 @@ TEST(CommandLine, OptionsAnyCaseAnyOrder)
     EXPECT_EQ(Parse("C:\\x /UnAttended").flag, 7);
     EXPECT_STREQ(Parse("-unattended C:\\x").dst, "C:\\x\\");
     EXPECT_EQ(Parse("-unattend").flag, 0);
+    // The dry run: any prefix and case, anywhere, its report's path after
+    // "=" (quoted for a blank); it leaves the flags and the destination be.
+    CommandLineOptions w = Parse("C:\\x /WhatIf -auto");
+    EXPECT_EQ(w.whatIf, 1);
+    EXPECT_EQ(w.flag, 1);
+    EXPECT_STREQ(w.whatIfPath, "");
+    EXPECT_STREQ(w.dst, "C:\\x\\");
+    w = Parse("-whatif=\"C:\\a b\\r.txt\" C:\\y");
+    EXPECT_EQ(w.whatIf, 1);
+    EXPECT_STREQ(w.whatIfPath, "C:\\a b\\r.txt");
+    EXPECT_STREQ(w.dst, "C:\\y\\");
+    EXPECT_EQ(Parse("-whatifx").whatIf, 0);
+    EXPECT_EQ(Parse("-what").whatIf, 0);
+    EXPECT_EQ(Parse("\"-whatif\"").whatIf, 0);
 }
 
 TEST(CommandLine, PrefixRules)
