@@ -62,8 +62,9 @@ protected:
         EXPECT_TRUE(r.events.empty()) << "a box or the progress dialog";
         std::vector<std::string> lines = ReportLines(report);
         EXPECT_FALSE(lines.empty()) << "no report";
-        if (!lines.empty())
+        if (!lines.empty()) {
             EXPECT_EQ(lines.back(), "終了コード: " + std::to_string(code) + " " + MessageTable[code]);
+        }
         return lines;
     }
     bool Has(const std::vector<std::string> &lines, const std::string &line)
