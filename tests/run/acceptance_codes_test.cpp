@@ -182,16 +182,28 @@ TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
 }
 
 // 5: the application runs (without a window, so there is no wait) and holds
-// the library the script replaces.
+// the library the script replaces. A dry run before it, with the window,
+// names the program and does not wait.
 TEST_F(FailureCodes, LibraryHeldByTheApplicationIs5)
 {
     std::string app = Registered("acc_codes_5");
+    {
+        // The dry run, with the application's window up: no wait for it,
+        // and the program named.
+        RunningApp windowed;
+        ASSERT_TRUE(windowed.Start(app, 30000)) << windowed.failure();
+        std::string before = MachineSnapshot({app, upd});
+        DWORD start = GetTickCount();
+        std::vector<std::string> found = DryRun("", 5);
+        EXPECT_LT(GetTickCount() - start, 10000u) << "the dry run waited for the application";
+        EXPECT_TRUE(Has(found, "モジュール: " + app + "MIRO42.DLL: ほかのプログラムが使用中です"));
+        EXPECT_TRUE(Has(found, "実行中のルミテル: " + app + "Lumitel.exe (プロセス ID " + std::to_string(windowed.pid()) +
+                                   "): 実際の更新ではその終了を 15 秒まで待ちます"));
+        EXPECT_TRUE(MachineSnapshot({app, upd}) == before) << "the dry run changed the machine";
+        windowed.Stop();
+    }
     RunningApp running;
     ASSERT_TRUE(running.Start(app, 30000, false)) << running.failure();
-    std::string before = MachineSnapshot({app, upd});
-    std::vector<std::string> found = DryRun("", 5);
-    EXPECT_TRUE(Has(found, "モジュール: " + app + "MIRO42.DLL: ほかのプログラムが使用中です"));
-    EXPECT_TRUE(MachineSnapshot({app, upd}) == before) << "the dry run changed the machine";
     UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
     running.Stop();
     ASSERT_FALSE(r.timedOut);
