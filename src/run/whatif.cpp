@@ -16,9 +16,12 @@ namespace {
 
 WhatIfReport g_report = {nullptr, 0, 0};
 char g_path[MAX_PATH_BYTES];
+int g_appLooked = 0;
 
 // The application's process, when its window is up: what the system can
-// tell of who holds a module.
+// tell of who holds a module. Looked for where the real run looks for it,
+// before the first module, and only then: the window library loads with
+// the first question about a window.
 void ReportRunningApp(WhatIfReport *r)
 {
     HWND wnd = FindWindowA(APP_WINDOW_CLASS, nullptr);
@@ -40,6 +43,9 @@ void ReportRunningApp(WhatIfReport *r)
 
 void ModuleFound(void *data, const char *folder, const char *filename, int held)
 {
+    if (!g_appLooked)
+        ReportRunningApp((WhatIfReport *)data);
+    g_appLooked = 1;
     ReportLine((WhatIfReport *)data, "モジュール: %s%s: %s", folder, filename,
                held ? "ほかのプログラムが使用中です" : "使用されていません");
 }
@@ -101,7 +107,6 @@ int WhatIfSteps(int nResult, const char *srcFolder, const char *cmdDst, const Pt
         ReportLine(&g_report, "更新 ID: %s", script.id);
     if (ReportDestinations(nResult, cmdDst, dsts, script) != RESULT_SUCCESS)
         return nResult;
-    ReportRunningApp(&g_report);
     if (!CheckFileEach(dsts, script.commands, ModuleFound, &g_report))
         nResult = RESULT_LOCKED_FILE;
     if (!checkSpaceEach(dsts, srcFolder, SpaceFound, &g_report) && nResult == RESULT_SUCCESS)
