@@ -72,7 +72,11 @@ void ReportVersion(WhatIfReport *r, const char *folder, const char *verdict)
 int ReportDestinations(int nResult, const char *cmdDst, const PtrList *dsts, const UpdateScript &script)
 {
     if (nResult == RESULT_GATE_REFUSED) {
-        ReportVersion(&g_report, cmdDst, "対象外です");
+        // An overlong folder on the command line is refused unread.
+        if (cmdDst[0])
+            ReportVersion(&g_report, cmdDst, "対象外です");
+        else
+            ReportLine(&g_report, "対象: コマンドラインのフォルダが長すぎます: 対象外です");
         return nResult;
     }
     if (nResult == RESULT_NO_DESTINATION) {
