@@ -264,7 +264,12 @@ TEST_F(EveryCommand, DryRunForetellsTheRealRun)
     ExpectSucceeded(r, kQuestion, kSuccess);
     std::vector<std::string> plugin = RecordLines(app + "data\\CONV.DAT");
     std::vector<std::string> convert = RecordLines(upd + "CONVERT.txt");
+    // The post program may still be writing its record when the updater ends.
     std::vector<std::string> post = RecordLines(app + "LUMITEL.txt");
+    for (int i = 0; i < 50 && post.size() < 2; i++) {
+        Sleep(100);
+        post = RecordLines(app + "LUMITEL.txt");
+    }
     ASSERT_EQ(plugin.size(), 2u);
     ASSERT_EQ(convert.size(), 2u);
     ASSERT_EQ(post.size(), 2u);
