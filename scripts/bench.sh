@@ -209,13 +209,17 @@ done
 upd_pkg=("$win\\Pkg\\Lumiupd.exe" -unattended "$win\\App6")
 upd_pkgm=("$win\\PkgM\\Lumiupd.exe" -unattended "$win\\App6")
 timed "${upd_pkg[@]}" >/dev/null; timed "${upd_pkgm[@]}" >/dev/null
-r_pkg=() ms_pk=() ms_pm=()
+r_pkg=() ms_pk=() ms_pm=() r_hash=() r_over=() ms_ph=()
 run_u() { u=$(timed "${upd_pkgm[@]}"); check_exit "$u" 0 package; }
 run_e() { e=$(timed "${upd_pkg[@]}"); check_exit "$e" 0 package; }
 for i in $(seq "$pairs"); do
   in_order "$i" run_u run_e
-  ms_pm+=("$(field "$u" ms)"); ms_pk+=("$(field "$e" ms)")
+  # The floor of any check of every byte: the package hashed alone.
+  h=$(timed "$tools" hash "$win\\Pkg\\data")
+  ms_pm+=("$(field "$u" ms)"); ms_pk+=("$(field "$e" ms)"); ms_ph+=("$(field "$h" ms)")
   r_pkg+=("$(ratio "$(field "$u" ms)" "$(field "$e" ms)")")
+  r_hash+=("$(ratio "$(field "$h" ms)" "$(field "$e" ms)")")
+  r_over+=("$(ratio "$(field "$u" ms)" "$(awk -v a="$(field "$e" ms)" -v b="$(field "$h" ms)" 'BEGIN { print a + b }')")")
 done
 
 # The dry run of the same package (no manifest) against its real run.
@@ -280,6 +284,8 @@ show "copy / mandated floor without the crash-safe steps" - "${r_plain[@]}"
 show "crash-safe floor / mandated floor (their cost)" - "${r_steps[@]}"
 show "update beside $tree untouched files / without them" 1.05 "${r_tree[@]}"
 show "package of $pkg_files x 7 MB, manifest / none" 1.15 "${r_pkg[@]}"
+show "  hashing the package alone (system SHA-256) / none" - "${r_hash[@]}"
+show "  manifest / (none + hashing alone)" - "${r_over[@]}"
 show "dry run (-whatif) of that package / its real run" 0.10 "${r_what[@]}"
 show "start-up, run ending at once / exe exiting at once" 1.10 "${r_start[@]}"
 show "  run without commands ($empty_calls log cycles) / the same" - "${r_empty[@]}"
@@ -300,7 +306,8 @@ printf '\nmedian ms: copy %s, mandated floor %s, crash-safe floor %s (pauses com
 printf 'median ms: pre-flight %s, floor %s, bare walk %s\n' "$(med "${ms_pre[@]}")" "$(med "${ms_pf[@]}")" "$(med "${ms_w[@]}")"
 printf 'median ms: update beside the untouched tree %s (%s files, %s folders), without it %s\n' \
   "$(med "${ms_tt[@]}")" "$tree" "$tree_dirs" "$(med "${ms_tb[@]}")"
-printf 'median ms: package with its manifest %s, without %s\n' "$(med "${ms_pm[@]}")" "$(med "${ms_pk[@]}")"
+printf 'median ms: package with its manifest %s, without %s, hashing it alone %s\n' "$(med "${ms_pm[@]}")" \
+  "$(med "${ms_pk[@]}")" "$(med "${ms_ph[@]}")"
 printf 'median ms: dry run of the package %s, its real run %s\n' "$(med "${ms_wd[@]}")" "$(med "${ms_wr[@]}")"
 printf 'median ms: run ending at once %s (%s log cycles), run without commands %s, exit-at-once %s\n' \
   "$(med "${ms_st[@]}")" "$start_calls" "$(med "${ms_em[@]}")" "$(med "${ms_ex[@]}")"

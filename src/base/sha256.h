@@ -10,3 +10,5 @@ enum { SHA256_DIGEST_BYTES = 32 };
 // how many bytes that was. 0 when the file cannot be read or the system's
 // hashing cannot be had.
 int HashFileSha256(HANDLE file, unsigned char digest[SHA256_DIGEST_BYTES], unsigned long long *size);
+// The same, writing each piece to copy as well: a file read once for both.
+int CopyHashSha256(HANDLE file, HANDLE copy, unsigned char digest[SHA256_DIGEST_BYTES], unsigned long long *size);

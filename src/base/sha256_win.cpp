@@ -53,7 +53,7 @@ Cng *TheCng(void)
 
 } // namespace
 
-int HashFileSha256(HANDLE file, unsigned char digest[SHA256_DIGEST_BYTES], unsigned long long *size)
+int CopyHashSha256(HANDLE file, HANDLE copy, unsigned char digest[SHA256_DIGEST_BYTES], unsigned long long *size)
 {
     Cng *cng = TheCng();
     if (!cng)
@@ -69,6 +69,9 @@ int HashFileSha256(HANDLE file, unsigned char digest[SHA256_DIGEST_BYTES], unsig
         if (!done || got == 0)
             break;
         done = cng->data(hash, buffer, got, 0) >= 0;
+        DWORD put = 0;
+        if (done && copy != INVALID_HANDLE_VALUE)
+            done = WriteFile(copy, buffer, got, &put, nullptr) && put == got;
     }
     done = done && cng->finish(hash, digest, SHA256_DIGEST_BYTES, 0) >= 0;
     if (hash)
@@ -76,4 +79,9 @@ int HashFileSha256(HANDLE file, unsigned char digest[SHA256_DIGEST_BYTES], unsig
     free(buffer);
     free(object);
     return done;
+}
+
+int HashFileSha256(HANDLE file, unsigned char digest[SHA256_DIGEST_BYTES], unsigned long long *size)
+{
+    return CopyHashSha256(file, INVALID_HANDLE_VALUE, digest, size);
 }

@@ -1,5 +1,6 @@
 #include "base/userbox.h"
 
+#include "base/runrecord.h"
 #include "base/tracelog.h"
 
 namespace {
@@ -35,10 +36,14 @@ int IsUnattended(void)
 
 int UserBox(HWND owner, const char *text, const char *caption, UINT type)
 {
-    if (!g_unattended)
-        return MessageBoxA(owner, text, caption, type);
-    const char *name = "";
-    int answer = UnattendedAnswer(type, &name);
-    TracePrintf("\t\tbox not shown (answer %s): %s\n", name, text ? text : "");
+    int answer;
+    if (!g_unattended) {
+        answer = MessageBoxA(owner, text, caption, type);
+    } else {
+        const char *name = "";
+        answer = UnattendedAnswer(type, &name);
+        TracePrintf("\t\tbox not shown (answer %s): %s\n", name, text ? text : "");
+    }
+    RecordBox(caption, text, type, answer);
     return answer;
 }

@@ -16,6 +16,7 @@ struct ManifestFile {
     char *path;  // heap
     unsigned long long size;
     unsigned char sha256[SHA256_BYTES];
+    void *held;  // the handle the package check holds it by, once checked
 };
 
 struct Manifest {

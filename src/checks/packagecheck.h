@@ -30,6 +30,9 @@ int CheckPackagedScript(PackageCheck *check, const char *srcFolder, const char *
 // Every file the manifest lists is there with its size and hash, and every
 // file the commands take from the update folder is one of them.
 int CheckPackagedFiles(PackageCheck *check, const char *srcFolder, const PtrList *commands);
+// Ends the check: file (relative to the update folder) is at fault, for why.
+// Always 0.
+int RefusePackage(PackageCheck *check, const char *file, const char *why);
 // Lets go of every file and folder held and frees the manifest: after the
 // run's last line.
 void EndPackageCheck(PackageCheck *check);

@@ -11,16 +11,16 @@
 #include <stdlib.h>
 #include <string.h>
 
-namespace {
-
-const char DST_PATH[] = "%DSTPATH%";
-
-int Refuse(PackageCheck *check, const char *file, const char *why)
+int RefusePackage(PackageCheck *check, const char *file, const char *why)
 {
     StrCopy(check->bad, sizeof(check->bad), file);
     TracePrintf("\tpackage refused - %s: %s\n", file, why);
     return 0;
 }
+
+namespace {
+
+const char DST_PATH[] = "%DSTPATH%";
 
 int Hold(PackageCheck *check, HANDLE handle)
 {
@@ -67,29 +67,30 @@ int PinFolders(PackageCheck *check, const char *folder)
 }
 
 // Checks the file against its entry and keeps it held.
-int CheckFile(PackageCheck *check, const char *srcFolder, const ManifestFile &file)
+int CheckFile(PackageCheck *check, const char *srcFolder, ManifestFile &file)
 {
     char path[MAX_PATH_BYTES];
     char folder[MAX_PATH_BYTES];
     if (!JoinPath(path, sizeof(path), srcFolder, file.path) || !StrCopy(folder, sizeof(folder), path))
-        return Refuse(check, file.path, "path too long");
+        return RefusePackage(check, file.path, "path too long");
     folder[PathLastComponent(folder) - folder] = '\0';
     if (!PinFolders(check, folder))
-        return Refuse(check, file.path, "its folder cannot be held");
+        return RefusePackage(check, file.path, "its folder cannot be held");
     // Shared for reading only: nobody writes, renames or deletes it now.
     HANDLE handle = OpenPlainFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)
-        return Refuse(check, file.path, GetLastError() == ERROR_FILE_NOT_FOUND ? "missing" : "cannot be held");
+        return RefusePackage(check, file.path, GetLastError() == ERROR_FILE_NOT_FOUND ? "missing" : "cannot be held");
     if (!Hold(check, handle))
-        return Refuse(check, file.path, "cannot be held");
+        return RefusePackage(check, file.path, "cannot be held");
+    file.held = handle;
     LARGE_INTEGER size;
     unsigned char digest[SHA256_DIGEST_BYTES];
     unsigned long long hashed = 0;
     if (!GetFileSizeEx(handle, &size) || (unsigned long long)size.QuadPart != file.size)
-        return Refuse(check, file.path, "size differs");
+        return RefusePackage(check, file.path, "size differs");
     if (!HashFileSha256(handle, digest, &hashed) || hashed != file.size ||
         memcmp(digest, file.sha256, SHA256_DIGEST_BYTES) != 0)
-        return Refuse(check, file.path, "content differs");
+        return RefusePackage(check, file.path, "content differs");
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
     SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN);
@@ -112,7 +113,7 @@ int IsListed(const PackageCheck *check, const char *srcFolder, const char *name)
 
 int CheckNamed(PackageCheck *check, const char *srcFolder, const char *name)
 {
-    return IsListed(check, srcFolder, name) ? 1 : Refuse(check, name, "not in the manifest");
+    return IsListed(check, srcFolder, name) ? 1 : RefusePackage(check, name, "not in the manifest");
 }
 
 int CheckCommand(PackageCheck *check, const char *srcFolder, const FileEntry *entry)
@@ -142,7 +143,7 @@ int StartPackageCheck(PackageCheck *check, const char *updaterName)
     int read = ManifestMarkerIs(text, first) && first == 18 && memcmp(text + 16, " 1", 2) == 0 &&
                ParseManifest(text, length, &check->manifest);
     free(text);
-    return read ? 1 : Refuse(check, updaterName, "its manifest cannot be read");
+    return read ? 1 : RefusePackage(check, updaterName, "its manifest cannot be read");
 }
 
 int CheckPackagedScript(PackageCheck *check, const char *srcFolder, const char *scriptPath)
@@ -151,7 +152,11 @@ int CheckPackagedScript(PackageCheck *check, const char *srcFolder, const char *
         return 1;
     const char *name = PathLastComponent(scriptPath);
     check->script = FindManifestFile(&check->manifest, name);
-    return check->script ? CheckFile(check, srcFolder, *check->script) : Refuse(check, name, "not in the manifest");
+    if (!check->script)
+        return RefusePackage(check, name, "not in the manifest");
+    // Nothing loads or starts the script: its handle needs no keeping here.
+    ManifestFile script = *check->script;
+    return CheckFile(check, srcFolder, script);
 }
 
 int CheckPackagedFiles(PackageCheck *check, const char *srcFolder, const PtrList *commands)

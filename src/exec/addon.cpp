@@ -5,6 +5,7 @@
 #include "base/tracelog.h"
 #include "base/userbox.h"
 #include "exec/plugincall.h"
+#include "exec/stage.h"
 
 #include <shlwapi.h>
 
@@ -54,12 +55,20 @@ void FindPlugIn(const char *dll, PlugInPlace *place)
         return;
     slash[1] = '\0';
     StrCopy(place->updateFolder, sizeof(place->updateFolder), module);
+    // A checked package's plug-in is loaded from its verified copy, and its
+    // helpers are looked for beside that copy, where nobody else can add one.
+    char staged[MAX_PATH_BYTES];
+    if (StagedPath(place->updateFolder, staged, sizeof(staged)))
+        StrCopy(place->updateFolder, sizeof(place->updateFolder), staged);
     if (!PathIsRelativeA(dll) || !StrCopy(place->path, sizeof(place->path), module) ||
         !StrAppend(place->path, sizeof(place->path), dll) ||
         GetFileAttributesA(place->path) == INVALID_FILE_ATTRIBUTES) {
         place->path[0] = '\0';
         return;
     }
+    char combined[MAX_PATH_BYTES];
+    if (PathCombineA(combined, module, dll) && StagedPath(combined, staged, sizeof(staged)))
+        StrCopy(place->path, sizeof(place->path), staged);
     StrCopy(place->ownFolder, sizeof(place->ownFolder), place->path);
     place->ownFolder[PathLastComponent(place->ownFolder) - place->ownFolder] = '\0';
 }

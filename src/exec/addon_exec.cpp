@@ -1,10 +1,12 @@
 // The "exe" command (declared with the plug-in command in addon.h).
 #include "exec/addon.h"
 
+#include "base/runrecord.h"
 #include "base/shellcalls.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
+#include "exec/stage.h"
 #include "exec/update.h"
 
 #include <string.h>
@@ -64,6 +66,8 @@ int StartAndWait(const char *file, const char *param)
     info.nShow = SW_SHOWNORMAL;
     TracePrintf("\t\t\tShellExecuteEx = ");
     BOOL started = ShellExecuteExAnsi(&info);
+    if (!started)
+        RecordError(GetLastError());
     TracePrintf("%d\n", started);
     if (!started)
         return 0;
@@ -92,8 +96,11 @@ int Exec(const char *command, const char *dstFolder, const char *params, HWND di
         TracePrintf("\t\t\tszParamExpanded: longer than %d bytes\n", EXEC_TEXT_BUFFER - 1);
     } else {
         TracePrintf("\t\t\tszParamExpanded\t\t= %s\n", param);
+        // A checked package's program starts from its verified copy, where
+        // the libraries it looks for beside itself are the listed ones.
+        char staged[EXEC_TEXT_BUFFER];
         if (ExpandCommand(command, expanded))
-            result = StartAndWait(expanded, param);
+            result = StartAndWait(StagedPath(expanded, staged, sizeof(staged)) ? staged : expanded, param);
     }
     TracePrintf("\t\tbResult = %d\n", result);
     TracePrintf("\t\t[%s]<<\n", "Exec");

@@ -1,5 +1,6 @@
 #include "exec/filecmd.h"
 
+#include "base/runrecord.h"
 #include "base/safefile.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
@@ -11,9 +12,11 @@ namespace {
 // be shown gives none of the three answers, and the caller fails then.
 int AskAboutFailure(HWND dialog)
 {
+    DWORD error = GetLastError();
     char *text = GetLastErrorText();
     int answer = UserBox(dialog, text, nullptr, MB_ICONWARNING | MB_ABORTRETRYIGNORE);
     LocalFree(text);
+    RecordError(answer == IDRETRY ? 0 : error);
     return answer;
 }
 
@@ -142,6 +145,8 @@ int Create(const char *path)
         TracePrintf("\t\t\t\t%s.\n", text);
         LocalFree(text);
         result = error == ERROR_ALREADY_EXISTS ? 1 : 0;
+        if (!result)
+            RecordError(error);
     }
     TracePrintf("\t\tbResult = %d\n", result);
     TracePrintf("\t\t[%s]<<\n", "Create");

@@ -1,5 +1,6 @@
 #include "exec/filecmd.h"
 
+#include "base/runrecord.h"
 #include "base/safefile.h"
 #include "base/tracelog.h"
 
@@ -15,6 +16,9 @@ HANDLE OpenForTimes(const char *routine, const char *name, DWORD access)
                         ? OpenPlainFile(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)
                         : CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Only a source that cannot be read fails its command.
+    if (handle == INVALID_HANDLE_VALUE && access != GENERIC_WRITE)
+        RecordError(GetLastError());
     if (handle == INVALID_HANDLE_VALUE)
         TracePrintf("\t\t\tFailed. [%p]\n", handle);
     else

@@ -1,6 +1,7 @@
 #include "exec/update.h"
 
 #include "base/mbcs.h"
+#include "base/runrecord.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/addon.h"
@@ -153,6 +154,7 @@ int RunCommands(int result, const char *srcFolder, const char *folder, const Ptr
     for (PtrNode *cursor = PtrListFirst(commands); cursor;) {
         const FileEntry *entry = (const FileEntry *)PtrListNextData(&cursor);
         result = RunCommand(entry, srcFolder, folder, id, dialog);
+        RecordCommand(result);
         if (result == 0)
             break;
         Progress(dialog, PROGRESS_STEP, nullptr);
@@ -224,6 +226,7 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
     int anyFailed = 0;
     while (!PtrListIsEmpty(dsts)) {
         char *folder = (char *)PtrListPopFront(dsts);
+        RecordFolderStart(folder);
         result = RunCommands(result, srcFolder, folder, commands, id, dialog);
         if (result != 1)
             anyFailed = 1;

@@ -1,6 +1,7 @@
 #include "run/run.h"
 
 #include "base/messages.h"
+#include "base/runrecord.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
@@ -9,7 +10,10 @@
 #include "checks/packagecheck.h"
 #include "exec/update.h"
 #include "launch/startprocess.h"
+#include "exec/stage.h"
 #include "run/cmdline.h"
+#include "run/resultfile.h"
+#include "run/stagepackage.h"
 #include "run/whatif.h"
 #include "script/readscript.h"
 #include "target/discovery.h"
@@ -117,6 +121,7 @@ void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScrip
 
 int RunUpdate(void *instance, const char *cmdLine)
 {
+    DWORD started = GetTickCount();
     TraceLogStart();
     TracePrintf("%s\n", szLogPath);
 
@@ -129,6 +134,10 @@ int RunUpdate(void *instance, const char *cmdLine)
     // A dry run asks nothing and shows nothing, as an unattended one.
     int unattended = (cl.flag & CL_FLAG_UNATTENDED) || cl.whatIf;
     SetUnattended(unattended);
+    if (cl.result[0]) {
+        StartResultFile(cl.result);
+        RunRecordStart();
+    }
     UINT startedErrorMode = 0;
     if (unattended)
         startedErrorMode = QuietErrorMode();
@@ -154,7 +163,9 @@ int RunUpdate(void *instance, const char *cmdLine)
         nResult = RESULT_BAD_PACKAGE;
     else if (!ReadUpdateScript(instance, &script))
         nResult = RESULT_BAD_SCRIPT;
-    else if (!CheckPackagedFiles(&package, srcFolder, script.commands))
+    // A dry run stages nothing: the copies would be files made on the machine.
+    else if (!CheckPackagedFiles(&package, srcFolder, script.commands) ||
+             (!cl.whatIf && !StagePackage(&package, srcFolder, script.commands)))
         nResult = RESULT_BAD_PACKAGE;
     else
         nResult = RunSteps(instance, srcFolder, cl, script);
@@ -170,9 +181,13 @@ int RunUpdate(void *instance, const char *cmdLine)
         SetErrorMode(startedErrorMode);
     if (nResult == RESULT_SUCCESS && script.post && !cl.whatIf)
         StartProcess(script.post);
+    if (cl.result[0])
+        WriteResultFile(cl.result, nResult, script, cl.flag & CL_FLAG_UNATTENDED, GetTickCount() - started);
+    RunRecordFree();
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);
     TraceLogStop();
+    CloseStage();
     EndPackageCheck(&package);
     return nResult;
 }

@@ -1,5 +1,6 @@
 #include "target/versiongate.h"
 
+#include "base/runrecord.h"
 #include "base/strutil.h"
 
 #include <stdio.h>
@@ -34,9 +35,9 @@ int VersionGateEx(const char *folder, const PtrList *targets, int *versionRead)
 {
     char version[DATA_VERSION_SIZE + 1];
     *versionRead = ReadDataVersion(folder, version);
-    if (!*versionRead)
-        return 0;
-    return MatchVersion(version, targets);
+    int accepted = *versionRead && MatchVersion(version, targets);
+    RecordGate(folder, *versionRead ? version : nullptr, accepted);
+    return accepted;
 }
 
 int VersionGate(const char *folder, const PtrList *targets)

@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 std::string BinDir()
 {
@@ -159,6 +160,34 @@ std::string SystemText(DWORD code)
     return copy;
 }
 
+std::string JsonQuoted(const std::string &ansi)
+{
+    std::wstring wide(ansi.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), (int)ansi.size(), &wide[0], (int)wide.size()));
+    std::string utf8(wide.size() * 3 + 1, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), (int)wide.size(), &utf8[0], (int)utf8.size(), nullptr,
+                                    nullptr));
+    std::string quoted = "\"";
+    for (char c : utf8) {
+        const char *named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        quoted += named ? named : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+std::string ResultTimeAsN(std::string text, unsigned long *ms)
+{
+    const std::string key = "\"milliseconds\": ";
+    size_t at = text.find(key);
+    *ms = 0;
+    if (at == std::string::npos)
+        return text;
+    at += key.size();
+    size_t end = text.find_first_not_of("0123456789", at);
+    *ms = strtoul(text.substr(at, end - at).c_str(), nullptr, 10);
+    return text.replace(at, end - at, "N");
+}
+
 std::string UnixPath(const std::string &path)
 {
     typedef char *(CDECL * ToUnix)(LPCWSTR);
@@ -213,4 +242,29 @@ UnixLink::~UnixLink()
     // Once gone the name opens nothing: not even a dangling link is left.
     for (int i = 0; i < 200 && GetFileAttributesA(link_.c_str()) != INVALID_FILE_ATTRIBUTES; i++)
         Sleep(25);
+}
+
+// A file named name that a program left beside its verified copy, in a
+// folder the updater made below the system's Temp folder, after since.
+std::string StagedFile(const std::string &name, FILETIME since)
+{
+    char windows[MAX_PATH];
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    std::string temp = std::string(windows) + "\\Temp\\";
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((temp + "~lu*").c_str(), &found);
+    std::string newest;
+    FILETIME newestTime = since;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        std::string path = temp + found.cFileName + "\\" + name;
+        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+            CompareFileTime(&data.ftLastWriteTime, &newestTime) > 0) {
+            newest = path;
+            newestTime = data.ftLastWriteTime;
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return newest;
 }

@@ -38,6 +38,10 @@ std::string CrLf(const std::vector<std::string> &lines);
 
 // An update folder: a copy of the built updater as Lumiupd.exe and its script.
 std::string MakeUpdateFolder(const std::string &name, const std::string &script);
+// A file named name that a program of a checked package left beside its
+// verified copy (in the folder the updater made below the system's Temp
+// folder), written after since; empty when there is none.
+std::string StagedFile(const std::string &name, FILETIME since);
 
 struct RunResult {
     DWORD exitCode = 0;
@@ -58,6 +62,10 @@ RunResult RunProgram(const std::string &exe, const std::string &args, const RunO
 
 // The system's text for an error code, as the updater shows and logs it.
 std::string SystemText(DWORD code);
+// An ANSI text as a result file writes it: a JSON string in UTF-8, quoted.
+std::string JsonQuoted(const std::string &ansi);
+// A result file's text with its time taken written as "N" (the time in *ms).
+std::string ResultTimeAsN(std::string text, unsigned long *ms);
 
 // The trace log of the last run and its lines (split at CR LF).
 std::string TraceLogPath();

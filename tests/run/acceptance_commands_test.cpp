@@ -313,6 +313,8 @@ TEST_F(EveryCommand, DISABLED_FromAPackagedFolder)
     ASSERT_TRUE(FileExists(upd + "every-command.exe"));
     ShellWindow shell;
     ASSERT_TRUE(shell.Ready());
+    FILETIME started;
+    GetSystemTimeAsFileTime(&started);
     UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}}, "every-command.exe");
     ExpectSucceeded(r, kQuestion, kSuccess);
     // The packer's manifest is the one the updater checks its folder against.
@@ -325,9 +327,12 @@ TEST_F(EveryCommand, DISABLED_FromAPackagedFolder)
     EXPECT_EQ(ReadFileBytes(app + "data\\NEW.DAT"), "new data");
     EXPECT_FALSE(FileExists(app + "OLD.DAT"));
     EXPECT_EQ(ReadFileBytes(app + "data\\CONV.DAT"), upd + "data\\CONV.DAT\r\n" + app + "data\\CONV.DAT\r\n");
-    std::vector<std::string> convert = RecordLines(upd + "CONVERT.txt");
-    ASSERT_EQ(convert.size(), 2u);
-    EXPECT_EQ(convert[0], "\"" + upd + "CONVERT.EXE\" /in \"" + ShortPath(app) + "data\" /quiet");
+    // The program ran from its verified copy, and wrote its record there.
+    std::string record = StagedFile("CONVERT.txt", started);
+    std::vector<std::string> convert = RecordLines(record);
+    ASSERT_EQ(convert.size(), 2u) << record;
+    EXPECT_EQ(convert[0], "\"" + record.substr(0, record.size() - 3) + "EXE\" /in \"" + ShortPath(app) + "data\" /quiet");
+    EXPECT_FALSE(FileExists(upd + "CONVERT.txt"));
     EXPECT_EQ(LnkLocalPath(LnkInfo(link)), app + "LUMITEL.EXE");
     EXPECT_EQ(InstalledIds(app), "U0302");
     EXPECT_EQ(RecordLines(app + "LUMITEL.txt").size(), 2u);

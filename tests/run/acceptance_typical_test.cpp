@@ -97,6 +97,21 @@ protected:
     std::vector<std::string> spaceEntries;
 };
 
+// The example result file of the guide: the indented block that opens with
+// "{" and "exitCode", without its indent.
+std::string GuideResultExample()
+{
+    std::string guide = ReadFileBytes(SourceFile("docs/guide.md"));
+    size_t at = guide.find("\n    {\n      \"exitCode\"");
+    size_t end = guide.find("\n    }\n", at);
+    if (at == std::string::npos || end == std::string::npos)
+        return "(no example in the guide)";
+    std::string block;
+    for (size_t line = at + 1; line <= end + 1; line = guide.find('\n', line) + 1)
+        block += guide.substr(line + 4, guide.find('\n', line) + 1 - (line + 4));
+    return block;
+}
+
 // The trace's head up to the end of discovery, for a run without arguments.
 std::vector<std::string> DiscoveryTrace(const std::string &args, int flag, const std::string &app)
 {
@@ -118,10 +133,12 @@ std::vector<std::string> DiscoveryTrace(const std::string &args, int flag, const
 
 // The run as a user meets it: the question, the progress dialog with each
 // command's paths, then the closing box; the copy updated and registered;
-// the trace of every step, line by line.
+// the trace of every step, line by line. Asked for a result file, which
+// changes nothing else: the guide's example is this run's.
 TEST_F(TypicalRun, AnsweredYes)
 {
-    std::vector<std::string> trace = DiscoveryTrace("", 0, app);
+    std::string result = MakeTestDir("acc_typical_result") + "result.json";
+    std::vector<std::string> trace = DiscoveryTrace("-result=" + result, 0, app);
     Append(&trace, {"\t[CheckFile]>>", "\t\tpFile->filename = MIRO42.DLL, act = 1, flag = 1", "\t\t\tOK!",
                     "\t\tpFile->filename = RT_IDX.DAT, act = 1, flag = 0", "\t\t\tNot Module", "\tbResult = 1",
                     "\t[CheckFile]<<"});
@@ -131,9 +148,17 @@ TEST_F(TypicalRun, AnsweredYes)
     Append(&trace, CopyTrace(upd + "RT_IDX.DAT", app + "RT_IDX.DAT", "2024/02/29-23:59:58", true));
     Append(&trace, {"\tbResult = 1", "\t[Update]<<", "", "nResult = 0"});
 
-    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    UpdaterRun r = RunUpdater(upd, "-result=" + result, {{IDYES}, {IDOK}});
     ExpectSucceeded(r, kQuestion, MessageTable[0]);
     EXPECT_EQ(r.events, (std::vector<std::string>{"box", "progress", "box"}));
+    unsigned long ms = 0, shown = 0;
+    std::string json = ResultTimeAsN(ReadFileBytes(result), &ms);
+    std::string folder = JsonQuoted(app);
+    if (json.find(folder) != std::string::npos)
+        json.replace(json.find(folder), folder.size(), "\"C:\\\\Program Files\\\\Lumitel\\\\\"");
+    EXPECT_EQ(json, ResultTimeAsN(GuideResultExample(), &shown));
+    EXPECT_GE(ms, 400ul) << "two commands, each followed by a pause";
+    EXPECT_LE(ms, r.elapsedMs + 100);
     ASSERT_EQ(r.progressAtBox.size(), 2u);
     EXPECT_EQ(r.progressAtBox[1].caption, "") << "the dialog closes before the closing box";
     EXPECT_EQ(r.progress.caption, "処理中です...");

@@ -42,6 +42,19 @@ TEST(CommandLine, OptionsAnyCaseAnyOrder)
     EXPECT_EQ(Parse("-whatifx").whatIf, 0);
     EXPECT_EQ(Parse("-what").whatIf, 0);
     EXPECT_EQ(Parse("\"-whatif\"").whatIf, 0);
+    // The result file's path: any case, either prefix, quoted, anywhere; it
+    // is neither a flag nor the destination.
+    CommandLineOptions cl = Parse("C:\\x /RESULT=\"C:\\out dir\\r.json\" -auto");
+    EXPECT_STREQ(cl.result, "C:\\out dir\\r.json");
+    EXPECT_EQ(cl.flag, 1);
+    EXPECT_STREQ(cl.dst, "C:\\x\\");
+    EXPECT_STREQ(Parse("-result=a.json -Result=b.json").result, "b.json");
+    EXPECT_STREQ(Parse("-result= -results=x -result").result, "");
+    EXPECT_STREQ(Parse("-result= -results=x -result").dst, "");
+    // Both at once: each option keeps its own path.
+    w = Parse("-result=r.json /WHATIF=w.txt");
+    EXPECT_STREQ(w.result, "r.json");
+    EXPECT_STREQ(w.whatIfPath, "w.txt");
 }
 
 TEST(CommandLine, PrefixRules)

@@ -28,11 +28,12 @@ std::string MakeUpdate(const std::string &name, const std::vector<std::string> &
     return upd;
 }
 
-RunResult RunUpdate(const std::string &upd, const std::string &app, std::vector<RobotAnswer> answers)
+RunResult RunUpdate(const std::string &upd, const std::string &app, std::vector<RobotAnswer> answers,
+                    const std::string &more = "")
 {
     RunOptions options;
     options.answers = std::move(answers);
-    return RunProgram(upd + "Lumiupd.exe", "\"" + app + "\"", options);
+    return RunProgram(upd + "Lumiupd.exe", "\"" + app + "\"" + more, options);
 }
 
 // The question first, the closing box for code last, the prompts between.
@@ -54,8 +55,49 @@ void ExpectBoxes(const RunResult &r, DWORD code, const std::vector<std::string> 
 
 using Changes = std::vector<std::string>;
 
+// The result file of AbortAtEachPromptInTurn when its question k is answered
+// Abort and those before it Ignore (k = 3: all of them ignored).
+std::string AbortResult(const std::string &app, const std::vector<std::string> &commands,
+                        const std::vector<std::string> &prompts, size_t k)
+{
+    const size_t asked[] = {1, 3, 5};
+    const DWORD errors[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND};
+    int code = k == prompts.size() ? 0 : 4;
+    std::string json = "{\n  \"exitCode\": " + std::to_string(code) + ",\n  \"meaning\": \"" +
+                       (code ? "update-failed" : "success") +
+                       "\",\n  \"updater\": \"1.0.0\",\n  \"id\": \"FAULT\",\n  \"unattended\": false,\n"
+                       "  \"destinations\": [\n    {\n      \"folder\": " + JsonQuoted(app) +
+                       ",\n      \"dataVersion\": \"1.10\",\n      \"accepted\": true,\n      \"commands\": [";
+    size_t failedAt = k < prompts.size() ? asked[k] : commands.size();
+    for (size_t i = 0, prompt = 0; i < commands.size(); i++) {
+        size_t eq = commands[i].find('=');
+        json += "\n        {\"command\": \"" + commands[i].substr(0, eq) + "\", \"file\": " +
+                JsonQuoted(commands[i].substr(eq + 1)) + ", \"outcome\": ";
+        if (i > failedAt) {
+            json += "\"skipped\"}";
+        } else if (prompt < 3 && i == asked[prompt]) {
+            json += std::string(i == failedAt ? "\"failed\"" : "\"ignored\"") +
+                    ", \"error\": " + std::to_string(errors[prompt]) + ", \"errorText\": " +
+                    JsonQuoted(prompts[prompt].substr(0, prompts[prompt].find_last_not_of("\r\n ") + 1)) + "}";
+            prompt++;
+        } else {
+            json += "\"done\"}";
+        }
+        json += i + 1 < commands.size() ? "," : "\n      ]";
+    }
+    json += "\n    }\n  ],\n  \"boxes\": [\n    {\"caption\": " + JsonQuoted("確認") + ", \"text\": " +
+            JsonQuoted(kKakunin) + ", \"answer\": \"yes\"},";
+    for (size_t i = 0; i < prompts.size() && i <= k; i++)
+        json += "\n    {\"caption\": null, \"text\": " + JsonQuoted(prompts[i]) + ", \"answer\": \"" +
+                (i < k ? "ignore" : "abort") + "\"},";
+    json += "\n    {\"caption\": " + JsonQuoted(CAPTION_FINISHED) + ", \"text\": " + JsonQuoted(MessageTable[code]) +
+            ", \"answer\": \"ok\"}\n  ],\n  \"milliseconds\": N\n}\n";
+    return json;
+}
+
 // Three commands that work and three that are asked about, interleaved.
-// Abort at the k-th question keeps everything after it from happening.
+// Abort at the k-th question keeps everything after it from happening. The
+// result file tells each command's outcome, the errors and the answers.
 TEST(FaultRuns, AbortAtEachPromptInTurn)
 {
     const std::vector<std::string> commands = {"copy=MIRO42.DLL", "remove=absent1.txt", "copy=data.dat",
@@ -74,10 +116,15 @@ TEST(FaultRuns, AbortAtEachPromptInTurn)
         ASSERT_TRUE(WriteFileBytes(app + "data.dat", "old data"));
         TreeState before = ReadTree(app);
         std::vector<RobotAnswer> answers = {{IDYES}};
-        for (size_t i = 0; i < prompts.size(); i++)
+        // No answer to spare: the closing box takes the next one given.
+        for (size_t i = 0; i < prompts.size() && i <= k; i++)
             answers.push_back({i < k ? IDIGNORE : IDABORT});
         answers.push_back({IDOK});
-        RunResult r = RunUpdate(upd, app, answers);
+        std::string result = MakeTestDir("fault_abort_result") + "result.json";
+        RunResult r = RunUpdate(upd, app, answers, " /Result=" + result);
+        unsigned long ms = 0;
+        EXPECT_EQ(ResultTimeAsN(ReadFileBytes(result), &ms), AbortResult(app, commands, prompts, k));
+        EXPECT_GE(ms, 200ul);
         if (k == prompts.size()) {
             // Every question ignored: the whole script ran, the id is registered.
             ExpectBoxes(r, 0, prompts);
@@ -140,10 +187,11 @@ int CountOf(const std::string &text, const std::string &line)
 // for the n-th time. The updater opens its log without sharing for each
 // line, and drops the line when a reader has it open: the log is read only
 // while the updater's thread stands still. False when the run ended before.
-bool KillAfterTraceLine(const std::string &upd, const std::string &app, const std::string &line, int n)
+bool KillAfterTraceLine(const std::string &upd, const std::string &app, const std::string &line, int n,
+                        const std::string &more)
 {
     DeleteFileA(TraceLogPath().c_str());
-    std::string cmd = "\"" + upd + "Lumiupd.exe\" -auto -silent \"" + app + "\"";
+    std::string cmd = "\"" + upd + "Lumiupd.exe\" -auto -silent \"" + app + "\"" + more;
     std::vector<char> buf(cmd.begin(), cmd.end());
     buf.push_back('\0');
     STARTUPINFOA si = {};
@@ -202,7 +250,8 @@ void ExpectSettingsKept(const std::string &ini, const std::string &id)
 // The updater killed right after a chosen trace line of a copy: each file
 // the script touches holds its whole old or whole new bytes, never missing
 // or cut, and the next run over the folder completes and leaves no
-// temporary name behind, in subfolders neither.
+// temporary name behind, in subfolders neither. A killed run leaves no
+// result file, not even an earlier run's; the next run leaves its own.
 TEST(FaultRuns, KilledAfterATraceLineOfACopy)
 {
     const std::string oldBig(24 << 20, 'o'), newBig(24 << 20, 'n'), newDeep(16 << 20, 'd');
@@ -223,8 +272,11 @@ TEST(FaultRuns, KilledAfterATraceLineOfACopy)
         ASSERT_TRUE(WriteFileBytes(app + "big.dat", oldBig));
         ASSERT_TRUE(CreateDirectoryA((app + "sub").c_str(), nullptr));
         ASSERT_TRUE(WriteFileBytes(app + "sub\\deep.dat", "old deep"));
-        ASSERT_TRUE(KillAfterTraceLine(upd, app, point.first, point.second))
+        std::string resultDir = MakeTestDir("fault_kill_result");
+        ASSERT_TRUE(WriteFileBytes(resultDir + "r.json", "{\"exitCode\": 0}"));
+        ASSERT_TRUE(KillAfterTraceLine(upd, app, point.first, point.second, " -result=" + resultDir + "r.json"))
             << "the run ended before the line:\n" << TraceNow();
+        EXPECT_EQ(ReadTree(resultDir), TreeState{});
         std::string big = ReadFileBytes(app + "big.dat");
         EXPECT_TRUE(big == oldBig || big == newBig) << "big.dat: " << big.size() << " bytes";
         std::string deep = ReadFileBytes(app + "sub\\deep.dat");
@@ -234,8 +286,9 @@ TEST(FaultRuns, KilledAfterATraceLineOfACopy)
         }
         ExpectSettingsKept(app + "MIRO42.INI", "FAULT");
 
-        RunResult r = RunProgram(upd + "Lumiupd.exe", "-auto -silent \"" + app + "\"", {});
+        RunResult r = RunProgram(upd + "Lumiupd.exe", "-auto -silent \"" + app + "\" -result=" + resultDir + "r.json", {});
         EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
+        EXPECT_EQ(ReadFileBytes(resultDir + "r.json").rfind("{\n  \"exitCode\": 0,\n", 0), 0u);
         TreeState after = ReadTree(app);
         EXPECT_EQ(TemporaryNames(after), std::vector<std::string>{});
         EXPECT_TRUE(ReadFileBytes(app + "big.dat") == newBig);

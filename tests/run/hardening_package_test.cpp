@@ -159,6 +159,8 @@ TEST(PackageRuns, FilesHeldFromTheirCheckToTheirUse)
     std::string app = MakeApp("package_race_app");
     std::atomic<bool> stop{false};
     std::atomic<int> swapped{0};
+    FILETIME started;
+    GetSystemTimeAsFileTime(&started);
     std::thread racer([&] {
         std::string moved = upd.substr(0, upd.size() - 1) + "_moved";
         while (!stop && ReadFileBytes(TraceLogPath()).find("\t[CheckFile]>>") == std::string::npos)
@@ -189,12 +191,61 @@ TEST(PackageRuns, FilesHeldFromTheirCheckToTheirUse)
     EXPECT_TRUE(ReadFileBytes(app + "data.dat") == std::string(1 << 20, 'n'));
     EXPECT_EQ(ReadFileBytes(app + "sub\\deep.dat"), "new deep");
     EXPECT_TRUE(TraceHas("\tupdate folder verified - PKG1, 5 files"));
-    EXPECT_FALSE(ReadFileBytes(upd + "CONVERT.txt").empty()) << "the program that was checked ran";
+    EXPECT_FALSE(StagedFile("CONVERT.txt", started).empty()) << "the program that was checked ran, from its verified copy";
 
     std::string plain = MakePackage("package_plain_upd");
     r = RunUnattended(plain, MakeApp("package_plain_app"));
     EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
     EXPECT_FALSE(TraceHas("\tupdate folder verified - PKG1, 5 files"));
+}
+
+// A plug-in, its companion, a helper it loads by name and a program that loads
+// a library by name, all listed: they run from verified copies in a folder of
+// the updater's own, where a library put beside them in the update folder,
+// unlisted, is never found. The same folder without a manifest loads it.
+TEST(PackageRuns, PlugInsAndProgramsRunFromVerifiedCopies)
+{
+    const std::vector<std::string> listed = {"Lumiupd.INF",      "CONVERT.EXE",           "data.dat",
+                                             "lumihelper.dll",   "lumiplugin.dll",        "plugins\\lumicompanion.dll",
+                                             "plugins\\lumideps.dll"};
+    auto make = [](const std::string &name) {
+        std::string upd = MakeUpdateFolder(
+            name, CrLf({"id=PKG1", "target=1.1", "dll=data.dat,lumiplugin.dll,LoadHelper",
+                        "dll=data.dat,plugins\\lumideps.dll,CallCompanion", "exe=CONVERT.EXE,profapi.dll"}));
+        EXPECT_TRUE(CreateDirectoryA((upd + "plugins").c_str(), nullptr));
+        for (const char *file : {"lumiplugin.dll", "plugins\\lumideps.dll", "plugins\\lumicompanion.dll"})
+            EXPECT_TRUE(CopyFileA((BinDir() + PathFindFileNameA(file)).c_str(), (upd + file).c_str(), FALSE));
+        EXPECT_TRUE(CopyFileA((BinDir() + "dllprobe.exe").c_str(), (upd + "CONVERT.EXE").c_str(), FALSE));
+        EXPECT_TRUE(PlantDlls(upd, {"lumihelper.dll"}));
+        EXPECT_TRUE(WriteFileBytes(upd + "data.dat", "data"));
+        return upd;
+    };
+    std::string upd = make("package_stage_upd");
+    ASSERT_TRUE(Package(upd, listed));
+    ASSERT_TRUE(PlantDlls(upd, {"profapi.dll", "lumicompanion.dll"}));
+    ClearMarkers();
+    RunResult r = RunUnattended(upd, MakeApp("package_stage_app"));
+    EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
+    std::map<std::string, std::string> markers = Markers();
+    char windows[MAX_PATH];
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    std::string temp = std::string(windows) + "\\Temp\\~lu";
+    std::string helper = markers["lumihelper.dll@Lumiupd.exe"], companion = markers["lumicompanion.dll@Lumiupd.exe"];
+    EXPECT_EQ(markers.size(), 2u);
+    EXPECT_EQ(_strnicmp(helper.c_str(), temp.c_str(), temp.size()), 0) << helper;
+    EXPECT_EQ(helper.substr(helper.size() - 15), "\\lumihelper.dll");
+    EXPECT_EQ(_strnicmp(companion.c_str(), temp.c_str(), temp.size()), 0) << companion;
+    EXPECT_EQ(companion.substr(companion.size() - 26), "\\plugins\\lumicompanion.dll");
+    EXPECT_EQ(markers.count("profapi.dll@CONVERT.EXE"), 0u) << markers["profapi.dll@CONVERT.EXE"];
+    EXPECT_TRUE(TraceHas("\tstaged - 6 files"));
+    EXPECT_EQ(GetFileAttributesA(helper.c_str()), INVALID_FILE_ATTRIBUTES) << "the copies go with the run";
+
+    std::string plain = make("package_unstaged_upd");
+    ASSERT_TRUE(PlantDlls(plain, {"profapi.dll"}));
+    ClearMarkers();
+    r = RunUnattended(plain, MakeApp("package_unstaged_app"));
+    EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
+    EXPECT_EQ(Markers()["profapi.dll@CONVERT.EXE"], plain + "profapi.dll");
 }
 
 } // namespace

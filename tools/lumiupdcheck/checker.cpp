@@ -237,12 +237,15 @@ int ParseCheckArgs(int argc, char **argv, const char *name, CheckArgs *args)
     fprintf(parsed == CHECK_ARGS_HELP ? stdout : stderr,
             "usage: %s [--strict] SCRIPT [UPDATE_FOLDER]\n"
             "       %s --verify PACKAGED_FOLDER\n"
+            "       %s --result FILE\n"
             "  checks an update script as the updater reads it, and the update folder against its commands\n"
             "  --strict  every finding fails the check (exit 1), for release pipelines\n"
             "  --verify  checks a folder made by make package against the manifest in its updater\n"
             "            (lumiupd-check only): exit 1 when a file is missing, changed or not listed\n"
+            "  --result  shows the result file of a run (-result=FILE) or a dry run's report\n"
+            "            (lumiupd-check only): exit 1 when the result file is damaged\n"
             "  exit 0: the updater accepts the script, 1: it refuses it (or, with --strict, a finding),\n"
             "  2: nothing could be checked\n",
-            name, name);
+            name, name, name);
     return parsed == CHECK_ARGS_HELP ? CHECK_ACCEPTED : CHECK_UNREADABLE;
 }

@@ -2,9 +2,11 @@
 // Linux build machine. It checks exactly as LumiupdCheck.exe does, in code
 // page 932, and shows the result in UTF-8. With --verify FOLDER it checks a
 // packaged folder against the manifest in its updater; --write-manifest
-// FOLDER is make package's step that writes it.
+// FOLDER is make package's step that writes it. --result FILE shows a run's
+// result file or a dry run's report.
 #include "checker.h"
 #include "manifest.h"
+#include "resultview.h"
 #include "utf8out.h"
 
 #include "base/strutil.h"
@@ -59,6 +61,9 @@ int Report(const Job &job)
 int main(int argc, char **argv)
 {
     char paths[2][MAX_PATH_BYTES];
+    // Both files are UTF-8 already: nothing of code page 932 on the way.
+    if (argc == 3 && strcmp(argv[1], "--result") == 0)
+        return ShowResultFile(argv[2], stdout);
     if (argc == 3 && (strcmp(argv[1], "--verify") == 0 || strcmp(argv[1], "--write-manifest") == 0))
         return ToCp932Path(argv[2], paths[1]) ? Report({argv[1], nullptr, paths[1], 0}) : CHECK_UNREADABLE;
     CheckArgs args;

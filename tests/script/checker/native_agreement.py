@@ -106,6 +106,31 @@ def staging_folder():
     return os.path.join(stage, "every-command.INF"), stage
 
 
+def guide_block(guide, first, last):
+    """The guide's indented block from the line first to the line last, without its indent."""
+    lines = guide.split("\n")
+    start = lines.index("    " + first)
+    end = lines.index("    " + last, start)
+    return [line[4:] for line in lines[start:end + 1]]
+
+
+def guide_result_shown():
+    """lumiupd-check --result on the guide's example result file prints what
+    the guide shows it printing. 1 when it does not."""
+    with open(os.path.join(source, "docs", "guide.md"), encoding="utf-8") as f:
+        guide = f.read()
+    shown = guide_block(guide, "$ build/bin/lumiupd-check --result result.json", "milliseconds: 1840")[1:]
+    example = os.path.join(build, "checker_agreement_result.json")
+    with open(example, "w", encoding="utf-8") as out:
+        out.write("\n".join(guide_block(guide, "{", "}")) + "\n")
+    got = subprocess.run([native, "--result", example], stdout=subprocess.PIPE, timeout=60)
+    if got.returncode == 0 and got.stdout.decode("utf-8").split("\n") == shown + [""]:
+        return 0
+    print("DIFFERENT: lumiupd-check --result on the guide's example (exit %d):\n%s"
+          % (got.returncode, got.stdout.decode("utf-8", "replace")))
+    return 1
+
+
 def main():
     dump = os.path.join(build, "checker_agreement")
     shutil.rmtree(dump, ignore_errors=True)
@@ -136,7 +161,7 @@ def main():
     if len(scripts) < 20 or codes != {0, 1}:
         print("too few scripts or verdicts to compare")
         return 1
-    return 1 if failures else 0
+    return 1 if failures or guide_result_shown() else 0
 
 
 sys.exit(main())

@@ -1,0 +1,186 @@
+#define _CRT_RAND_S
+#include "exec/stage.h"
+
+#include "base/ptrlist.h"
+#include "base/safefile.h"
+#include "base/sha256.h"
+#include "base/strutil.h"
+#include "exec/leftover.h"
+
+#include <sddl.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+struct Stage {
+    char src[MAX_PATH_BYTES];   // the update folder, ending in a backslash
+    char root[MAX_PATH_BYTES];  // the copies' folder, ending in a backslash
+    PtrList *files;             // handles of the copies
+    PtrList *folders;           // handles of the folders, innermost first
+    PtrList *names;             // what was staged, relative; folders end in a backslash
+};
+
+Stage g_stage;
+
+// Held against renaming and deletion, so that its path keeps leading here.
+int HoldFolder(const char *path)
+{
+    char bare[MAX_PATH_BYTES];
+    if (!StrCopy(bare, sizeof(bare), path))
+        return 0;
+    bare[strlen(bare) - 1] = '\0';
+    HANDLE folder = CreateFileA(bare, GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return 0;
+    if (PtrListPushFront(g_stage.folders, folder))
+        return 1;
+    CloseHandle(folder);
+    return 0;
+}
+
+int Remember(const char *relative)
+{
+    char *copy = StrDup(relative);
+    if (copy && PtrListAppend(g_stage.names, copy))
+        return 1;
+    free(copy);
+    return 0;
+}
+
+int IsStaged(const char *relative)
+{
+    for (PtrNode *cursor = PtrListFirst(g_stage.names); cursor;)
+        if (AsciiStricmp((const char *)PtrListNextData(&cursor), relative) == 0)
+            return 1;
+    return 0;
+}
+
+// The folders on the way to relative, each made once (they take the root's
+// permissions) and held.
+int MakeFolders(const char *relative)
+{
+    char part[MAX_PATH_BYTES];
+    char path[MAX_PATH_BYTES];
+    if (!StrCopy(part, sizeof(part), relative))
+        return 0;
+    for (char *slash = MbsChr(part, '\\'); slash; slash = MbsChr(slash + 1, '\\')) {
+        char kept = slash[1];
+        slash[1] = '\0';
+        int made = IsStaged(part) ||
+                   (JoinPath(path, sizeof(path), g_stage.root, part) &&
+                    CreateDirectoryA(path, nullptr) && HoldFolder(path) && Remember(part));
+        slash[1] = kept;
+        if (!made)
+            return 0;
+    }
+    return 1;
+}
+
+// Copies source into the new file at path while hashing it: the copy holds
+// exactly the bytes that were hashed.
+int CopyChecked(HANDLE source, const char *path, const unsigned char *sha256, unsigned long long size)
+{
+    HANDLE copy = CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (copy == INVALID_HANDLE_VALUE)
+        return 0;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    unsigned char digest[SHA256_DIGEST_BYTES];
+    unsigned long long copied = 0;
+    int same = IsHandleOfPath(copy, path) && SetFilePointerEx(source, zero, nullptr, FILE_BEGIN) &&
+               CopyHashSha256(source, copy, digest, &copied) && copied == size &&
+               memcmp(digest, sha256, SHA256_DIGEST_BYTES) == 0;
+    SetFilePointerEx(source, zero, nullptr, FILE_BEGIN);
+    if (!same)
+        SetDeletePending(copy, 1);
+    CloseHandle(copy);
+    return same;
+}
+
+// The loader opens a library or a program for reading and sharing only
+// reading: the copy is held the same way, with delete access for the end.
+int HoldCopy(const char *path)
+{
+    HANDLE copy = CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (copy == INVALID_HANDLE_VALUE)
+        return 0;
+    if (IsHandleOfPath(copy, path) && PtrListAppend(g_stage.files, copy))
+        return 1;
+    SetDeletePending(copy, 1);
+    CloseHandle(copy);
+    return 0;
+}
+
+} // namespace
+
+int OpenStage(const char *srcFolder)
+{
+    memset(&g_stage, 0, sizeof(g_stage));
+    g_stage.files = PtrListCreate();
+    g_stage.folders = PtrListCreate();
+    g_stage.names = PtrListCreate();
+    char temp[MAX_PATH_BYTES];
+    char name[LEFTOVER_NAME_BYTES];
+    unsigned int high = 0, low = 0;
+    UINT length = GetSystemWindowsDirectoryA(temp, sizeof(temp));
+    if (!g_stage.files || !g_stage.folders || !g_stage.names || length == 0 || length >= sizeof(temp) ||
+        !AddBackslash(temp, sizeof(temp)) || !StrAppend(temp, sizeof(temp), "Temp") || rand_s(&high) != 0 ||
+        rand_s(&low) != 0 || !StrCopy(g_stage.src, sizeof(g_stage.src), srcFolder))
+        return 0;
+    LeftoverName(name, high, low);
+    // Administrators and the system only, nothing inherited from Temp, where
+    // every user may create files.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!JoinPath(g_stage.root, sizeof(g_stage.root), temp, name) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr))
+        return 0;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    int made = CreateDirectoryA(g_stage.root, &attributes);
+    LocalFree(descriptor);
+    return made && AddBackslash(g_stage.root, sizeof(g_stage.root)) && HoldFolder(g_stage.root) && Remember("");
+}
+
+int StageFile(const char *relative, HANDLE source, const unsigned char *sha256, unsigned long long size)
+{
+    char path[MAX_PATH_BYTES];
+    if (IsStaged(relative))
+        return 1;
+    return MakeFolders(relative) && JoinPath(path, sizeof(path), g_stage.root, relative) &&
+           CopyChecked(source, path, sha256, size) && HoldCopy(path) && Remember(relative);
+}
+
+int StagedPath(const char *path, char *staged, size_t size)
+{
+    size_t length = strlen(g_stage.src);
+    if (!g_stage.names || length == 0 || _strnicmp(path, g_stage.src, length) != 0 || !IsStaged(path + length))
+        return 0;
+    return StrCopy(staged, size, g_stage.root) && StrAppend(staged, size, path + length);
+}
+
+namespace {
+
+void LetGo(PtrList *handles)
+{
+    while (handles && !PtrListIsEmpty(handles)) {
+        HANDLE handle = (HANDLE)PtrListPopFront(handles);
+        SetDeletePending(handle, 1);
+        CloseHandle(handle);
+    }
+    PtrListDestroy(handles);
+}
+
+} // namespace
+
+void CloseStage(void)
+{
+    // The copies first: a folder goes only once it is empty.
+    LetGo(g_stage.files);
+    LetGo(g_stage.folders);
+    PtrListFreeStrings(g_stage.names);
+    memset(&g_stage, 0, sizeof(g_stage));
+}

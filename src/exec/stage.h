@@ -1,0 +1,26 @@
+// A packaged update's plug-ins and programs are loaded and started from
+// copies the updater makes as it reads them, in a folder of its own that only
+// administrators and the system can write. The update folder stays writable
+// by whoever unpacked it: a file held against writing cannot be changed, but
+// a new one can still be put beside it, and the search for a plug-in's or a
+// program's own libraries looks beside it first. In the copy's folder there is
+// nothing but what the manifest lists.
+#pragma once
+
+#include <windows.h>
+
+#include <stddef.h>
+
+// Makes the folder, below the system's own Temp folder, for files of
+// srcFolder. 0 when it cannot be made.
+int OpenStage(const char *srcFolder);
+// Copies relative (below srcFolder) from source, read from its start, into the
+// folder; 1 when the bytes read were the ones sha256 and size describe, and
+// the copy is held against writing for the rest of the run.
+int StageFile(const char *relative, HANDLE source, const unsigned char *sha256, unsigned long long size);
+// The staged copy of path (a file or a folder ending in a backslash below
+// srcFolder), in staged; 0 when nothing of that path was staged.
+int StagedPath(const char *path, char *staged, size_t size);
+// Lets go of the copies and deletes them and the folder, where nothing still
+// uses them; what a program left there stays.
+void CloseStage(void);
