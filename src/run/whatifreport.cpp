@@ -71,18 +71,9 @@ void ReportLine(WhatIfReport *report, const char *format, ...)
 
 int ReportWrite(const WhatIfReport *report, const char *path)
 {
-    char full[MAX_PATH_BYTES];
-    DWORD len = GetFullPathNameA(path, sizeof(full), full, nullptr);
     int size = 0;
-    char *utf8 = len && len < sizeof(full) ? ToUtf8(report, &size) : nullptr;
-    NewFile file;
-    int written = 0;
-    if (utf8 && NewFileBeside(&file, full, 0)) {
-        if (NewFileWrite(&file, utf8, (DWORD)size))
-            written = CommitNewFile(&file, full, nullptr, 0);
-        else
-            DiscardNewFile(&file);
-    }
+    char *utf8 = ToUtf8(report, &size);
+    int written = utf8 && WriteWholeFile(path, utf8, (DWORD)size);
     free(utf8);
     TracePrintf("whatif report %s: %s\n", written ? "written" : "NOT written", path);
     return written;
