@@ -222,6 +222,19 @@ for i in $(seq "$pairs"); do
   r_over+=("$(ratio "$(field "$u" ms)" "$(awk -v a="$(field "$e" ms)" -v b="$(field "$h" ms)" 'BEGIN { print a + b }')")")
 done
 
+# The dry run of the same package (no manifest) against its real run.
+upd_what=("$win\\Pkg\\Lumiupd.exe" -unattended "-whatif=$win\\whatif.txt" "$win\\App6")
+timed "${upd_what[@]}" >/dev/null
+r_what=() ms_wr=() ms_wd=()
+run_u() { u=$(timed "${upd_what[@]}"); check_exit "$u" 0 dry-run; }
+run_e() { e=$(timed "${upd_pkg[@]}"); check_exit "$e" 0 dry-run; }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_e
+  ms_wd+=("$(field "$u" ms)"); ms_wr+=("$(field "$e" ms)")
+  r_what+=("$(ratio "$(field "$u" ms)" "$(field "$e" ms)")")
+done
+[ -s "$root/whatif.txt" ] || { echo "bench: the dry run wrote no report" >&2; fail=1; }
+
 # Start-up: the two runs against a program that only starts; the counted
 # logged calls tell what the run without commands does beyond starting.
 cp "$bin/LumiupdBench.exe" "$root/Start/Lumiupd.exe"
@@ -273,6 +286,7 @@ show "update beside $tree untouched files / without them" 1.05 "${r_tree[@]}"
 show "package of $pkg_files x 7 MB, manifest / none" 1.15 "${r_pkg[@]}"
 show "  hashing the package alone (system SHA-256) / none" - "${r_hash[@]}"
 show "  manifest / (none + hashing alone)" - "${r_over[@]}"
+show "dry run (-whatif) of that package / its real run" 0.10 "${r_what[@]}"
 show "start-up, run ending at once / exe exiting at once" 1.10 "${r_start[@]}"
 show "  run without commands ($empty_calls log cycles) / the same" - "${r_empty[@]}"
 show "peak working set, copy run / dialog-only exe" 1.15 "${r_mem[@]}"
@@ -294,6 +308,7 @@ printf 'median ms: update beside the untouched tree %s (%s files, %s folders), w
   "$(med "${ms_tt[@]}")" "$tree" "$tree_dirs" "$(med "${ms_tb[@]}")"
 printf 'median ms: package with its manifest %s, without %s, hashing it alone %s\n' "$(med "${ms_pm[@]}")" \
   "$(med "${ms_pk[@]}")" "$(med "${ms_ph[@]}")"
+printf 'median ms: dry run of the package %s, its real run %s\n' "$(med "${ms_wd[@]}")" "$(med "${ms_wr[@]}")"
 printf 'median ms: run ending at once %s (%s log cycles), run without commands %s, exit-at-once %s\n' \
   "$(med "${ms_st[@]}")" "$start_calls" "$(med "${ms_em[@]}")" "$(med "${ms_ex[@]}")"
 printf 'median peak working set KB: copy run %s, dialog-only exe %s\n' "$(med "${kb_u[@]}")" "$(med "${kb_d[@]}")"

@@ -21,7 +21,8 @@
 # updater starts), TRY_SHOTS (a folder for screenshots), TRY_REPORT (a folder
 # for the report's files, default BUILD_DIR/try-update), TRY_SMALL_DRIVE (a
 # size such as 2m: the installed copy goes on a drive T: of that size, a
-# tmpfs; root only).
+# tmpfs; root only), TRY_WHATIF (1: a dry run, -whatif, whose own report is
+# printed at the end).
 set -euo pipefail
 mkdir -p "$1"
 build=$(cd "$1" && pwd)
@@ -42,6 +43,8 @@ appWin="C:\\Program Files\\$appName"
 updUnix="$build/wineprefix/drive_c/LumiTry/Update"
 drive="$build/wineprefix/drive_c"
 report=${TRY_REPORT:-$build/try-update}
+whatifUnix="$build/wineprefix/drive_c/LumiTry/whatif.txt"
+[ "${TRY_WHATIF:-}" = 1 ] && args="-whatif=C:\\LumiTry\\whatif.txt $args"
 key='HKLM\Software\Kevrani\ルミテル ミルテ版'
 
 # The script decides the updater's name: NAME.INF is read by NAME.exe.
@@ -64,7 +67,7 @@ small_drive() {
 }
 [ -z "${TRY_SMALL_DRIVE:-}" ] || small_drive
 
-rm -rf "$appUnix" "$updUnix"
+rm -rf "$appUnix" "$updUnix" "$whatifUnix"
 mkdir -p "$appUnix" "$updUnix" "$report"
 rm -f "$report"/files-before.txt "$report"/files-after.txt "$report"/dialogs.txt "$report"/Lumiupd.log
 rm -f "$report"/drive-before.txt "$report"/drive-after.txt "$report"/dialogs.raw
@@ -213,6 +216,15 @@ echo "== Trace log ($log):"
 if [ -n "$log" ]; then
   cp "$log" "$report/Lumiupd.log"
   to_utf8 <"$log" | sed 's/^/  /'
+fi
+if [ "${TRY_WHATIF:-}" = 1 ]; then
+  echo "== Dry run report ($whatifUnix):"
+  if [ -f "$whatifUnix" ]; then
+    cp "$whatifUnix" "$report/whatif.txt"
+    sed '1s/^\xEF\xBB\xBF//' "$whatifUnix" | tr -d '\r' | sed 's/^/  /'
+  else
+    echo "  none"
+  fi
 fi
 echo "== Exit code: ${code:-none}"
 [ -n "$code" ] || exit 125

@@ -59,8 +59,9 @@ int ProbeModule(const char *folder, const char *filename)
     return 1;
 }
 
-int CheckFolder(const char *folder, const PtrList *commands)
+int CheckFolder(const char *folder, const PtrList *commands, ModuleSeen seen, void *data)
 {
+    int bResult = 1;
     for (PtrNode *cursor = PtrListFirst(commands); cursor;) {
         const FileEntry *entry = (const FileEntry *)PtrListNextData(&cursor);
         int flag = IsModuleName(entry->filename);
@@ -70,23 +71,36 @@ int CheckFolder(const char *folder, const PtrList *commands)
             TracePrintf("\t\t\tNot Module\n");
             continue;
         }
-        WaitForRunningApp();
-        if (!ProbeModule(folder, entry->filename))
-            return 0;
+        if (!seen) {
+            WaitForRunningApp();
+            if (!ProbeModule(folder, entry->filename))
+                return 0;
+            continue;
+        }
+        int held = !ProbeModule(folder, entry->filename);
+        seen(data, folder, entry->filename, held);
+        if (held)
+            bResult = 0;
     }
-    return 1;
+    return bResult;
 }
 
 } // namespace
 
 int CheckFile(const PtrList *dsts, const PtrList *commands)
 {
+    return CheckFileEach(dsts, commands, nullptr, nullptr);
+}
+
+int CheckFileEach(const PtrList *dsts, const PtrList *commands, ModuleSeen seen, void *data)
+{
     TracePrintf("\t[%s]>>\n", "CheckFile");
     int bResult = 1;
     for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
-        if (!CheckFolder((const char *)PtrListNextData(&cursor), commands)) {
+        if (!CheckFolder((const char *)PtrListNextData(&cursor), commands, seen, data)) {
             bResult = 0;
-            break;
+            if (!seen)
+                break;
         }
     }
     TracePrintf("\tbResult = %d\n", bResult);

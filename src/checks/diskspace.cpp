@@ -104,6 +104,11 @@ long long WalkNeed(const char *srcFolder, const char *dstFolder, PeakNeed *peak)
 
 int checkSpace(const PtrList *dsts, const char *srcFolder)
 {
+    return checkSpaceEach(dsts, srcFolder, nullptr, nullptr);
+}
+
+int checkSpaceEach(const PtrList *dsts, const char *srcFolder, SpaceSeen seen, void *data)
+{
     TracePrintf("\t\t[%s]>>\n", "checkSpace");
     int ubResult = 1;
     for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
@@ -116,6 +121,8 @@ int checkSpace(const PtrList *dsts, const char *srcFolder)
         long long needed = peak.additions + peak.largestTwice;
         long long freeBytes = (long long)getFreeSpaceDrive(DriveIndexOf(dst));
         TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", needed, freeBytes);
+        if (seen)
+            seen(data, dst, needed, freeBytes);
         // Every destination is measured and traced, even after one failed.
         if (freeBytes < needed)
             ubResult = 0;

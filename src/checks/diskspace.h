@@ -12,6 +12,10 @@ const unsigned long long FREE_SPACE_UNKNOWN = 4294967295ULL;
 // the update at its fullest: what the growing and new files add, plus the
 // largest file that stands in its old and new versions side by side.
 int checkSpace(const PtrList *dsts, const char *srcFolder);
+// Told of each destination's peak need and its drive's free bytes.
+typedef void (*SpaceSeen)(void *data, const char *dst, long long needed, long long freeBytes);
+// checkSpace, telling seen (when not null) what it measured.
+int checkSpaceEach(const PtrList *dsts, const char *srcFolder, SpaceSeen seen, void *data);
 // Bytes that copying everything under srcFolder to dstFolder would add: the
 // source sizes less those of like relative paths already there (may be < 0).
 long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder);

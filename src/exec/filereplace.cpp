@@ -251,6 +251,19 @@ int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD 
     return 1;
 }
 
+int WriteWholeFile(const char *path, const void *bytes, DWORD size)
+{
+    char full[MAX_PATH_BYTES];
+    DWORD n = GetFullPathNameA(path, sizeof(full), full, nullptr);
+    NewFile file;
+    if (n == 0 || n >= sizeof(full) || !NewFileBeside(&file, full, 0))
+        return 0;
+    if (NewFileWrite(&file, bytes, size))
+        return CommitNewFile(&file, full, nullptr, 0);
+    DiscardNewFile(&file);
+    return 0;
+}
+
 void DiscardNewFile(NewFile *file)
 {
     if (file->handle == INVALID_HANDLE_VALUE)

@@ -37,6 +37,12 @@ int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD 
 // Drops it: the file goes with its handle. Keeps the last error.
 void DiscardNewFile(NewFile *file);
 
+// Writes size bytes as the whole file at path (made absolute from the
+// current folder) that way: a new file beside it, renamed over it once on
+// disk. 1 when written; else nothing at path has changed and the last error
+// tells why.
+int WriteWholeFile(const char *path, const void *bytes, DWORD size);
+
 // Copies src over dst that way, with the source's last-write time as the new
 // file's creation and last-write times and the source's attributes. The
 // copy reports its progress to routine with data. On failure nothing at dst

@@ -43,27 +43,35 @@ struct tm LocalNow(void)
     return now;
 }
 
-// The line is sized from the texts it carries, so no id or comment is cut.
-void AppendLine(HANDLE file, const char *id, const char *first, const char *second, size_t n)
+// The dated line, sized from the texts it carries so that no id or comment
+// is cut; n is the comment's length. Heap (free), null when out of memory.
+char *FormatLine(const char *id, const char *first, const char *second, size_t n, int *len)
 {
     const char *idText = id ? id : "(null)";
     size_t size = n + strlen(idText) + LINE_FIXED_BYTES;
     char *line = (char *)malloc(size);
     if (!line) {
         TracePrintf("\t\t\tfor write:malloc(%d)\t\t= NULL\n", (int)size);
-        return;
+        return nullptr;
     }
+    struct tm now = LocalNow();
+    *len = snprintf(line, size, "%4d%02d%02d\t%s\t%s\t%s\r\n", now.tm_year + 1900, now.tm_mon + 1,
+                    now.tm_mday, idText, first, second);
+    if (*len <= 0 || (size_t)*len >= size)
+        *len = 0;
+    return line;
+}
+
+void AppendLine(HANDLE file, const char *id, const char *first, const char *second, size_t n)
+{
+    int len = 0;
+    char *line = FormatLine(id, first, second, n, &len);
+    if (!line)
+        return;
     LARGE_INTEGER end;
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
-    if (!SetFilePointerEx(file, zero, &end, FILE_END)) {
-        free(line);
-        return;
-    }
-    struct tm now = LocalNow();
-    int len = snprintf(line, size, "%4d%02d%02d\t%s\t%s\t%s\r\n", now.tm_year + 1900, now.tm_mon + 1,
-                       now.tm_mday, idText, first, second);
-    if (len > 0 && (size_t)len < size) {
+    if (len > 0 && SetFilePointerEx(file, zero, &end, FILE_END)) {
         DWORD written = 0;
         // A line is there whole or not at all: what a full disk let through
         // of it is cut off again.
@@ -154,4 +162,42 @@ int AddInstalledId(const char *folder, const char *id)
     }
     CloseSettingsFile(&file);
     return result;
+}
+
+char *HistoryLineOf(const char *comment, const char *id)
+{
+    size_t n = strlen(comment);
+    char *copy = StrDup(comment);
+    if (!copy)
+        return nullptr;
+    char *first;
+    char *second;
+    SplitComment(copy, &first, &second);
+    int len = 0;
+    char *line = FormatLine(id, first, second, n, &len);
+    if (line)
+        line[len >= 2 ? len - 2 : 0] = '\0';
+    free(copy);
+    return line;
+}
+
+int InstalledValues(const char *folder, const char *id, char **oldValue, char **newValue)
+{
+    *oldValue = *newValue = nullptr;
+    char iniPath[MAX_PATH_BYTES];
+    SettingsFile file;
+    if (!JoinPath(iniPath, sizeof(iniPath), folder, SETTINGS_FILE))
+        return 0;
+    if (ReadSettingsFile(&file, iniPath))
+        *oldValue = InstalledOf(file);
+    *newValue = *oldValue ? MergeInstalledIds(*oldValue, id) : nullptr;
+    DWORD error = GetLastError();
+    CloseSettingsFile(&file);
+    if (!*newValue) {
+        free(*oldValue);
+        *oldValue = nullptr;
+        SetLastError(error);
+        return 0;
+    }
+    return 1;
 }

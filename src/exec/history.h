@@ -8,3 +8,11 @@ int Log(const char *folder, const char *comment, const char *id);
 // Adds id to INSTALLED. The settings write's result (non-zero on success);
 // 0 without writing when the old value cannot be read whole.
 int AddInstalledId(const char *folder, const char *id);
+
+// For a dry run, nothing written: the line Log would append for comment
+// today, without its CR LF (heap, free; null when out of memory).
+char *HistoryLineOf(const char *comment, const char *id);
+// The INSTALLED value now (*oldValue) and the one AddInstalledId would write
+// (*newValue), both heap (free). 0, both null, when the settings file cannot
+// be read whole; the last error tells why.
+int InstalledValues(const char *folder, const char *id, char **oldValue, char **newValue);

@@ -243,6 +243,17 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
     return result;
 }
 
+int CommandPathsFor(const char *srcFolder, const char *folder, const FileEntry *entry, char *src, char *dst)
+{
+    CommandPaths paths;
+    int built = 0;
+    if (BuildSource(&paths, srcFolder, folder, entry) && StrCopy(src, EXEC_TEXT_BUFFER, paths.src))
+        built |= 1;
+    if (BuildDestination(&paths, folder, entry) && StrCopy(dst, EXEC_TEXT_BUFFER, paths.dst))
+        built |= 2;
+    return built;
+}
+
 int ReplaceDstPath(char *text, size_t size, const char *folder)
 {
     char shortPath[MAX_PATH_BYTES];

@@ -13,6 +13,13 @@ enum { EXEC_TEXT_BUFFER = 520 };
 int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
            const char *id, int silent);
 
+// The paths a command works with in folder, as the executor builds them:
+// src ("%DSTPATH%" replaced, made absolute against srcFolder) and dst
+// (folder + filename), each EXEC_TEXT_BUFFER bytes, empty when it does not
+// fit. Bit 1 of the result: src was built; bit 2: dst was.
+int CommandPathsFor(const char *srcFolder, const char *folder, const struct FileEntry *entry, char *src,
+                    char *dst);
+
 // What a run cut off by a power failure left, cleared where this script
 // writes: each destination folder (its settings file) and the folder of each
 // file it copies. Done before the checks, so that the room such files take

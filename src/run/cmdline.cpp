@@ -46,6 +46,20 @@ const char *ReadToken(const char *p, Token *t, int quoted)
     }
 }
 
+// "whatif" alone, or "whatif=" and the report's path (the last one given
+// wins; an empty one means beside the trace log). 1 when it was one.
+int ApplyWhatIf(CommandLineOptions *cl, const char *token)
+{
+    char name[7];
+    strncpy(name, token, 6);
+    name[6] = '\0';
+    if (AsciiStricmp(name, "whatif") != 0 || (token[6] && token[6] != '='))
+        return 0;
+    cl->whatIf = 1;
+    StrCopy(cl->whatIfPath, sizeof(cl->whatIfPath), token[6] ? token + 7 : "");
+    return 1;
+}
+
 } // namespace
 
 void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
@@ -57,7 +71,7 @@ void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
             cl->flag |= CL_FLAG_SILENT;
         else if (AsciiStricmp(token, "unattended") == 0)
             cl->flag |= CL_FLAG_AUTO | CL_FLAG_SILENT | CL_FLAG_UNATTENDED;
-        else if (strlen(token) > 7 && token[6] == '=') {
+        else if (!ApplyWhatIf(cl, token) && strlen(token) > 7 && token[6] == '=') {
             char name[8];
             memcpy(name, token, 7);
             name[6] = '\0';

@@ -1,6 +1,6 @@
-// The updater's command line: options "auto", "silent", "unattended" and
-// "result=PATH" with a "-" or "/" prefix, and one destination folder. Nothing
-// here is ever an error.
+// The updater's command line: options "auto", "silent", "unattended",
+// "result=PATH" and "whatif" (or "whatif=PATH") with a "-" or "/" prefix, and
+// one destination folder. Nothing here is ever an error.
 #pragma once
 
 #include "base/strutil.h"
@@ -21,6 +21,10 @@ struct CommandLineOptions {
     // Where the run's record goes (empty: none). Not a flag bit, so that the
     // trace's cl.flag stays what it was for the same run.
     char result[MAX_PATH_BYTES];
+    // A dry run: nothing on the machine changes; its report goes to
+    // whatIfPath, or beside the trace log when that is empty.
+    int whatIf;
+    char whatIfPath[MAX_PATH_BYTES];
 };
 
 // line: the command line without the program's own path. cl must be zeroed.

@@ -212,14 +212,7 @@ void WriteResultFile(const char *path, int nResult, const UpdateScript &script, 
     JsonText out;
     memset(&out, 0, sizeof(out));
     Record(&out, nResult, script, unattended, elapsedMs);
-    char full[MAX_PATH_BYTES];
-    NewFile file;
-    int written = !out.failed && FullPath(path, full) && NewFileBeside(&file, full, 0);
-    if (written && !(NewFileWrite(&file, out.text, (DWORD)out.used) && CommitNewFile(&file, full, nullptr, 0))) {
-        DiscardNewFile(&file);
-        written = 0;
-    }
-    if (!written) {
+    if (out.failed || !WriteWholeFile(path, out.text, (DWORD)out.used)) {
         if (out.failed)
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         char *text = GetLastErrorText();

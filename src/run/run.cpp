@@ -14,6 +14,7 @@
 #include "run/cmdline.h"
 #include "run/resultfile.h"
 #include "run/stagepackage.h"
+#include "run/whatif.h"
 #include "script/readscript.h"
 #include "target/discovery.h"
 #include "target/versiongate.h"
@@ -65,6 +66,11 @@ int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl
     if (!dsts)
         return RESULT_NO_MEMORY;
     int result = FillDestinations(cl, script, dsts);
+    if (cl.whatIf) {
+        result = WhatIfSteps(result, srcFolder, cl.dst, dsts, script);
+        PtrListFreeStrings(dsts);
+        return result;
+    }
     if (result == RESULT_SUCCESS && !(cl.flag & CL_FLAG_AUTO) && script.kakunin &&
         UserBox(nullptr, script.kakunin, CAPTION_CONFIRM, MB_ICONQUESTION | MB_YESNO) == IDNO)
         result = RESULT_DECLINED;
@@ -125,13 +131,15 @@ int RunUpdate(void *instance, const char *cmdLine)
     TracePrintf("param=[%s]\n", cmdLine);
     TracePrintf("\tcl.flag\t= %d\n", cl.flag);
     TracePrintf("\tcl.dst\t\t= %s\n", cl.dst);
-    SetUnattended(cl.flag & CL_FLAG_UNATTENDED);
+    // A dry run asks nothing and shows nothing, as an unattended one.
+    int unattended = (cl.flag & CL_FLAG_UNATTENDED) || cl.whatIf;
+    SetUnattended(unattended);
     if (cl.result[0]) {
         StartResultFile(cl.result);
         RunRecordStart();
     }
     UINT startedErrorMode = 0;
-    if (cl.flag & CL_FLAG_UNATTENDED)
+    if (unattended)
         startedErrorMode = QuietErrorMode();
 
     UpdateScript script;
@@ -139,6 +147,8 @@ int RunUpdate(void *instance, const char *cmdLine)
     char srcFolder[MAX_PATH_BYTES];
     char scriptPath[MAX_PATH_BYTES];
     GetModuleFolder(instance, srcFolder);
+    if (cl.whatIf)
+        WhatIfStart(cl.whatIfPath, cmdLine, srcFolder);
     char updater[MAX_PATH_BYTES];
     updater[GetModuleFileNameA((HMODULE)instance, updater, sizeof(updater) - 1)] = '\0';
     int manifestRead = StartPackageCheck(&package, PathLastComponent(updater));
@@ -153,19 +163,23 @@ int RunUpdate(void *instance, const char *cmdLine)
         nResult = RESULT_BAD_PACKAGE;
     else if (!ReadUpdateScript(instance, &script))
         nResult = RESULT_BAD_SCRIPT;
+    // A dry run stages nothing: the copies would be files made on the machine.
     else if (!CheckPackagedFiles(&package, srcFolder, script.commands) ||
-             !StagePackage(&package, srcFolder, script.commands))
+             (!cl.whatIf && !StagePackage(&package, srcFolder, script.commands)))
         nResult = RESULT_BAD_PACKAGE;
     else
         nResult = RunSteps(instance, srcFolder, cl, script);
 
-    ShowClosingBox(nResult, cl, script, package.bad);
+    if (cl.whatIf)
+        WhatIfFinish(nResult, script, package.bad);
+    else
+        ShowClosingBox(nResult, cl, script, package.bad);
     // The post program is the application, started for the user at the
     // desktop: it gets the mode the updater was started with, not the quiet
     // one, which a process started from here may take over.
-    if (cl.flag & CL_FLAG_UNATTENDED)
+    if (unattended)
         SetErrorMode(startedErrorMode);
-    if (nResult == RESULT_SUCCESS && script.post)
+    if (nResult == RESULT_SUCCESS && script.post && !cl.whatIf)
         StartProcess(script.post);
     if (cl.result[0])
         WriteResultFile(cl.result, nResult, script, cl.flag & CL_FLAG_UNATTENDED, GetTickCount() - started);

@@ -1,5 +1,6 @@
 #include "target/discovery.h"
 
+#include "base/dryrun.h"
 #include "base/messages.h"
 #include "base/shellcalls.h"
 #include "base/strutil.h"
@@ -107,12 +108,13 @@ void PrepareInstallFolder(const char *install, InstallFolder *folder)
 // The install folder is made when missing and is not put to the gate, but a
 // registered copy there whose data the gate has just read and refused stays
 // refused: its data is of a version the update is not for (or already
-// updated by it).
+// updated by it). A dry run takes the folder as the real run would make
+// it, without making it.
 void TakeInstallFolder(const InstallFolder *install, PtrList *dsts)
 {
     if (!install->path[0] || install->refused)
         return;
-    if (CreateDirectoryAll(install->path))
+    if (IsDryRun() || CreateDirectoryAll(install->path))
         AppendFolderOnce(dsts, install->path);
 }
 

@@ -13,6 +13,10 @@ int VersionGate(const char *folder, const PtrList *targets);
 // is no data to judge.
 int VersionGateEx(const char *folder, const PtrList *targets, int *versionRead);
 
+// The data version in the folder's "RT_IDX.DAT" as text (version: 9 bytes);
+// 0 when the file does not open.
+int ReadDataVersion(const char *folder, char *version);
+
 // The matching itself: "-X" (at most X), "X-" (at least X), anything else
 // (the empty pattern too) a prefix that the version text must begin with.
 // 1 when version matches at least one pattern of targets (strings); 0 for

@@ -12,6 +12,8 @@ enum { DATA_VERSION_OFFSET = 72, DATA_VERSION_SIZE = 8 };
 
 const char DATA_FILE_NAME[] = "RT_IDX.DAT";
 
+} // namespace
+
 // The DataVersion field as text (at most 8 bytes, cut at the first zero byte).
 // A file that ends inside the field gives the bytes that are there.
 int ReadDataVersion(const char *folder, char *version)
@@ -28,8 +30,6 @@ int ReadDataVersion(const char *folder, char *version)
     fclose(file);
     return 1;
 }
-
-} // namespace
 
 int VersionGateEx(const char *folder, const PtrList *targets, int *versionRead)
 {

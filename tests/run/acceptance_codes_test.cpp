@@ -51,6 +51,26 @@ protected:
         ASSERT_GE(lines.size(), tail.size());
         ExpectLines(std::vector<std::string>(lines.end() - tail.size(), lines.end()), tail);
     }
+    // A dry run first: no window, the code the real run then gives, and the
+    // report's findings, which end with that code and its text.
+    std::vector<std::string> DryRun(const std::string &args, int code)
+    {
+        std::string report = MakeTestDir("acc_codes_whatif") + "report.txt";
+        UpdaterRun r = RunUpdater(upd, "-whatif=" + report + (args.empty() ? "" : " " + args), {});
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ((int)r.exitCode, code);
+        EXPECT_TRUE(r.events.empty()) << "a box or the progress dialog";
+        std::vector<std::string> lines = ReportLines(report);
+        EXPECT_FALSE(lines.empty()) << "no report";
+        if (!lines.empty()) {
+            EXPECT_EQ(lines.back(), "終了コード: " + std::to_string(code) + " " + MessageTable[code]);
+        }
+        return lines;
+    }
+    bool Has(const std::vector<std::string> &lines, const std::string &line)
+    {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
     std::string upd;
 };
 
@@ -65,6 +85,9 @@ TEST_F(FailureCodes, UnreadableScriptIs2)
             if (!script.empty()) {
                 ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", script));
             }
+            // The dry run's report is written all the same.
+            if (args[0])
+                DryRun(args, 2);
             UpdaterRun r = RunUpdater(upd, args, {});
             ASSERT_FALSE(r.timedOut);
             EXPECT_EQ(r.exitCode, 2u);
@@ -82,6 +105,8 @@ TEST_F(FailureCodes, UnreadableScriptIs2)
 // comes even in an unattended run, and No ends it.
 TEST_F(FailureCodes, NoInstalledCopyIs3)
 {
+    std::vector<std::string> found = DryRun("", 3);
+    EXPECT_TRUE(Has(found, "対象: " + std::string(MessageTable[3]) + " (「自分で指定しますか？」には「いいえ」と答えました)"));
     for (const char *args : {"", "-auto"}) {
         SCOPED_TRACE(args);
         UpdaterRun r = RunUpdater(upd, args, {{IDNO}, {IDOK}});
@@ -160,10 +185,26 @@ TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
 }
 
 // 5: the application runs (without a window, so there is no wait) and holds
-// the library the script replaces.
+// the library the script replaces. A dry run before it, with the window,
+// names the program and does not wait.
 TEST_F(FailureCodes, LibraryHeldByTheApplicationIs5)
 {
     std::string app = Registered("acc_codes_5");
+    {
+        // The dry run, with the application's window up: no wait for it,
+        // and the program named.
+        RunningApp windowed;
+        ASSERT_TRUE(windowed.Start(app, 30000)) << windowed.failure();
+        std::string before = MachineSnapshot({app, upd});
+        DWORD start = GetTickCount();
+        std::vector<std::string> found = DryRun("", 5);
+        EXPECT_LT(GetTickCount() - start, 10000u) << "the dry run waited for the application";
+        EXPECT_TRUE(Has(found, "モジュール: " + app + "MIRO42.DLL: ほかのプログラムが使用中です"));
+        EXPECT_TRUE(Has(found, "実行中のルミテル: " + app + "Lumitel.exe (プロセス ID " + std::to_string(windowed.pid()) +
+                                   "): 実際の更新ではその終了を 15 秒まで待ちます"));
+        EXPECT_TRUE(MachineSnapshot({app, upd}) == before) << "the dry run changed the machine";
+        windowed.Stop();
+    }
     RunningApp running;
     ASSERT_TRUE(running.Start(app, 30000, false)) << running.failure();
     UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
@@ -189,6 +230,8 @@ TEST_F(FailureCodes, RefusedCommandLineFolderIs6)
     for (const char *options : {"", "-auto "}) {
         SCOPED_TRACE(options);
         std::string args = options + ("\"" + old + "\"");
+        std::vector<std::string> found = DryRun(args, 6);
+        EXPECT_TRUE(Has(found, "対象: " + old + " (データバージョン 0.9: 対象外です)"));
         UpdaterRun r = RunUpdater(upd, args, {});
         ASSERT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 6u);
@@ -231,6 +274,11 @@ TEST_F(FailureCodes, FullDiskIs7)
     peak += twice;
     ASSERT_GT(needed, (long long)freeBytes.QuadPart);
 
+    std::string before = MachineSnapshot({app, upd});
+    std::vector<std::string> found = DryRun("", 7);
+    EXPECT_TRUE(Has(found, "空き容量: " + app + " (ドライブ V:) 必要 " + std::to_string(peak) + " バイト、空き " +
+                               std::to_string(freeBytes.QuadPart) + " バイト: 足りません"));
+    EXPECT_TRUE(MachineSnapshot({app, upd}) == before) << "the dry run changed the machine";
     UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 7u);

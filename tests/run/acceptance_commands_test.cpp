@@ -232,6 +232,74 @@ TEST_F(EveryCommand, AnsweredYes)
     ExpectLines(TraceBetween("\t[Update]>>", "nResult = 0"), UpdateTrace(upd, app, Desktop(), shell.Pid()));
 }
 
+// A dry run first changes nothing on the machine and shows no window; then
+// the real run of the same folder on that same machine does, command by
+// command, what each of the dry run's findings said it would.
+TEST_F(EveryCommand, DryRunForetellsTheRealRun)
+{
+    ShellWindow shell;
+    ASSERT_TRUE(shell.Ready());
+    std::string report = MakeTestDir("acc_every_whatif") + "report.txt";
+    std::vector<std::string> watched = {vendor + "\\", upd, Desktop() + "\\"};
+    std::string before = MachineSnapshot(watched);
+    std::string oldLibrary = std::to_string(ReadFileBytes(app + "MIRO42.DLL").size()) + " バイト " +
+                             ReportTime(app + "MIRO42.DLL");
+    std::string oldData = "8 バイト " + ReportTime(app + "OLD.DAT");
+    UpdaterRun dry = RunUpdater(upd, "/WhatIf=" + report, {});
+    ASSERT_FALSE(dry.timedOut);
+    EXPECT_EQ(dry.exitCode, 0u);
+    EXPECT_TRUE(dry.events.empty()) << "a box or the progress dialog";
+    EXPECT_TRUE(MachineSnapshot(watched) == before) << "the dry run changed the machine";
+    ExpectNoPostProgram();
+    EXPECT_TRUE(TraceHas("dry run (-whatif): nothing is changed; report " + report));
+    std::vector<std::string> found = ReportLines(report);
+    ASSERT_FALSE(found.empty()) << "no report";
+    EXPECT_TRUE(std::find(found.begin(), found.end(), "対象: " + app + " (データバージョン 1.20: 適用できます)") !=
+                found.end());
+    EXPECT_TRUE(std::find(found.begin(), found.end(), "モジュール: " + app + "MIRO42.DLL: 使用されていません") !=
+                found.end());
+    std::vector<std::string> predicted(std::find(found.begin(), found.end(), "コマンド: " + app), found.end());
+
+    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    ExpectSucceeded(r, kQuestion, kSuccess);
+    std::vector<std::string> plugin = RecordLines(app + "data\\CONV.DAT");
+    std::vector<std::string> convert = RecordLines(upd + "CONVERT.txt");
+    // The post program may still be writing its record when the updater ends.
+    std::vector<std::string> post = RecordLines(app + "LUMITEL.txt");
+    for (int i = 0; i < 50 && post.size() < 2; i++) {
+        Sleep(100);
+        post = RecordLines(app + "LUMITEL.txt");
+    }
+    ASSERT_EQ(plugin.size(), 2u);
+    ASSERT_EQ(convert.size(), 2u);
+    ASSERT_EQ(post.size(), 2u);
+    size_t quote = convert[0].find('"', 1);
+    ASSERT_NE(quote, std::string::npos);
+    std::string history = ReadFileBytes(app + "update.log");
+    ASSERT_GT(history.size(), 2u);
+    std::string done = " を呼び出します: 確認実行のため実行していません";
+    ExpectLines(predicted,
+                {"コマンド: " + app,
+                 (GetFileAttributesA((app + "data").c_str()) & FILE_ATTRIBUTE_DIRECTORY) ? "create: " + app + "data: 作成します"
+                                                                                : "(data not made)",
+                 "copy: " + upd + "MIRO42.DLL → " + app + "MIRO42.DLL: 置き換えます (旧 " + oldLibrary + "、新 " +
+                     std::to_string(ReadFileBytes(app + "MIRO42.DLL").size()) + " バイト " +
+                     ReportTime(app + "MIRO42.DLL") + ")",
+                 "copy: " + upd + "data\\NEW.DAT → " + app + "data\\NEW.DAT: 新しく置きます (" +
+                     std::to_string(ReadFileBytes(app + "data\\NEW.DAT").size()) + " バイト " +
+                     ReportTime(app + "data\\NEW.DAT") + ")",
+                 FileExists(app + "OLD.DAT") ? "(OLD.DAT kept)" : "remove: " + app + "OLD.DAT: 削除します (" + oldData + ")",
+                 "dll: UPDHELP.DLL (" + upd + "UPDHELP.DLL) の RecordPaths(" + plugin[0] + ", " + plugin[1] + ")" + done,
+                 "exe: " + convert[0].substr(1, quote - 1) + " を引数 [" + convert[0].substr(quote + 2) +
+                     "] で起動し、終了を待ちます: 確認実行のため実行していません",
+                 "shortcut: " + link + ": 作成します (リンク先 " + LnkLocalPath(LnkInfo(link)) + ")",
+                 "log: " + app + "update.log に追加します: " + history.substr(0, history.size() - 2),
+                 "INSTALLED: " + app + "MIRO42.INI [MAIN] INSTALLED= → " + InstalledIds(app),
+                 "post: " + post[0].substr(1, post[0].size() - 2) +
+                     " をデスクトップのユーザーとして起動します: 確認実行のため起動していません",
+                 "終了コード: 0 実際の更新の終了コードは、コマンドの結果によって 0 か 4 になります。"});
+}
+
 // The update folder that make package built from a staging tree, with a
 // signed updater named after the script (run by the release_package test,
 // which gives the folder in LUMIUPD_PACKAGED_FOLDER).

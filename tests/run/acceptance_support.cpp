@@ -381,3 +381,99 @@ std::vector<std::string> TraceBetween(const std::string &from, const std::string
     }
     return {};
 }
+
+namespace {
+
+void SnapshotFolder(const std::string &folder, std::string *out)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        char line[160];
+        snprintf(line, sizeof(line), " attr=%lx created=%lx:%lx written=%lx:%lx size=%lu\n", fd.dwFileAttributes,
+                 fd.ftCreationTime.dwHighDateTime, fd.ftCreationTime.dwLowDateTime, fd.ftLastWriteTime.dwHighDateTime,
+                 fd.ftLastWriteTime.dwLowDateTime, fd.nFileSizeLow);
+        *out += folder + name + line;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            SnapshotFolder(folder + name + "\\", out);
+        else
+            *out += ReadFileBytes(folder + name) + "\n";
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+}
+
+void SnapshotKey(HKEY parent, const std::string &name, std::string *out)
+{
+    HKEY key;
+    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    *out += "[" + name + "]\n";
+    for (DWORD i = 0;; i++) {
+        char value[256];
+        BYTE data[1024];
+        DWORD valueSize = sizeof(value), dataSize = sizeof(data), type = 0;
+        if (RegEnumValueA(key, i, value, &valueSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            break;
+        *out += std::string(value) + " " + std::to_string(type) + " " + std::string((char *)data, dataSize) + "\n";
+    }
+    for (DWORD i = 0;; i++) {
+        char sub[256];
+        DWORD subSize = sizeof(sub);
+        if (RegEnumKeyExA(key, i, sub, &subSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        SnapshotKey(key, sub, out);
+    }
+    RegCloseKey(key);
+}
+
+} // namespace
+
+std::string MachineSnapshot(const std::vector<std::string> &folders)
+{
+    std::string out;
+    for (const std::string &folder : folders)
+        SnapshotFolder(folder, &out);
+    SnapshotKey(HKEY_LOCAL_MACHINE, "Software\\Kevrani", &out);
+    return out;
+}
+
+std::vector<std::string> ReportLines(const std::string &path)
+{
+    std::string bytes = ReadFileBytes(path);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0)
+        return {};
+    bytes = bytes.substr(3);
+    std::wstring wide(bytes.size() + 1, L'\0');
+    int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), (int)bytes.size(), &wide[0],
+                                    (int)wide.size());
+    std::string text(chars * 2 + 1, '\0');
+    int got = WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, &text[0], (int)text.size(), nullptr, nullptr);
+    text.resize(got);
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\r\n", at);
+        if (end == std::string::npos)
+            return {};
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+std::string ReportTime(const std::string &path)
+{
+    FILETIME creation, write, local;
+    SYSTEMTIME st;
+    if (!ReadTimes(path, &creation, &write) || !FileTimeToLocalFileTime(&write, &local) ||
+        !FileTimeToSystemTime(&local, &st))
+        return "?";
+    char text[32];
+    snprintf(text, sizeof(text), "%u/%02u/%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+             st.wSecond);
+    return text;
+}

@@ -89,3 +89,13 @@ bool TraceMentions(const std::string &text);
 // The trace's lines from the first one equal to from up to and including the
 // first one equal to to after it (empty when either is missing).
 std::vector<std::string> TraceBetween(const std::string &from, const std::string &to);
+
+// What a run may change, taken whole: under each folder every file and
+// folder (path, attributes, creation and last-write times, size, bytes), and
+// every key and value under HKEY_LOCAL_MACHINE\Software\Kevrani.
+std::string MachineSnapshot(const std::vector<std::string> &folders);
+// A dry run's report (UTF-8 with its byte-order mark) as lines in the ANSI
+// code page, without their CR LF; empty when it is missing or not so.
+std::vector<std::string> ReportLines(const std::string &path);
+// A file's last-write time in local time as the report gives it.
+std::string ReportTime(const std::string &path);

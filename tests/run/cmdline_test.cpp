@@ -28,6 +28,20 @@ TEST(CommandLine, OptionsAnyCaseAnyOrder)
     EXPECT_EQ(Parse("C:\\x /UnAttended").flag, 7);
     EXPECT_STREQ(Parse("-unattended C:\\x").dst, "C:\\x\\");
     EXPECT_EQ(Parse("-unattend").flag, 0);
+    // The dry run: any prefix and case, anywhere, its report's path after
+    // "=" (quoted for a blank); it leaves the flags and the destination be.
+    CommandLineOptions w = Parse("C:\\x /WhatIf -auto");
+    EXPECT_EQ(w.whatIf, 1);
+    EXPECT_EQ(w.flag, 1);
+    EXPECT_STREQ(w.whatIfPath, "");
+    EXPECT_STREQ(w.dst, "C:\\x\\");
+    w = Parse("-whatif=\"C:\\a b\\r.txt\" C:\\y");
+    EXPECT_EQ(w.whatIf, 1);
+    EXPECT_STREQ(w.whatIfPath, "C:\\a b\\r.txt");
+    EXPECT_STREQ(w.dst, "C:\\y\\");
+    EXPECT_EQ(Parse("-whatifx").whatIf, 0);
+    EXPECT_EQ(Parse("-what").whatIf, 0);
+    EXPECT_EQ(Parse("\"-whatif\"").whatIf, 0);
     // The result file's path: any case, either prefix, quoted, anywhere; it
     // is neither a flag nor the destination.
     CommandLineOptions cl = Parse("C:\\x /RESULT=\"C:\\out dir\\r.json\" -auto");
@@ -37,6 +51,10 @@ TEST(CommandLine, OptionsAnyCaseAnyOrder)
     EXPECT_STREQ(Parse("-result=a.json -Result=b.json").result, "b.json");
     EXPECT_STREQ(Parse("-result= -results=x -result").result, "");
     EXPECT_STREQ(Parse("-result= -results=x -result").dst, "");
+    // Both at once: each option keeps its own path.
+    w = Parse("-result=r.json /WHATIF=w.txt");
+    EXPECT_STREQ(w.result, "r.json");
+    EXPECT_STREQ(w.whatIfPath, "w.txt");
 }
 
 TEST(CommandLine, PrefixRules)

@@ -41,6 +41,16 @@ expect refused "== Exit code: 3"
 expect refused "== INSTALLED in MIRO42.INI: before [U0100], after [U0100]"
 expect refused "  nResult = 3"
 [ "$fail" = 0 ] || cat "$build/try-update-test.out"
+TRY_WHATIF=1 "$source/scripts/try-update.sh" "$build" "$folder" 1.2 "" "" >"$build/try-update-test.out" 2>&1
+code=$?
+[ "$code" = 0 ] || { echo "FAIL: dry run exited $code"; fail=1; }
+expect whatif "== INSTALLED in MIRO42.INI: before [U0100], after [U0100]"
+expect whatif "  INSTALLED: C:\Program Files\LumiTry\App\MIRO42.INI [MAIN] INSTALLED=U0100 → U0100,U0301"
+expect whatif "  終了コード: 0 実際の更新の終了コードは、コマンドの結果によって 0 か 4 になります。"
+grep -q "^  after: " "$build/try-update-test.out" && { echo "FAIL (whatif): a file changed"; fail=1; }
+grep -q "^  box: " "$build/try-update-test.out" && { echo "FAIL (whatif): a box was shown"; fail=1; }
+[ "$fail" = 0 ] || cat "$build/try-update-test.out"
+
 # A script saved as UTF-8, its history line no CP932 text: the report marks
 # the bytes and reaches its end, whose last line is the exit code; the
 # screenshot folder is made. An installed copy of data the script does not

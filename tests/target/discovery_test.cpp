@@ -1,5 +1,6 @@
 // Destination discovery on the real registry, real folders and the real
 // question and folder-browse dialog, answered by a robot watching this process.
+#include "base/dryrun.h"
 #include "base/messages.h"
 #include "base/tracelog.h"
 #include "discovery_browse.h"
@@ -174,6 +175,11 @@ TEST_F(Discovery, InstallFolderIsCreatedWithoutGateOrQuestion)
     InstalledRegistration r("r", refused);
     ASSERT_TRUE(r.ok());
     std::string install = "C:\\lumitest\\disc_install\\new\\deeper\\";
+    // A dry run takes it as the real run would, without making it.
+    SetDryRun(1);
+    EXPECT_EQ(Discover(install.c_str()), std::vector<std::string>({install}));
+    SetDryRun(0);
+    EXPECT_FALSE(FileExists("C:\\lumitest\\disc_install")) << "the dry run made the install folder";
     EXPECT_EQ(Discover(install.c_str()), std::vector<std::string>({install}));
     EXPECT_TRUE(boxes_.empty());
     EXPECT_TRUE(GetFileAttributesA(install.c_str()) & FILE_ATTRIBUTE_DIRECTORY);

@@ -1,0 +1,139 @@
+#include "run/whatif.h"
+
+#include "base/dryrun.h"
+#include "base/messages.h"
+#include "base/tracelog.h"
+#include "checks/checkfile.h"
+#include "checks/checkrules.h"
+#include "checks/diskspace.h"
+#include "run/whatifcmd.h"
+#include "run/whatifreport.h"
+#include "target/versiongate.h"
+
+#include <windows.h>
+
+namespace {
+
+WhatIfReport g_report = {nullptr, 0, 0};
+char g_path[MAX_PATH_BYTES];
+int g_appLooked = 0;
+
+// The application's process, when its window is up: what the system can
+// tell of who holds a module. Looked for where the real run looks for it,
+// before the first module, and only then: the window library loads with
+// the first question about a window.
+void ReportRunningApp(WhatIfReport *r)
+{
+    HWND wnd = FindWindowA(APP_WINDOW_CLASS, nullptr);
+    if (!wnd)
+        return;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    char image[MAX_PATH_BYTES] = "";
+    DWORD size = sizeof(image);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process) {
+        if (!QueryFullProcessImageNameA(process, 0, image, &size))
+            image[0] = '\0';
+        CloseHandle(process);
+    }
+    ReportLine(r, "実行中のルミテル: %s (プロセス ID %lu): 実際の更新ではその終了を 15 秒まで待ちます", image,
+               pid);
+}
+
+void ModuleFound(void *data, const char *folder, const char *filename, int held)
+{
+    if (!g_appLooked)
+        ReportRunningApp((WhatIfReport *)data);
+    g_appLooked = 1;
+    ReportLine((WhatIfReport *)data, "モジュール: %s%s: %s", folder, filename,
+               held ? "ほかのプログラムが使用中です" : "使用されていません");
+}
+
+void SpaceFound(void *data, const char *dst, long long needed, long long freeBytes)
+{
+    unsigned short drive = DriveIndexOf(dst);
+    ReportLine((WhatIfReport *)data, "空き容量: %s (ドライブ %c:) 必要 %I64d バイト、空き %I64d バイト: %s", dst,
+               drive <= DRIVE_INDEX_Z ? 'A' + drive : '?', needed, freeBytes,
+               freeBytes < needed ? "足りません" : "足ります");
+}
+
+void ReportVersion(WhatIfReport *r, const char *folder, const char *verdict)
+{
+    char version[9];
+    if (ReadDataVersion(folder, version))
+        ReportLine(r, "対象: %s (データバージョン %s: %s)", folder, version, verdict);
+    else if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+        ReportLine(r, "対象: %s (インストール先: まだないので作成します)", folder);
+    else
+        ReportLine(r, "対象: %s (RT_IDX.DAT を読めません: %s)", folder, verdict);
+}
+
+int ReportDestinations(int nResult, const char *cmdDst, const PtrList *dsts, const UpdateScript &script)
+{
+    if (nResult == RESULT_GATE_REFUSED) {
+        // An overlong folder on the command line is refused unread.
+        if (cmdDst[0])
+            ReportVersion(&g_report, cmdDst, "対象外です");
+        else
+            ReportLine(&g_report, "対象: コマンドラインのフォルダが長すぎます: 対象外です");
+        return nResult;
+    }
+    if (nResult == RESULT_NO_DESTINATION) {
+        ReportLine(&g_report, "対象: %s (「自分で指定しますか？」には「いいえ」と答えました)",
+                   MessageTable[RESULT_NO_DESTINATION]);
+        return nResult;
+    }
+    for (PtrNode *cursor = PtrListFirst(dsts); cursor;)
+        ReportVersion(&g_report, (const char *)PtrListNextData(&cursor), "適用できます");
+    if (script.kakunin)
+        ReportLine(&g_report, "確認: 「%s」は尋ねません", script.kakunin);
+    return nResult;
+}
+
+} // namespace
+
+void WhatIfStart(const char *reportPath, const char *cmdLine, const char *srcFolder)
+{
+    SetDryRun(1);
+    if (!(reportPath[0] ? StrCopy(g_path, sizeof(g_path), reportPath) : ReportDefaultPath(g_path)))
+        g_path[0] = '\0';
+    TracePrintf("dry run (-whatif): nothing is changed; report %s\n", g_path);
+    ReportLine(&g_report, "確認実行 (-whatif): このコンピュータでは何も変更していません。");
+    ReportLine(&g_report, "更新フォルダ: %s", srcFolder);
+    ReportLine(&g_report, "コマンドライン: %s", cmdLine);
+}
+
+int WhatIfSteps(int nResult, const char *srcFolder, const char *cmdDst, const PtrList *dsts,
+                const UpdateScript &script)
+{
+    if (script.id)
+        ReportLine(&g_report, "更新 ID: %s", script.id);
+    if (ReportDestinations(nResult, cmdDst, dsts, script) != RESULT_SUCCESS)
+        return nResult;
+    if (!CheckFileEach(dsts, script.commands, ModuleFound, &g_report))
+        nResult = RESULT_LOCKED_FILE;
+    if (!checkSpaceEach(dsts, srcFolder, SpaceFound, &g_report) && nResult == RESULT_SUCCESS)
+        nResult = RESULT_NO_SPACE;
+    for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
+        const char *folder = (const char *)PtrListNextData(&cursor);
+        ReportLine(&g_report, "コマンド: %s", folder);
+        ReportCommands(&g_report, srcFolder, folder, script.commands, script.id);
+    }
+    return nResult;
+}
+
+void WhatIfFinish(int nResult, const UpdateScript &script, const char *badFile)
+{
+    if (nResult == RESULT_SUCCESS && script.post)
+        ReportLine(&g_report, "post: %s をデスクトップのユーザーとして起動します: 確認実行のため起動していません",
+                   script.post);
+    const char *text = nResult >= 0 && nResult < RESULT_COUNT ? MessageTable[nResult] : "";
+    if (nResult == RESULT_SUCCESS)
+        text = "実際の更新の終了コードは、コマンドの結果によって 0 か 4 になります。";
+    ReportLine(&g_report, "終了コード: %d %s%s%s", nResult, text, nResult == RESULT_BAD_PACKAGE ? " " : "",
+               nResult == RESULT_BAD_PACKAGE ? badFile : "");
+    if (g_path[0])
+        ReportWrite(&g_report, g_path);
+    ReportFree(&g_report);
+}
