@@ -47,7 +47,9 @@ code=$?
 expect whatif "== INSTALLED in MIRO42.INI: before [U0100], after [U0100]"
 expect whatif "  INSTALLED: C:\Program Files\LumiTry\App\MIRO42.INI [MAIN] INSTALLED=U0100 → U0100,U0301"
 expect whatif "  終了コード: 0 実際の更新の終了コードは、コマンドの結果によって 0 か 4 になります。"
-grep -q "^  after: " "$build/try-update-test.out" && { echo "FAIL (whatif): a file changed"; fail=1; }
+# The one file it writes is its own report.
+grep "^  after: " "$build/try-update-test.out" | grep -qv "^  after:  whatif.txt " &&
+  { echo "FAIL (whatif): a file changed"; fail=1; }
 grep -q "^  box: " "$build/try-update-test.out" && { echo "FAIL (whatif): a box was shown"; fail=1; }
 [ "$fail" = 0 ] || cat "$build/try-update-test.out"
 
