@@ -138,6 +138,7 @@ public:
         if (reader_.joinable())
             reader_.join();
         std::lock_guard<std::mutex> lock(mutex_);
+        DropHalfSetPairs(&view_.paths);
         return view_;
     }
 
@@ -158,6 +159,20 @@ private:
         }
     }
 
+    // An updater held up between its two labels for longer than the second
+    // look waits shows the new source beside the old destination: such a
+    // pair sits between the pair whose destination it still shows and the
+    // one that completes its source.
+    static void DropHalfSetPairs(std::vector<std::pair<std::string, std::string>> *paths)
+    {
+        for (size_t i = 0; i + 1 < paths->size();) {
+            const std::string before = i == 0 ? "" : (*paths)[i - 1].second;  // a fresh dialog's is blank
+            if ((*paths)[i].second == before && (*paths)[i].first == (*paths)[i + 1].first)
+                paths->erase(paths->begin() + (long)i);
+            else
+                i++;
+        }
+    }
     void Note(const std::pair<std::string, std::string> &paths)
     {
         bool blank = paths.first.empty() && paths.second.empty();
