@@ -19,7 +19,14 @@ struct Folders {
     int count;
 };
 
-int AddFolder(Folders *folders, const char *folder);
+int AddFolder(Folders *folders, const char *folder)
+{
+    for (int i = 0; i < folders->count; i++)
+        if (AsciiStricmp(folders->names[i], folder) == 0)
+            return 1;
+    return folders->count < MAX_STAGED_FOLDERS &&
+           StrCopy(folders->names[folders->count++], MAX_PATH_BYTES, folder);
+}
 
 // The folder of name (as the updater forms its path) relative to srcFolder;
 // a name outside the folder, or one with "%DSTPATH%", is not the update's.
@@ -33,15 +40,6 @@ int AddFolderOf(Folders *folders, const char *srcFolder, const char *name)
     char *folder = full + length;
     folder[PathLastComponent(folder) - folder] = '\0';
     return AddFolder(folders, folder);
-}
-
-int AddFolder(Folders *folders, const char *folder)
-{
-    for (int i = 0; i < folders->count; i++)
-        if (AsciiStricmp(folders->names[i], folder) == 0)
-            return 1;
-    return folders->count < MAX_STAGED_FOLDERS &&
-           StrCopy(folders->names[folders->count++], MAX_PATH_BYTES, folder);
 }
 
 int CollectFolders(Folders *folders, const char *srcFolder, const PtrList *commands)
@@ -77,10 +75,8 @@ int StagePackage(PackageCheck *check, const char *srcFolder, const PtrList *comm
     if (!check->packaged || IsNotAdmin())
         return 1;
     Folders *folders = (Folders *)calloc(1, sizeof(Folders));
-    if (!folders) {
-        free(folders);
+    if (!folders)
         return RefusePackage(check, check->manifest.files[0].path, "cannot be staged");
-    }
     int staged = 0;
     int fits = CollectFolders(folders, srcFolder, commands);
     // A plug-in's helpers are looked for at the top of the verified copy even
