@@ -39,6 +39,7 @@ BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60  # two to four minutes
 SEED = int(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[3] else int(time.time()) % 100000
 VERBOSE = os.environ.get("SOAK_VERBOSE") == "1"
+POWERCUT = os.environ.get("POWERCUT") == "1"
 
 PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
 DRIVE_C = os.path.join(PREFIX, "drive_c")
@@ -47,6 +48,7 @@ SMALL_SIZE = "16m"
 SMALL_DIR = os.path.join(BUILD, "smalldisk-" + SMALL_LETTER)
 SMALLDISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "checks", "smalldisk.sh")
 ROOT_C = os.path.join(DRIVE_C, "lumisoak")
+DRIVES = [(SMALL_DIR, "S:"), (DRIVE_C, "C:")]
 TRACE = None  # %TEMP%\Lumiupd.log, found at the start
 LEFTOVER = re.compile(r"~lu", re.IGNORECASE)  # "~lu<pid>.tmp", and older "<name>.~lu<pid>-<n>"
 ANSWERS = ["abort", "retry", "ignore"]
@@ -78,8 +80,8 @@ def digest(path):
 
 
 def win_path(linux_path):
-    """The Windows name of a file on C: or S:."""
-    for top, letter in ((SMALL_DIR, "S:"), (DRIVE_C, "C:")):
+    """The Windows name of a file on C:, S: or another drive of DRIVES."""
+    for top, letter in DRIVES:
         if linux_path.startswith(top):
             return letter + linux_path[len(top):].replace("/", "\\")
     raise ValueError(linux_path)
@@ -199,9 +201,18 @@ def make_installed(rng, app, small):
     return names
 
 
-def make_update(rng, upd, app, names, small):
+def put_script(upd, lines):
+    """The script and the updater of an update folder."""
+    with open(os.path.join(upd, "Lumiupd.INF"), "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode())
+    with open(os.environ.get("SOAK_EXE", os.path.join(BUILD, "bin", "Lumiupd.exe")), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
+        dst.write(src.read())
+
+
+def make_update(rng, upd, app, names, small, atomic=False):
     """An update folder for the installed copy; returns its commands as
-    (command, name) and the new bytes of each copied name."""
+    (command, name) and the new bytes of each copied name. atomic: the
+    script asks for all or nothing."""
     remove_tree(upd)
     os.makedirs(os.path.join(upd, "data"))
     limit = 1536 * 1024 if small else 6 * 1024 * 1024
@@ -228,11 +239,7 @@ def make_update(rng, upd, app, names, small):
             new[name] = data
             with open(os.path.join(upd, name.replace("\\", "/")), "wb") as f:
                 f.write(data)
-    script = ["id=" + ID, "target=9"] + ["%s=%s" % c for c in commands]
-    with open(os.path.join(upd, "Lumiupd.INF"), "wb") as f:
-        f.write(("\r\n".join(script) + "\r\n").encode())
-    with open(os.environ.get("SOAK_EXE", os.path.join(BUILD, "bin", "Lumiupd.exe")), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
-        dst.write(src.read())
+    put_script(upd, ["id=" + ID, "target=9"] + (["atomic=1"] if atomic else []) + ["%s=%s" % c for c in commands])
     return commands, {k: hashlib.sha1(v).hexdigest() for k, v in new.items()}
 
 
@@ -346,12 +353,14 @@ def swaps_landed(swapper):
         return 0
 
 
-def start_holder(app, name, tag):
+def start_holder(app, name, tag, share=None):
+    """A program holding an installed file (reading; sharing reading, and
+    writing too with share "rw")."""
     ready = os.path.join(ROOT_C, "held-%s.ready" % tag)
     if os.path.exists(ready):
         os.remove(ready)
     p = wine([os.path.join(BUILD, "bin", "LumiHold.exe"), win_path(os.path.join(app, name.replace("\\", "/"))),
-              win_path(ready), "120000"], os.path.join(ROOT_C, "held-%s.out" % tag))
+              win_path(ready), "120000"] + ([share] if share else []), os.path.join(ROOT_C, "held-%s.out" % tag))
     for _ in range(300):
         if os.path.exists(ready) or p.poll() is not None:
             break
@@ -523,14 +532,88 @@ def check_history(app, commands, figures, what):
         print("soak: PARTIAL update.log (%s): %r" % (what, data[-80:]), flush=True)
 
 
+def folders(app):
+    """The relative names of every folder under app (leftovers excluded)."""
+    return {os.path.relpath(os.path.join(f, d), app).replace("/", "\\")
+            for f, ds, _ in os.walk(app) for d in ds if not LEFTOVER.search(d)}
+
+
+def snapshot(app):
+    """What an all-or-nothing run is judged by: every file's digest (the
+    settings and the history included) and every folder."""
+    return installed_tree(app), folders(app)
+
+
+def wholly(app, before, commands, new):
+    """"old" when the installed copy is exactly as it was, "new" when every
+    command of the update is in it (the id registered, one history line or
+    more), else "mixed"."""
+    files, dirs = snapshot(app)
+    if (files, dirs) == before:
+        return "old"
+    want = dict(before[0])
+    want_dirs = set(before[1])
+    for act, name in commands:
+        if act == "copy":
+            want[name] = new[name]
+        elif act == "remove":
+            want.pop(name, None)
+        elif act == "create":
+            want_dirs.add(name)
+    for name in ("MIRO42.INI", "update.log"):
+        want.pop(name, None)
+    got = dict(files)
+    ini = got.pop("MIRO42.INI", None)
+    history = got.pop("update.log", None)
+    if got != want or dirs != want_dirs or ini is None or history is None:
+        return "mixed"
+    settings = parse_ini(open(os.path.join(app, "MIRO42.INI"), "rb").read())
+    expect = parse_ini(INI_TEXT.encode())
+    expect["MAIN"]["INSTALLED"] = "OLD1,OLD2," + ID
+    if settings != expect:
+        return "mixed"
+    data = open(os.path.join(app, "update.log"), "rb").read()
+    lines = re.compile(rb"^(\d{8}\t%s\tsoak\trun\r\n)%s$" % (ID.encode(), b"+" if ("log", "soak/run") in commands else b"{0}"))
+    if not data.startswith(LOG_TEXT.encode()) or not lines.match(data[len(LOG_TEXT):]):
+        return "mixed"
+    return "new"
+
+
+def judge_atomic(app, before, commands, new, figures, what, code=None):
+    """Counts an all-or-nothing run that left neither: after a failure the
+    copy must be old, after a success new, after a kill and a later run
+    either."""
+    state = wholly(app, before, commands, new)
+    allowed = {"0": ("new",)}.get(code, ("old",)) if code is not None else ("old", "new")
+    if state not in allowed:
+        figures["mixed"] += 1
+        print("soak: MIXED (%s, exit %s, %s)" % (what, code, state), flush=True)
+    return state
+
+
+def atomic_wanted(rng):
+    choice = os.environ.get("ATOMIC", "")
+    return choice == "1" or (choice != "0" and rng.random() < 0.5)
+
+
+def make_failing_update(upd, atomic):
+    """An update whose first command fails: the run that follows a kill or
+    a cut then shows what the recovery alone left."""
+    remove_tree(upd)
+    os.makedirs(upd)
+    put_script(upd, ["id=OTHER", "target=9"] + (["atomic=1"] if atomic else []) + ["copy=missing.dat"])
+
+
 def one_run(rng, k, figures):
     small = rng.random() < 0.35
     app = os.path.join(SMALL_DIR if small else ROOT_C, "app")
     upd = os.path.join(ROOT_C, "u%d" % k)
     names = make_installed(rng, app, small)
-    commands, new = make_update(rng, upd, app, names, small)
+    atomic = atomic_wanted(rng)
+    commands, new = make_update(rng, upd, app, names, small, atomic)
     before = installed_tree(app)
-    faults = []
+    whole_before = snapshot(app)
+    faults = ["atomic"] if atomic else []
     holder = filler = None
     # A packaged folder raced by another program once it is checked: such a
     # run is not killed, since a killed updater lets go of the folder.
@@ -562,7 +645,8 @@ def one_run(rng, k, figures):
     kill, kill_text = make_kill(rng, commands, app, tight) if rng.random() < 0.55 and not packaged else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
-    answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
+    # Ignore skips a command, and all or nothing has no such middle.
+    answers = [rng.choice(ANSWERS[:2] if atomic else ANSWERS) for _ in range(rng.randint(0, 10))]
 
     def action(robot, marker):
         # The faults that come during the run, then the kill.
@@ -604,11 +688,14 @@ def one_run(rng, k, figures):
                 print("soak: SWAPPED %d times during %s" % (landed, what), flush=True)
     log("%s -> %s" % (what, code))
     figures["runs"] += 1
-    figures["fault_runs"] += bool(faults)
+    figures["atomic_runs"] += atomic
+    figures["fault_runs"] += bool(faults) and faults != ["atomic"]
     if "timed out" in code:
         figures["hangs"] += 1
         print("soak: HANG (%s)" % what, flush=True)
     check(app, before, commands, new, figures, what)
+    if atomic and not killed:
+        judge_atomic(app, whole_before, commands, new, figures, what, re.match(r"-?\d*", code).group())
     if not killed:
         count_leftovers(app, figures, what)
         remove_tree(upd)
@@ -616,18 +703,27 @@ def one_run(rng, k, figures):
             os.remove(tight)
         return
     figures["kills"] += 1
-    # The next run over the same folder: the same update, or another one.
+    figures["atomic_kills"] += atomic
+    # The next run over the same folder: the same update, or another one
+    # (all or nothing: one that fails at once, so that what the recovery
+    # left stays to be judged).
     for root, _, files in os.walk(app):
         for n in files:
             os.chmod(os.path.join(root, n), 0o644)
-    before = installed_tree(app)
-    if rng.random() < 0.3:
+    if not atomic:
+        before = installed_tree(app)
+    other = rng.random() < 0.3
+    if other and atomic:
+        make_failing_update(upd, atomic)
+    elif other:
         remove_tree(upd)
         names = [n for n in before if n.endswith(".dat") and n != "RT_IDX.DAT"]
         commands, new = make_update(rng, upd, app, names, small)
-    code, _ = run_updater(rng, upd, app, ["ignore"] * 12, True)
+    code, _ = run_updater(rng, upd, app, [] if atomic else ["ignore"] * 12, True)
     log("  rerun -> %s" % code)
     check(app, before, commands, new, figures, what + ", rerun")
+    if atomic:
+        judge_atomic(app, whole_before, commands, new, figures, what + ", rerun")
     count_leftovers(app, figures, what + ", rerun (exit %s)" % code)
     remove_tree(upd)
     if tight:
@@ -649,10 +745,24 @@ def find_trace():
     return os.path.join(DRIVE_C, temp[3:].replace("\\", "/"), "Lumiupd.log")
 
 
+def power_cuts(rng, figures, t0):
+    import soakcut
+    cuts = soakcut.CutState()
+    DRIVES.append((os.path.join(BUILD, "powercut", "mnt"), soakcut.LETTER.upper() + ":"))
+    for k in range(RUNS):
+        soakcut.one_cut_run(rng, k, figures, cuts)
+    bad = figures["broken"] + figures["mixed"] + figures["undurable"] + figures["leftovers"]
+    print("soak: power cuts: cuts=%(cuts)d atomic_cuts=%(atomic_cuts)d broken=%(broken)d mixed=%(mixed)d "
+          "undurable=%(undurable)d leftovers=%(leftovers)d hangs=%(hangs)d" % figures
+          + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
+    return 1 if bad else 0
+
+
 def main():
     global TRACE
     figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0,
-                   swapper_runs=0, swapped=0)
+                   swapper_runs=0, swapped=0, atomic_runs=0, atomic_kills=0, mixed=0, cuts=0, atomic_cuts=0,
+                   broken=0, undurable=0)
     rng = random.Random(SEED)
 
     def stop(signum, frame):
@@ -669,13 +779,17 @@ def main():
         os.makedirs(ROOT_C, exist_ok=True)
         TRACE = find_trace()
         t0 = time.time()
+        if POWERCUT:
+            return power_cuts(rng, figures, t0)
         for k in range(RUNS):
             one_run(rng, k, figures)
         bad = figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"] + figures["swapped"]
+        bad += figures["mixed"]
         code = 1 if bad else 0
         print("soak: runs=%(runs)d kills=%(kills)d fault_runs=%(fault_runs)d lost=%(lost)d partial=%(partial)d "
               "leftovers=%(leftovers)d settings_lost=%(settings_lost)d hangs=%(hangs)d "
-              "swapper_runs=%(swapper_runs)d swapped=%(swapped)d" % figures
+              "swapper_runs=%(swapper_runs)d swapped=%(swapped)d atomic_runs=%(atomic_runs)d "
+              "atomic_kills=%(atomic_kills)d mixed=%(mixed)d" % figures
               + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
     finally:
         for p in started:
@@ -684,9 +798,14 @@ def main():
                 p.wait()
         remove_tree(os.path.join(SMALL_DIR, "app"))
         subprocess.run([SMALLDISK, "umount", BUILD, SMALL_LETTER], stdout=subprocess.DEVNULL)
+        if POWERCUT:
+            import soakcut
+            soakcut.CutDrive(os.path.join(BUILD, "powercut")).clear()
         remove_tree(ROOT_C)
     return code
 
 
 if __name__ == "__main__":
+    # scripts/soakcut.py imports this module by name: it gets this very one.
+    sys.modules.setdefault("soak", sys.modules[__name__])
     sys.exit(main())
