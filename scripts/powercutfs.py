@@ -41,7 +41,9 @@ import pyfuse3
 import trio
 
 ROOT = pyfuse3.ROOT_INODE
-XATTR_ON_DISK = ("user.DOSATTRIB", "user.DOSATTRIB")
+# A file keeps its number across a cut, as NTFS keeps its file index: the
+# dump holds it in this attribute.
+INODE_XATTR = "user.powercutfs.inode"
 
 
 class Node:
@@ -146,14 +148,17 @@ class PowerCutFS(pyfuse3.Operations):
             for name in sorted(os.listdir(folder)):
                 path = os.path.join(folder, name)
                 st = os.lstat(path)
-                ino = self.new_ino()
                 node = Node("d" if stat.S_ISDIR(st.st_mode) else "f", st.st_mode)
                 node.atime, node.mtime, node.ctime = st.st_atime_ns, st.st_mtime_ns, st.st_ctime_ns
-                try:
-                    for key in os.listxattr(path):
+                ino = None
+                for key in os.listxattr(path):
+                    if key == INODE_XATTR:
+                        ino = int(os.getxattr(path, key))
+                    else:
                         node.xattrs[key.encode()] = os.getxattr(path, key)
-                except OSError:
-                    pass
+                if ino is None or ino in self.live.nodes:
+                    ino = self.new_ino()
+                self.next_ino = max(self.next_ino, ino + 1)
                 self.live.nodes[ino] = node
                 self.live.entries[parent][os.fsencode(name)] = ino
                 self.name_of[ino] = os.fsencode(name)
@@ -223,7 +228,7 @@ class PowerCutFS(pyfuse3.Operations):
                 if node.kind == "f":
                     with open(target, "wb") as f:
                         f.write(contents.get(ino, b""))
-                for key, value in node.xattrs.items():
+                for key, value in list(node.xattrs.items()) + [(INODE_XATTR.encode(), str(ino).encode())]:
                     try:
                         os.setxattr(target, key, value)
                     except OSError:

@@ -134,7 +134,7 @@ def run_cut(rng, k, drive, store, upd, answers, cut, model, holder_name):
     the temporary names at its end)."""
     drive.mount(store, model, cut[0], rng.randint(0, 1 << 30), cut[1])
     app = os.path.join(drive.mnt, "app")
-    holder = soak.start_holder(app, holder_name, "cut%d" % k, "rw") if holder_name else None
+    holder = soak.start_holder(app, holder_name, "cut%d" % k, True) if holder_name else None
 
     def action(robot, marker):
         t0 = time.time()

@@ -78,7 +78,8 @@ int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl
         ClearLeftoversFor(dsts, script.commands);
     if (result == RESULT_SUCCESS && !CheckFile(dsts, script.commands))
         result = RESULT_LOCKED_FILE;
-    if (result == RESULT_SUCCESS && !checkSpace(dsts, srcFolder))
+    if (result == RESULT_SUCCESS &&
+        !checkSpacePeak(dsts, srcFolder, script.atomic ? PEAK_ALL_AT_ONCE : PEAK_ONE_AT_A_TIME, nullptr, nullptr))
         result = RESULT_NO_SPACE;
     if (result == RESULT_SUCCESS)
         result = Update(instance, srcFolder, dsts, script.commands, script.id,
