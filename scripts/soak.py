@@ -572,16 +572,22 @@ def wholly(app, before, commands, new):
     ini = got.pop("MIRO42.INI", None)
     history = got.pop("update.log", None)
     if got != want or dirs != want_dirs or ini is None or history is None:
-        return "mixed"
+        old_files = dict(before[0])
+        return "mixed: " + " ".join(sorted(
+            "%s(%s)" % (n, "old" if got.get(n) == old_files.get(n) else "gone" if n not in got else "other")
+            for n in set(got) | set(want) if got.get(n) != want.get(n)) + ["dirs"] * (dirs != want_dirs))
     settings = parse_ini(open(os.path.join(app, "MIRO42.INI"), "rb").read())
     expect = parse_ini(INI_TEXT.encode())
-    expect["MAIN"]["INSTALLED"] = "OLD1,OLD2," + ID
+    # A later run of the same update adds the id again, as the merge does.
+    installed = (settings or {}).get("MAIN", {}).get("INSTALLED", "")
+    if re.match(r"^OLD1,OLD2(,%s)+$" % ID, installed):
+        expect["MAIN"]["INSTALLED"] = installed
     if settings != expect:
-        return "mixed"
+        return "mixed: MIRO42.INI INSTALLED=%s" % (settings or {}).get("MAIN", {}).get("INSTALLED")
     data = open(os.path.join(app, "update.log"), "rb").read()
     lines = re.compile(rb"^(\d{8}\t%s\tsoak\trun\r\n)%s$" % (ID.encode(), b"+" if ("log", "soak/run") in commands else b"{0}"))
     if not data.startswith(LOG_TEXT.encode()) or not lines.match(data[len(LOG_TEXT):]):
-        return "mixed"
+        return "mixed: update.log %r" % data[len(LOG_TEXT) - 10:]
     return "new"
 
 

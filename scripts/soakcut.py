@@ -104,9 +104,11 @@ def state_at_exit(app):
 
 
 def count_undurable(live, after_app, figures, what):
-    if live is not None and soak.snapshot(after_app) != live:
+    after = soak.snapshot(after_app)
+    if live is not None and after != live:
         figures["undurable"] += 1
-        print("soak: UNDURABLE (%s)" % what, flush=True)
+        names = sorted(n for n in set(after[0]) | set(live[0]) if after[0].get(n) != live[0].get(n))
+        print("soak: UNDURABLE %s (%s)" % (" ".join(names + ["folders"] * (after[1] != live[1])), what), flush=True)
 
 
 def count_broken(app, before, commands, new, figures, what):
@@ -193,7 +195,10 @@ def one_cut_run(rng, k, figures, cuts):
         figures["hangs"] += 1
         print("soak: HANG (%s)" % what, flush=True)
     app1 = os.path.join(after, "app")
-    count_broken(app1, before, commands, new, figures, what)
+    # An all-or-nothing update cut in its burst is whole only once the next
+    # run has finished it: it is judged after that run.
+    if not atomic:
+        count_broken(app1, before, commands, new, figures, what)
     count_undurable(live, app1, figures, what + ", cut after its end")
     # The next run over what survived: the same update, or one that fails.
     gen1 = os.path.join(base, "g1")

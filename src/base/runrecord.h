@@ -20,6 +20,7 @@ struct RecordedFolder {
     int versionRead;
     int accepted;
     PtrList *commands;  // RecordedCommand, in script order; null when none ran
+    int restored;       // an all-or-nothing update failed there and was undone
 };
 
 struct RecordedBox {
@@ -51,4 +52,6 @@ void RecordFolderStart(const char *folder);
 void RecordError(unsigned long error);
 // The command under way ended: ok is its handler's result.
 void RecordCommand(int ok);
+// The folder under way had every change of its all-or-nothing update undone.
+void RecordRestored(void);
 void RecordBox(const char *caption, const char *text, unsigned int type, int answer);

@@ -5,11 +5,15 @@
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/addon.h"
+#include "exec/atomic.h"
+#include "exec/atomicshim.h"
 #include "exec/filecmd.h"
 #include "exec/filereplace.h"
+#include "exec/atomicshim.h"
 #include "exec/history.h"
 #include "exec/replacedst.h"
 #include "exec/shortcut.h"
+#include "exec/undo.h"
 #include "script/script.h"
 #include "ui/progressdlg.h"
 
@@ -51,9 +55,41 @@ int BuildDestination(CommandPaths *paths, const char *folder, const FileEntry *e
            StrAppend(paths->dst, sizeof(paths->dst), entry->filename);
 }
 
-int RunHandler(const FileEntry *entry, const CommandPaths &paths, const char *folder,
-               const char *id, HWND dialog)
+// In a destination updated all or nothing the file commands prepare their
+// changes; what a plug-in or program may need is made before it runs.
+int RunPrepared(const FileEntry *entry, const CommandPaths &paths, const char *folder, const char *id,
+                HWND dialog, AtomicUpdate *atomic)
 {
+    const char *changed = entry->act == ACT_LOG ? nullptr : paths.dst;
+    if (entry->act == ACT_LOG || entry->act == ACT_COPY || entry->act == ACT_REMOVE || entry->act == ACT_CREATE) {
+        char history[MAX_PATH_BYTES];
+        if (!changed && JoinPath(history, sizeof(history), folder, "update.log"))
+            changed = history;
+        if (changed && IsPrepared(atomic, changed) && !MakePrepared(atomic))
+            return 0;
+    } else if (!MakePrepared(atomic)) {
+        return 0;
+    }
+    switch (entry->act) {
+    case ACT_COPY:
+        return CopyPrepared(atomic, paths.src, paths.dst, dialog);
+    case ACT_REMOVE:
+        return DeletePrepared(atomic, paths.dst, dialog);
+    case ACT_LOG:
+        return LogPrepared(atomic, folder, entry->filename, id);
+    case ACT_CREATE:
+        return CreatePrepared(atomic, paths.dst);
+    default:
+        return -1;
+    }
+}
+
+int RunHandler(const FileEntry *entry, const CommandPaths &paths, const char *folder,
+               const char *id, HWND dialog, AtomicUpdate *atomic)
+{
+    int prepared = atomic ? RunPrepared(entry, paths, folder, id, dialog, atomic) : -1;
+    if (prepared >= 0)
+        return prepared;
     switch (entry->act) {
     case ACT_COPY:
         return Copy(paths.src, paths.dst, dialog);
@@ -123,7 +159,7 @@ void CutDestination(CommandPaths *paths, const char *folder, const FileEntry *en
 }
 
 int RunCommand(const FileEntry *entry, const char *srcFolder, const char *folder, const char *id,
-               HWND dialog)
+               HWND dialog, AtomicUpdate *atomic)
 {
     CommandPaths paths;
     paths.text[0] = '\0';
@@ -143,17 +179,17 @@ int RunCommand(const FileEntry *entry, const char *srcFolder, const char *folder
         CutDestination(&paths, folder, entry);
     }
     Progress(dialog, PROGRESS_DESTINATION, paths.dst);
-    return RunHandler(entry, paths, folder, id, dialog);
+    return RunHandler(entry, paths, folder, id, dialog, atomic);
 }
 
 // The result of the destination's last command run (1 when there is none):
 // a failure ends its commands at once.
 int RunCommands(int result, const char *srcFolder, const char *folder, const PtrList *commands,
-                const char *id, HWND dialog)
+                const char *id, HWND dialog, AtomicUpdate *atomic)
 {
     for (PtrNode *cursor = PtrListFirst(commands); cursor;) {
         const FileEntry *entry = (const FileEntry *)PtrListNextData(&cursor);
-        result = RunCommand(entry, srcFolder, folder, id, dialog);
+        result = RunCommand(entry, srcFolder, folder, id, dialog, atomic);
         RecordCommand(result);
         if (result == 0)
             break;
@@ -163,6 +199,31 @@ int RunCommands(int result, const char *srcFolder, const char *folder, const Ptr
         Sleep(200);
 #endif
     }
+    return result;
+}
+
+// One destination's commands all or nothing: the id registered with them,
+// or every change they made undone.
+int RunAtomicDestination(const char *srcFolder, const char *folder, const PtrList *commands, const char *id,
+                         HWND dialog)
+{
+    AtomicUpdate *atomic = StartAtomic(folder);
+    if (!atomic)
+        return 0;
+    int commandsDone = RunCommands(1, srcFolder, folder, commands, id, dialog, atomic) == 1;
+    int result = commandsDone && MakePrepared(atomic) &&
+                 (!id || !id[0] || (PrepareInstalledId(atomic, folder, id) && MakePrepared(atomic))) &&
+                 FinishAtomic(atomic);
+    if (!result) {
+        // A failed command told why in its own lines.
+        if (commandsDone) {
+            char *text = GetLastErrorText();
+            TracePrintf("\t\tupdate not made - %s", text);
+            LocalFree(text);
+        }
+        UndoAtomic(atomic);
+    }
+    EndAtomic(atomic);
     return result;
 }
 
@@ -209,7 +270,7 @@ void ClearLeftoversFor(const PtrList *dsts, const PtrList *commands)
 }
 
 int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
-           const char *id, int silent)
+           const char *id, int silent, int atomic)
 {
     TracePrintf("\t[%s]>>\n", "Update");
     int result = 1;
@@ -227,11 +288,16 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
     while (!PtrListIsEmpty(dsts)) {
         char *folder = (char *)PtrListPopFront(dsts);
         RecordFolderStart(folder);
-        result = RunCommands(result, srcFolder, folder, commands, id, dialog);
+        if (atomic)
+            result = RunAtomicDestination(srcFolder, folder, commands, id, dialog);
+        else
+            result = RunCommands(result, srcFolder, folder, commands, id, dialog, nullptr);
         if (result != 1)
             anyFailed = 1;
-        else if (id && id[0])
+        else if (!atomic && id && id[0])
             AddInstalledId(folder, id);
+        // What this destination got is on disk before the closing box.
+        MakeDurable(folder);
         free(folder);
     }
     if (anyFailed)

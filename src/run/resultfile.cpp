@@ -138,6 +138,10 @@ void Folders(JsonText *out, const PtrList *commands)
              folder->folder, folder->versionRead ? folder->version : nullptr, folder->accepted ? "true" : "false");
         if (folder->commands)
             Commands(out, folder, commands);
+        // Only all-or-nothing updates are ever restored: other records keep
+        // their fields.
+        if (folder->restored)
+            JsonRaw(out, ",\n      \"restored\": true");
         JsonRaw(out, cursor ? "\n    }," : "\n    }\n  ");
     }
 }

@@ -8,6 +8,7 @@
 #include "checks/checkfile.h"
 #include "checks/diskspace.h"
 #include "checks/packagecheck.h"
+#include "exec/recover.h"
 #include "exec/update.h"
 #include "launch/startprocess.h"
 #include "exec/stage.h"
@@ -50,6 +51,9 @@ int FillDestinations(const CommandLineOptions &cl, const UpdateScript &script, P
             free(copy);
             return RESULT_NO_DESTINATION;
         }
+        // The data version is read from the copy as it is once a run cut
+        // short there is finished.
+        FinishCutShort(copy);
         if (!VersionGate((const char *)PtrListFirstData(dsts), script.targets))
             return RESULT_GATE_REFUSED;
         return RESULT_SUCCESS;
@@ -66,6 +70,10 @@ int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl
     if (!dsts)
         return RESULT_NO_MEMORY;
     int result = FillDestinations(cl, script, dsts);
+    // A destination left half changed by a run cut short, which this run
+    // could not finish either, is not updated over.
+    if (result == RESULT_SUCCESS && CutShortLeft())
+        result = RESULT_LOCKED_FILE;
     if (cl.whatIf) {
         result = WhatIfSteps(result, srcFolder, cl.dst, dsts, script);
         PtrListFreeStrings(dsts);
@@ -83,7 +91,7 @@ int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl
         result = RESULT_NO_SPACE;
     if (result == RESULT_SUCCESS)
         result = Update(instance, srcFolder, dsts, script.commands, script.id,
-                        cl.flag & CL_FLAG_SILENT)
+                        cl.flag & CL_FLAG_SILENT, script.atomic)
                      ? RESULT_SUCCESS
                      : RESULT_UPDATE_FAILED;
     PtrListFreeStrings(dsts);
