@@ -22,6 +22,14 @@ which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
           a tight S: with only the room the space check asks for.
 After a killed run the same update (sometimes another one) is run again over
 the same folder; afterwards no temporary name may be left.
+ATOMIC=1 makes every script all or nothing ("atomic=1"), ATOMIC=0 none,
+otherwise half of them are: such a run must leave the installed copy wholly
+old after a failure, wholly new after a success, and either after a kill and
+the run that follows (figure "mixed"); its prompts get Abort or Retry only,
+and the run after a kill is the same update or one that fails at once, so
+that what the recovery alone left is judged.
+POWERCUT=1 cuts the power instead (scripts/soakcut.py, figures "cuts",
+"broken", "mixed", "undurable").
 The last line holds the figures; the exit code is 1 when anything was lost,
 partial, left over or forgotten from the settings.
 """

@@ -202,6 +202,20 @@ int RunCommands(int result, const char *srcFolder, const char *folder, const Ptr
     return result;
 }
 
+// The id's registration prepared with the rest, so that the last burst
+// makes both; after it when a command of that burst changes the settings
+// file itself.
+int RegisterPrepared(AtomicUpdate *atomic, const char *folder, const char *id)
+{
+    char settings[MAX_PATH_BYTES];
+    if (!id || !id[0])
+        return MakePrepared(atomic);
+    if (!JoinPath(settings, sizeof(settings), folder, "MIRO42.INI") ||
+        (IsPrepared(atomic, settings) && !MakePrepared(atomic)))
+        return 0;
+    return PrepareInstalledId(atomic, folder, id) && MakePrepared(atomic);
+}
+
 // One destination's commands all or nothing: the id registered with them,
 // or every change they made undone.
 int RunAtomicDestination(const char *srcFolder, const char *folder, const PtrList *commands, const char *id,
@@ -211,9 +225,7 @@ int RunAtomicDestination(const char *srcFolder, const char *folder, const PtrLis
     if (!atomic)
         return 0;
     int commandsDone = RunCommands(1, srcFolder, folder, commands, id, dialog, atomic) == 1;
-    int result = commandsDone && MakePrepared(atomic) &&
-                 (!id || !id[0] || (PrepareInstalledId(atomic, folder, id) && MakePrepared(atomic))) &&
-                 FinishAtomic(atomic);
+    int result = commandsDone && RegisterPrepared(atomic, folder, id) && FinishAtomic(atomic);
     if (!result) {
         // A failed command told why in its own lines.
         if (commandsDone) {
