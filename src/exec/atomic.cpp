@@ -1,6 +1,7 @@
 #include "exec/atomic.h"
 
 #include "base/runrecord.h"
+#include "base/safefile.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/atomicchange.h"
@@ -22,6 +23,7 @@ struct AtomicUpdate {
     NewFile journal;          // INVALID_HANDLE_VALUE until the first changes are made
     PtrList *prepared;        // PreparedChange*, in the order they are made
     JournalRecord *made;      // the records of the journal, in order
+    PtrList *backups;         // HANDLE of each file moved to its backup, held
     size_t madeCount, madeCapacity;
     char *history;            // the history's new text, while a line waits
     size_t historyLength;
@@ -138,6 +140,31 @@ int JournalPrepared(AtomicUpdate *update, size_t count)
     return written;
 }
 
+// The file a change moved to its backup stays held from then on.
+int KeepBackup(AtomicUpdate *update, PreparedChange *change)
+{
+    if ((change->kind != JOURNAL_PUT && change->kind != JOURNAL_REMOVE) || change->held == INVALID_HANDLE_VALUE)
+        return 1;
+    if (!PtrListAppend(update->backups, change->held))
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    change->held = INVALID_HANDLE_VALUE;
+    return 1;
+}
+
+// The backups let go of; deleted with them when remove says so (1 when all
+// went).
+int LetGoOfBackups(AtomicUpdate *update, int remove)
+{
+    int removed = 1;
+    while (!PtrListIsEmpty(update->backups)) {
+        HANDLE held = (HANDLE)PtrListPopFront(update->backups);
+        if (remove && !SetDeletePending(held, 1))
+            removed = 0;
+        CloseHandle(held);
+    }
+    return removed;
+}
+
 int PrepareWaitingHistory(AtomicUpdate *update)
 {
     char path[MAX_PATH_BYTES];
@@ -160,9 +187,11 @@ AtomicUpdate *StartAtomic(const char *folder)
         return nullptr;
     update->journal.handle = INVALID_HANDLE_VALUE;
     update->prepared = PtrListCreate();
-    if (update->prepared && StrCopy(update->folder, sizeof(update->folder), folder))
+    update->backups = PtrListCreate();
+    if (update->prepared && update->backups && StrCopy(update->folder, sizeof(update->folder), folder))
         return update;
     PtrListDestroy(update->prepared);
+    PtrListDestroy(update->backups);
     free(update);
     return nullptr;
 }
@@ -174,8 +203,10 @@ void EndAtomic(AtomicUpdate *update)
     if (!update->ended)
         UndoAtomic(update);
     DropPrepared(update);
+    LetGoOfBackups(update, 0);
     CloseJournal(&update->journal);
     PtrListDestroy(update->prepared);
+    PtrListDestroy(update->backups);
     free(update->made);
     free(update);
 }
@@ -260,7 +291,7 @@ int MakePrepared(AtomicUpdate *update)
     size_t first = update->madeCount - count;
     for (size_t i = first; !PtrListIsEmpty(update->prepared); i++) {
         PreparedChange *change = (PreparedChange *)PtrListFirstData(update->prepared);
-        if (!MakeChange(change, update->folder, &update->made[i]))
+        if (!MakeChange(change, update->folder, &update->made[i]) || !KeepBackup(update, change))
             return 0;
         FreePreparedChange((PreparedChange *)PtrListPopFront(update->prepared));
     }
@@ -277,8 +308,9 @@ int FinishAtomic(AtomicUpdate *update)
         return 0;
     update->ended = 1;
     TracePrintf("\t\tupdate complete - %s\n", update->folder);
-    // What is kept for an undo goes; what cannot go now, the next run clears.
-    if (update->journal.handle != INVALID_HANDLE_VALUE &&
+    // What is kept for an undo goes, the backups through the handles that
+    // held them since they moved; what cannot go now, the next run clears.
+    if (LetGoOfBackups(update, 1) && update->journal.handle != INVALID_HANDLE_VALUE &&
         CompleteChanges(update->folder, update->made, update->madeCount))
         DeleteJournal(&update->journal);
     return 1;
@@ -287,6 +319,7 @@ int FinishAtomic(AtomicUpdate *update)
 int UndoAtomic(AtomicUpdate *update)
 {
     DropPrepared(update);
+    LetGoOfBackups(update, 0);
     update->ended = 1;
     if (update->journal.handle == INVALID_HANDLE_VALUE ||
         UndoChanges(update->folder, update->made, update->madeCount)) {

@@ -113,11 +113,7 @@ int Join(char *path, const char *folder, const char *name)
 int MoveAway(PreparedChange *change, const char *folder, const JournalRecord *record)
 {
     char backup[MAX_PATH_BYTES];
-    if (!Join(backup, folder, record->backup) || !RenameWaiting(change->held, backup))
-        return 0;
-    CloseHandle(change->held);
-    change->held = INVALID_HANDLE_VALUE;
-    return 1;
+    return Join(backup, folder, record->backup) && RenameWaiting(change->held, backup);
 }
 
 } // namespace

@@ -43,7 +43,8 @@ int RecordOfChange(const PreparedChange *change, const char *folder, JournalReco
 // The copies a write in place needs (its new and old bytes) stay from now
 // on, whatever becomes of the process: the journal is about to name them.
 int KeepCopies(PreparedChange *change);
-// Makes it, as record says. 0 with the last error set. The copies of a
-// write in place are let go of, not deleted: an undo or the journal's
-// completion deletes them.
+// Makes it, as record says. 0 with the last error set. A file moved to its
+// backup stays held (held), so that the backup can go through its handle;
+// the copies of a write in place are let go of, not deleted: an undo or the
+// journal's completion deletes them.
 int MakeChange(PreparedChange *change, const char *folder, const JournalRecord *record);
