@@ -9,6 +9,7 @@
 #include "exec/atomicshim.h"
 #include "exec/filecmd.h"
 #include "exec/filereplace.h"
+#include "exec/recover.h"
 #include "exec/atomicshim.h"
 #include "exec/history.h"
 #include "exec/replacedst.h"
@@ -248,6 +249,9 @@ void ClearOnce(PtrList *swept, const char *folder)
     char *copy = StrDup(folder);
     if (copy && !PtrListAppend(swept, copy))
         free(copy);
+    // A write in place cut short there is finished before its copy could
+    // be taken for a leftover.
+    FinishCutShort(folder);
     ClearLeftovers(folder);
 }
 
