@@ -250,9 +250,9 @@ void ClearOnce(PtrList *swept, const char *folder)
     if (copy && !PtrListAppend(swept, copy))
         free(copy);
     // A write in place cut short there is finished before its copy could
-    // be taken for a leftover.
-    FinishCutShort(folder);
-    ClearLeftovers(folder);
+    // be taken for a leftover; one that cannot be keeps them all.
+    if (FinishCutShort(folder))
+        ClearLeftovers(folder);
 }
 
 void ClearCopyFolders(PtrList *swept, const char *folder, const PtrList *commands)
