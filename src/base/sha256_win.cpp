@@ -85,3 +85,20 @@ int HashFileSha256(HANDLE file, unsigned char digest[SHA256_DIGEST_BYTES], unsig
 {
     return CopyHashSha256(file, INVALID_HANDLE_VALUE, digest, size);
 }
+
+int HashPartsSha256(const HashPart *parts, int count, unsigned char digest[SHA256_DIGEST_BYTES])
+{
+    Cng *cng = TheCng();
+    if (!cng)
+        return 0;
+    unsigned char *object = (unsigned char *)malloc(cng->objectBytes);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    int done = object && cng->create(cng->sha256, &hash, object, cng->objectBytes, nullptr, 0, 0) >= 0;
+    for (int i = 0; done && i < count; i++)
+        done = cng->data(hash, (PUCHAR)parts[i].bytes, (ULONG)parts[i].size, 0) >= 0;
+    done = done && cng->finish(hash, digest, SHA256_DIGEST_BYTES, 0) >= 0;
+    if (hash)
+        cng->destroy(hash);
+    free(object);
+    return done;
+}

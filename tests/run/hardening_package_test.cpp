@@ -3,9 +3,9 @@
 // the run uses is what was checked, whatever another program does to the
 // folder meanwhile.
 #include "base/messages.h"
-#include "base/sha256.h"
 #include "hardening_util.h"
 #include "installed.h"
+#include "packager.h"
 
 #include <shlwapi.h>
 
@@ -18,47 +18,11 @@
 
 namespace {
 
-const char kMarker[] = "LUMIUPD-MANIFEST";
-
-std::string Hex(const unsigned char *bytes, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < n; i++) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
-// "file=" line of the file at upd + name, as the packer writes it.
-std::string FileLine(const std::string &upd, const std::string &name)
-{
-    HANDLE file = CreateFileA((upd + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    unsigned char digest[SHA256_DIGEST_BYTES] = {};
-    unsigned long long size = 0;
-    bool hashed = file != INVALID_HANDLE_VALUE && HashFileSha256(file, digest, &size);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    EXPECT_TRUE(hashed) << name;
-    return "file=" + Hex(digest, sizeof(digest)) + " " + std::to_string(size) + " " + name + "\n";
-}
-
 // Writes the manifest of the listed files into the folder's updater, where
 // the packer would.
 bool Package(const std::string &upd, const std::vector<std::string> &names)
 {
-    std::string text = std::string(kMarker) + " 1\nid=PKG1\ncreated=2026-12-07T00:00:00Z\n";
-    for (const std::string &name : names)
-        text += FileLine(upd, name);
-    std::string exe = ReadFileBytes(upd + "Lumiupd.exe");
-    size_t at = exe.find(kMarker);
-    if (at == std::string::npos || exe.find(kMarker, at + 1) != std::string::npos)
-        return false;
-    for (int i = 0; i < 4; i++)
-        exe[at + 16 + i] = (char)((text.size() >> (8 * i)) & 0xFF);
-    exe.replace(at + 20, text.size(), text);
-    return WriteFileBytes(upd + "Lumiupd.exe", exe);
+    return WriteManifest(upd + "Lumiupd.exe", ManifestText(upd, names, "PKG1"));
 }
 
 // The script, a copied file, a plug-in, a program and a file in a subfolder.

@@ -167,7 +167,7 @@ FILE *OpenCheckedFile(const char *path, const char *mode)
     char unixPath[UNIX_PATH_BYTES];
     if (KindOfPath(path) != PATH_FILE || !ResolvePath(path, unixPath, sizeof(unixPath)))
         return nullptr;
-    FILE *raw = fopen(unixPath, strcmp(mode, "r+b") == 0 ? "r+b" : "rb");
+    FILE *raw = fopen(unixPath, strcmp(mode, "r+b") == 0 ? "r+b" : strcmp(mode, "wb") == 0 ? "wb" : "rb");
     if (!raw || strcmp(mode, "rt") != 0)
         return raw;
     FILE *text = TextModeCopy(raw);
@@ -197,4 +197,47 @@ int FileModifiedTime(const char *path, long long *seconds)
         return 0;
     *seconds = (long long)info.st_mtime;
     return 1;
+}
+
+namespace {
+
+// How many entries of folder are named name, ASCII letter case ignored, and
+// the first of them in found.
+int CountInAnyCase(const char *folder, const char *name, char *found, size_t size)
+{
+    DIR *dir = opendir(folder);
+    if (!dir)
+        return 0;
+    int count = 0;
+    for (struct dirent *entry = readdir(dir); entry; entry = readdir(dir))
+        if (strcasecmp(entry->d_name, name) == 0 && count++ == 0)
+            StrCopy(found, size, entry->d_name);
+    closedir(dir);
+    return count;
+}
+
+} // namespace
+
+const char *PathAmbiguity(const char *folder, const char *relative)
+{
+    char at[UNIX_PATH_BYTES], wanted[UNIX_PATH_BYTES];
+    if (!ResolvePath(folder, at, sizeof(at)) || !Cp932ToUtf8(relative, wanted, sizeof(wanted)))
+        return nullptr;
+    ToSlashes(wanted);
+    char *save = nullptr;
+    struct stat info;
+    memset(&info, 0, sizeof(info));
+    for (char *part = strtok_r(wanted, "/", &save); part; part = strtok_r(nullptr, "/", &save)) {
+        char name[256];
+        int alike = CountInAnyCase(at, part, name, sizeof(name));
+        if (alike > 1)
+            return "another entry has this name in other letter case: which one a program takes cannot be told";
+        if (alike == 0)
+            return nullptr;
+        if (!StrAppend(at, sizeof(at), "/") || !StrAppend(at, sizeof(at), name) || lstat(at, &info) != 0)
+            return nullptr;
+        if (S_ISLNK(info.st_mode))
+            return "a link on the way to the file: the updater takes only the file its path names";
+    }
+    return info.st_nlink > 1 ? "a file with more than one name (a hard link): the updater refuses it" : nullptr;
 }

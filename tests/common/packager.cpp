@@ -1,0 +1,123 @@
+#include "packager.h"
+
+#include "pesection.h"
+#include "testutil.h"
+
+#include "base/sha256.h"
+#include "checks/manifestimage.h"
+
+#include <windows.h>
+
+#include <stdlib.h>
+
+namespace {
+
+std::string Hex(const unsigned char *bytes, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < n; i++) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+// The image's digest into its updater= line, as the packer seals it.
+bool Seal(std::string &image)
+{
+    PeBytes file = {(const unsigned char *)image.data(), image.size(), 0};
+    ManifestPlace place;
+    ManifestFault fault;
+    ByteRange ranges[DIGEST_RANGES_MOST];
+    HashPart parts[DIGEST_RANGES_MOST];
+    unsigned char digest[SHA256_DIGEST_BYTES];
+    int count = 0;
+    if (FindManifest(&file, &place, &fault) != MANIFEST_FOUND || !ManifestDigestRanges(&file, &place, ranges, &count))
+        return false;
+    for (int i = 0; i < count; i++)
+        parts[i] = {image.data() + ranges[i].start, ranges[i].end - ranges[i].start};
+    std::string text(place.text, place.length);
+    size_t line = text.find("\nupdater=");
+    if (line == std::string::npos || !HashPartsSha256(parts, count, digest))
+        return false;
+    image.replace(place.rawStart + line + 9, 2 * SHA256_DIGEST_BYTES, Hex(digest, SHA256_DIGEST_BYTES));
+    return true;
+}
+
+} // namespace
+
+std::string ManifestText(const std::string &upd, const std::vector<std::string> &names, const std::string &id)
+{
+    std::string text = "LUMIUPD-MANIFEST 2\nid=" + id + "\ncreated=2026-12-07T00:00:00Z\nupdater=" +
+                       std::string(2 * SHA256_DIGEST_BYTES, '0') + "\n";
+    for (const std::string &name : names) {
+        HANDLE file = CreateFileA((upd + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        unsigned char digest[SHA256_DIGEST_BYTES] = {};
+        unsigned long long size = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            HashFileSha256(file, digest, &size);
+            CloseHandle(file);
+        }
+        text += "file=" + Hex(digest, sizeof(digest)) + " " + std::to_string(size) + " " + name + "\n";
+    }
+    return text;
+}
+
+bool WriteManifest(const std::string &exe, const std::string &text, bool seal)
+{
+    std::string image = ReadFileBytes(exe);
+    size_t size = 0;
+    const char *why = nullptr;
+    unsigned char *added = AddManifestSection((const unsigned char *)image.data(), image.size(), text.data(),
+                                              text.size(), &size, &why);
+    if (!added)
+        return false;
+    std::string sealed((const char *)added, size);
+    free(added);
+    return (!seal || Seal(sealed)) && WriteFileBytes(exe, sealed);
+}
+
+size_t ManifestSectionHeader(const std::string &image)
+{
+    PeLayout layout;
+    const unsigned char *bytes = (const unsigned char *)image.data();
+    if (!ReadPeLayout(bytes, image.size(), &layout))
+        return 0;
+    for (unsigned i = 0; i < layout.sectionCount; i++) {
+        size_t header = layout.sections + PE_SECTION_HEADER_BYTES * i;
+        if (image.compare(header, 8, MANIFEST_SECTION) == 0)
+            return header;
+    }
+    return 0;
+}
+
+CheckerVerdict VerifyNatively(const std::string &folder)
+{
+    // Wine starts a Linux program but cannot wait for it: its report is
+    // renamed into place once complete.
+    std::string base = "/tmp/lumitest_verify_" + std::to_string(GetCurrentProcessId());
+    std::string report = "Z:" + base + ".txt";
+    for (char &c : report)
+        c = c == '/' ? '\\' : c;
+    DeleteFileA(report.c_str());
+    std::string cmd = "/bin/sh -c \"'" + UnixPath(BinDir() + "lumiupd-check") + "' --verify '" + UnixPath(folder) +
+                      "' >" + base + ".part 2>&1; echo \\\"exit $?\\\" >>" + base + ".part; mv " + base + ".part " +
+                      base + ".txt\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    CheckerVerdict verdict;
+    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return verdict;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (int i = 0; i < 600 && !FileExists(report); i++)
+        Sleep(50);
+    verdict.output = ReadFileBytes(report);
+    DeleteFileA(report.c_str());
+    size_t at = verdict.output.rfind("exit ");
+    if (at != std::string::npos)
+        verdict.exitCode = atoi(verdict.output.c_str() + at + 5);
+    return verdict;
+}
