@@ -50,13 +50,12 @@ int TakeSection(const PeBytes *image, const Section &section, ManifestPlace *pla
         return Fail(fault, "the manifest is in a section not named .lumiman");
     if (section.virtualSize == 0 || section.virtualSize > section.rawSize)
         return Fail(fault, "the manifest section's sizes do not hold its text");
+    // What follows the text in its raw data is never mapped: neither form
+    // of the image reads it.
     size_t start = image->mapped ? section.virtualAddress : section.rawStart;
     size_t length = image->mapped ? section.virtualSize : section.rawSize;
     if (!Within(start, length, image->size))
         return Fail(fault, "the image ends inside the manifest");
-    for (size_t i = section.virtualSize; i < length; i++)
-        if (image->bytes[start + i] != 0)
-            return Fail(fault, "bytes other than zeros after the manifest's text");
     place->text = (const char *)image->bytes + start;
     place->length = section.virtualSize;
     place->rawStart = section.rawStart;

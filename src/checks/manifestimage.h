@@ -49,7 +49,8 @@ struct ManifestPlace {
 
 // ABSENT: no section holds the manifest (also for bytes that are no PE
 // image). DAMAGED, with fault: it is there but not whole (in two sections,
-// under another name, cut, or followed by anything but zeros).
+// under another name, its text longer than its section's data, or the file
+// ends inside that data). The text is the section's first VirtualSize bytes.
 ManifestPresence FindManifest(const PeBytes *image, ManifestPlace *place, ManifestFault *fault);
 // FindManifest, then ParseManifest of what it found: DAMAGED when either
 // refuses it.

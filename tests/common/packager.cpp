@@ -92,30 +92,38 @@ size_t ManifestSectionHeader(const std::string &image)
     return 0;
 }
 
-CheckerVerdict VerifyNatively(const std::string &folder)
+std::string RunNatively(const std::string &command)
 {
     // Wine starts a Linux program but cannot wait for it: its report is
     // renamed into place once complete.
-    std::string base = "/tmp/lumitest_verify_" + std::to_string(GetCurrentProcessId());
+    static int runs = 0;
+    std::string base = "/tmp/lumitest_native_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(runs++);
     std::string report = "Z:" + base + ".txt";
     for (char &c : report)
         c = c == '/' ? '\\' : c;
-    DeleteFileA(report.c_str());
-    std::string cmd = "/bin/sh -c \"'" + UnixPath(BinDir() + "lumiupd-check") + "' --verify '" + UnixPath(folder) +
-                      "' >" + base + ".part 2>&1; echo \\\"exit $?\\\" >>" + base + ".part; mv " + base + ".part " +
-                      base + ".txt\"";
+    std::string quoted;
+    for (char c : command)
+        quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+    std::string line = "/bin/sh -c \"(" + quoted + ") >" + base + ".part 2>&1; echo \\\"exit $?\\\" >>" + base +
+                       ".part; mv " + base + ".part " + base + ".txt\"";
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    CheckerVerdict verdict;
-    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return verdict;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return "";
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    for (int i = 0; i < 600 && !FileExists(report); i++)
+    for (int i = 0; i < 1200 && !FileExists(report); i++)
         Sleep(50);
-    verdict.output = ReadFileBytes(report);
+    std::string output = ReadFileBytes(report);
     DeleteFileA(report.c_str());
+    return output;
+}
+
+CheckerVerdict VerifyNatively(const std::string &folder)
+{
+    CheckerVerdict verdict;
+    verdict.output = RunNatively("'" + UnixPath(BinDir() + "lumiupd-check") + "' --verify '" + UnixPath(folder) + "'");
     size_t at = verdict.output.rfind("exit ");
     if (at != std::string::npos)
         verdict.exitCode = atoi(verdict.output.c_str() + at + 5);

@@ -16,6 +16,11 @@ bool WriteManifest(const std::string &exe, const std::string &text, bool seal = 
 // The section header of the manifest in the image bytes (its offset), or 0.
 size_t ManifestSectionHeader(const std::string &image);
 
+// Runs a shell command natively (Linux, as the test's user), waits for it
+// and returns what it wrote and "exit N" on a last line: what a Windows
+// program cannot do, such as naming files in other letter case apart.
+std::string RunNatively(const std::string &command);
+
 struct CheckerVerdict {
     int exitCode = -1;
     std::string output;  // UTF-8

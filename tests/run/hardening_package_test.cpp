@@ -28,11 +28,13 @@ bool Package(const std::string &upd, const std::vector<std::string> &names)
 // The script, a copied file, a plug-in, a program and a file in a subfolder.
 const std::vector<std::string> kFiles = {"Lumiupd.INF", "CONVERT.EXE", "data.dat", "lumiplugin.dll", "sub\\deep.dat"};
 
-std::string MakePackage(const std::string &name)
+std::string MakePackage(const std::string &name, const std::string &extraCommand = "")
 {
-    std::string upd = MakeUpdateFolder(
-        name, CrLf({"id=PKG1", "target=1.1", "copy=data.dat", "dll=data.dat,lumiplugin.dll,Status0",
-                    "copy=sub\\deep.dat", "exe=CONVERT.EXE,ran", "log=a/b"}));
+    std::vector<std::string> script = {"id=PKG1", "target=1.1", "copy=data.dat", "dll=data.dat,lumiplugin.dll,Status0",
+                                       "copy=sub\\deep.dat", "exe=CONVERT.EXE,ran", "log=a/b"};
+    if (!extraCommand.empty())
+        script.push_back(extraCommand);
+    std::string upd = MakeUpdateFolder(name, CrLf(script));
     EXPECT_TRUE(CopyFileA((BinDir() + "lumiplugin.dll").c_str(), (upd + "lumiplugin.dll").c_str(), FALSE));
     EXPECT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "CONVERT.EXE").c_str(), FALSE));
     EXPECT_TRUE(WriteFileBytes(upd + "data.dat", std::string(1 << 20, 'n')));
@@ -65,11 +67,19 @@ bool TraceHas(const std::string &line)
 // anything changes; the box names the file (none under -unattended).
 TEST(PackageRuns, AFolderUnlikeItsManifestIsRefusedBeforeAnyChange)
 {
+    // A program outside the folder that a command could reach by a name the
+    // manifest seems to list: "%TEMP%\..\CONVERT.EXE" is CONVERT.EXE of the
+    // update folder to a path check, and the user's own folder once expanded.
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    std::string outside = std::string(temp) + "..\\CONVERT.EXE";
+    ASSERT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), outside.c_str(), FALSE));
     struct Case {
         const char *what;
         std::vector<std::string> listed;  // what the manifest lists
         std::function<void(const std::string &)> change;
         std::string file, reason;
+        std::string extraCommand = "";
     } cases[] = {
         {"tampered", kFiles, [](const std::string &u) { WriteFileBytes(u + "data.dat", std::string(1 << 20, 'x')); },
          "data.dat", "content differs"},
@@ -86,10 +96,14 @@ TEST(PackageRuns, AFolderUnlikeItsManifestIsRefusedBeforeAnyChange)
          "Lumiupd.INF", "content differs"},
         {"named but not listed", {"Lumiupd.INF", "CONVERT.EXE", "data.dat", "sub\\deep.dat"},
          [](const std::string &) {}, "lumiplugin.dll", "not in the manifest"},
+        {"an absolute source", kFiles, [](const std::string &) {}, "C:\\lumitest\\package_bad_upd\\data.dat",
+         "not in the manifest", "copy=C:\\lumitest\\package_bad_upd\\data.dat"},
+        {"a program named through the environment", kFiles, [](const std::string &) {}, "%TEMP%\\..\\CONVERT.EXE",
+         "not in the manifest", "exe=%TEMP%\\..\\CONVERT.EXE,outside"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        std::string upd = MakePackage("package_bad_upd");
+        std::string upd = MakePackage("package_bad_upd", c.extraCommand);
         ASSERT_TRUE(Package(upd, c.listed));
         c.change(upd);
         std::string app = MakeApp("package_bad_app");
@@ -106,6 +120,8 @@ TEST(PackageRuns, AFolderUnlikeItsManifestIsRefusedBeforeAnyChange)
         EXPECT_EQ(r.exitCode, 8u);
         EXPECT_TRUE(r.boxes.empty()) << BoxTexts(r);
     }
+    EXPECT_FALSE(FileExists(std::string(temp) + "..\\CONVERT.txt")) << "the program outside the folder ran";
+    DeleteFileA(outside.c_str());
 }
 
 // Once the folder has been checked, another program swaps every file of it
@@ -210,6 +226,173 @@ TEST(PackageRuns, PlugInsAndProgramsRunFromVerifiedCopies)
     r = RunUnattended(plain, MakeApp("package_unstaged_app"));
     EXPECT_EQ(r.exitCode, 0u) << BoxTexts(r);
     EXPECT_EQ(Markers()["profapi.dll@CONVERT.EXE"], plain + "profapi.dll");
+}
+
+
+// The first trace lines of a run: the log's path, the command line and the
+// options; a run refused for its own manifest has nothing else before it.
+bool RefusedBeforeTheScript(const std::string &reason)
+{
+    std::vector<std::string> lines = TraceLines();
+    return lines.size() > 5 && lines[4].rfind("\tpackage refused - Lumiupd.exe: its manifest cannot be read", 0) == 0 &&
+           lines[4].find(reason) != std::string::npos;
+}
+
+// Every damaged manifest the updater meets in its own image ends the run
+// with 8 before its script is read, and lumiupd-check --verify refuses the
+// same folder for the same reason; a whole one both take. The two share one
+// reader: they agree on every case here.
+TEST(PackageRuns, DamagedManifestsAreRefusedAlikeByTheUpdaterAndTheChecker)
+{
+    auto header = [](std::string &exe, size_t field, unsigned long value) {
+        size_t at = ManifestSectionHeader(exe);
+        for (int i = 0; i < 4; i++)
+            exe[at + field + i] = (char)(value >> (8 * i));
+        return at != 0;
+    };
+    auto edit = [](const std::string &upd, std::function<bool(std::string &)> change) {
+        std::string exe = ReadFileBytes(upd + "Lumiupd.exe");
+        return change(exe) && WriteFileBytes(upd + "Lumiupd.exe", exe);
+    };
+    struct Case {
+        const char *what;
+        std::function<std::string(const std::string &)> text;  // from the whole one
+        std::function<bool(const std::string &)> change;       // of the packaged folder
+        std::string reason;                                    // "" for one both take
+    } cases[] = {
+        {"whole", nullptr, nullptr, ""},
+        {"an id of 259 bytes", [](const std::string &t) { return "LUMIUPD-MANIFEST 2\nid=" + std::string(259, 'I') + t.substr(t.find('\n', 19)); },
+         nullptr, ""},
+        {"an id of 260 bytes", [](const std::string &t) { return "LUMIUPD-MANIFEST 2\nid=" + std::string(260, 'I') + t.substr(t.find('\n', 19)); },
+         nullptr, "line 2: not id= with 1 to 259 bytes"},
+        {"length 0", nullptr,
+         [&](const std::string &u) { return edit(u, [&](std::string &e) { return header(e, 8, 0); }); },
+         "the manifest section's sizes do not hold its text"},
+        {"length 0xFFFFFFFF", nullptr,
+         [&](const std::string &u) { return edit(u, [&](std::string &e) { return header(e, 8, 0xFFFFFFFFul); }); },
+         "the manifest section's sizes do not hold its text"},
+        {"longer than its section", nullptr,
+         [&](const std::string &u) { return edit(u, [&](std::string &e) { return header(e, 8, 1025); }); },
+         "the manifest section's sizes do not hold its text"},
+        {"cut short", nullptr,
+         [&](const std::string &u) { return edit(u, [&](std::string &e) { return header(e, 8, 300); }); },
+         "line 6: the last line does not end in a line feed"},
+        {"a second marker", nullptr,
+         [](const std::string &u) {
+             std::string exe = ReadFileBytes(u + "Lumiupd.exe");
+             size_t first = ManifestSectionHeader(exe);
+             exe.replace(first, 8, ".rdata2\0", 8);
+             return first && WriteFileBytes(u + "Lumiupd.exe", exe) &&
+                    WriteManifest(u + "Lumiupd.exe", ManifestText(u, kFiles, "PKG1"), false);
+         },
+         "the image holds more than one manifest"},
+        {"..\\..\\windows\\win.ini listed",
+         [](const std::string &t) {
+             return t + "file=" + std::string(64, '0') + " 0 ..\\..\\windows\\win.ini\n";
+         },
+         nullptr, "line 10: a path with an empty, \".\" or \"..\" part"},
+        {"a malformed created=",
+         [](const std::string &t) {
+             std::string text = t;
+             return text.replace(text.find("created=") + 8, 20, "2026-12-7T00:00:00Z");
+         },
+         nullptr, "line 3: not created=YYYY-MM-DDTHH:MM:SSZ"},
+        {"the script not first",
+         [](const std::string &t) {
+             size_t script = t.find("file="), next = t.find('\n', script) + 1, end = t.find('\n', next) + 1;
+             return t.substr(0, script) + t.substr(next, end - next) + t.substr(script, next - script) + t.substr(end);
+         },
+         nullptr, "line 5: the first file is not the updater's script"},
+        {"a file listed twice",
+         [](const std::string &t) {
+             size_t deep = t.find(" sub\\deep.dat\n"), start = t.rfind('\n', deep) + 1;
+             return t + t.substr(start, deep - start) + " SUB\\DEEP.DAT\n";
+         },
+         nullptr, "line 10: a path listed twice"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string upd = MakePackage("package_damaged_upd");
+        std::string text = ManifestText(upd, kFiles, "PKG1");
+        ASSERT_TRUE(WriteManifest(upd + "Lumiupd.exe", c.text ? c.text(text) : text));
+        if (c.change) {
+            ASSERT_TRUE(c.change(upd));
+        }
+        RunResult r = RunUnattended(upd, MakeApp("package_damaged_app"));
+        CheckerVerdict checked = VerifyNatively(upd);
+        if (c.reason.empty()) {
+            EXPECT_EQ(r.exitCode, 0u);
+            EXPECT_EQ(checked.exitCode, 0) << checked.output;
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 8u);
+        EXPECT_TRUE(RefusedBeforeTheScript(c.reason)) << ReadFileBytes(TraceLogPath());
+        EXPECT_EQ(checked.exitCode, 1) << checked.output;
+        EXPECT_NE(checked.output.find("Lumiupd.exe: error: its manifest cannot be read: " + c.reason),
+                  std::string::npos)
+            << checked.output;
+    }
+    // A link inside the package, to a file or a folder holding the listed
+    // bytes: the updater holds only a file its path names, and the checker
+    // refuses what the updater refuses.
+    for (const std::string name : {"data.dat", "sub"}) {
+        SCOPED_TRACE(name);
+        std::string upd = MakePackage("package_damaged_upd");
+        ASSERT_TRUE(Package(upd, kFiles));
+        std::string elsewhere = MakeTestDir("package_link_target");
+        ASSERT_TRUE(MoveFileA((upd + name).c_str(), (elsewhere + name).c_str()));
+        UnixLink link(upd + name, elsewhere + name);
+        ASSERT_TRUE(link.Planted());
+        std::string file = name == "sub" ? "sub\\deep.dat" : name;
+        EXPECT_EQ(RunUnattended(upd, MakeApp("package_damaged_app")).exitCode, 8u);
+        EXPECT_TRUE(TraceHas("\tpackage refused - " + file + ": cannot be held")) << ReadFileBytes(TraceLogPath());
+        CheckerVerdict checked = VerifyNatively(upd);
+        EXPECT_EQ(checked.exitCode, 1) << checked.output;
+        EXPECT_NE(checked.output.find(name + (name == "sub" ? "/deep.dat" : "") + ": error: a link on the way"),
+                  std::string::npos)
+            << checked.output;
+    }
+}
+
+// In a folder whose names are case-sensitive (Wine's Linux folders are), a
+// second file under another spelling of a checked name is never used: the
+// script is the manifest's, read through the handle it was checked by, and
+// a copy's source is the checked file itself. lumiupd-check refuses such a
+// folder, where a program could take either file.
+TEST(PackageRuns, ANameInOtherLetterCaseNeverStandsForTheCheckedFile)
+{
+    std::string upd = MakeUpdateFolder("package_case_upd", CrLf({"id=PKG1", "target=1.1", "copy=data\\new.dat"}));
+    ASSERT_TRUE(CreateDirectoryA((upd + "data").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(upd + "data\\NEW.DAT", "checked data"));
+    ASSERT_TRUE(Package(upd, {"Lumiupd.INF", "data\\NEW.DAT"}));
+    std::string unix = UnixPath(upd);
+    std::string evil = MakeTestDir("package_case_evil");
+    ASSERT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (evil + "evil.exe").c_str(), FALSE));
+    // Another user's files: the updater renamed in other letter case beside
+    // a forged script of that name, and a second data file. Only a Linux
+    // program can name them apart.
+    ASSERT_TRUE(WriteFileBytes(upd + "forged.tmp", CrLf({"id=EVIL", "target=1.1", "exe=" + evil + "evil.exe"})));
+    ASSERT_TRUE(WriteFileBytes(upd + "swapped.tmp", "swapped data"));
+    std::string planted = RunNatively("cd '" + unix + "' && mv Lumiupd.exe LUMIUPD.exe && mv forged.tmp LUMIUPD.INF && "
+                                      "mv swapped.tmp data/new.dat");
+    ASSERT_NE(planted.find("exit 0"), std::string::npos) << planted;
+    ASSERT_EQ(ReadFileBytes(upd + "LUMIUPD.INF").substr(0, 7), "id=EVIL");
+
+    std::string app = MakeApp("package_case_app");
+    ASSERT_TRUE(CreateDirectoryA((app + "data").c_str(), nullptr));
+    RunResult r = RunProgram(upd + "LUMIUPD.exe", "-unattended \"" + app + "\"", {});
+    EXPECT_EQ(r.exitCode, 0u) << ReadFileBytes(TraceLogPath());
+    EXPECT_EQ(ReadFileBytes(app + "data\\new.dat"), "checked data");
+    EXPECT_FALSE(FileExists(evil + "evil.txt")) << "the forged script ran";
+    EXPECT_TRUE(TraceHas("\tupdate folder verified - PKG1, 2 files"));
+
+    CheckerVerdict checked = VerifyNatively(upd);
+    EXPECT_EQ(checked.exitCode, 1) << checked.output;
+    for (const char *name : {"Lumiupd.INF", "data/NEW.DAT"})
+        EXPECT_NE(checked.output.find(std::string(name) + ": error: another entry has this name in other letter case"),
+                  std::string::npos)
+            << name << "\n" << checked.output;
+    RunNatively("rm -f '" + unix + "LUMIUPD.INF' '" + unix + "data/new.dat'");
 }
 
 } // namespace
