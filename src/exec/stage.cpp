@@ -18,27 +18,50 @@ struct Stage {
     char src[MAX_PATH_BYTES];   // the update folder, ending in a backslash
     char root[MAX_PATH_BYTES];  // the copies' folder, ending in a backslash
     PtrList *files;             // handles of the copies
-    PtrList *folders;           // handles of the folders, innermost first
+    PtrList *folders;           // the folders held (HeldFolder), innermost first
     PtrList *names;             // what was staged, relative; folders end in a backslash
 };
 
 Stage g_stage;
 
-// Held against renaming and deletion, so that its path keeps leading here.
+struct HeldFolder {
+    HANDLE handle;
+    char path[MAX_PATH_BYTES];  // without its trailing backslash
+};
+
+// Held against renaming and deletion, so that its path keeps leading here;
+// not for deletion itself, which a program's current folder (opened sharing
+// reading and writing only) could not be then.
 int HoldFolder(const char *path)
 {
-    char bare[MAX_PATH_BYTES];
-    if (!StrCopy(bare, sizeof(bare), path))
+    HeldFolder *held = (HeldFolder *)malloc(sizeof(HeldFolder));
+    if (!held || !StrCopy(held->path, sizeof(held->path), path)) {
+        free(held);
         return 0;
-    bare[strlen(bare) - 1] = '\0';
-    HANDLE folder = CreateFileA(bare, GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return 0;
-    if (PtrListPushFront(g_stage.folders, folder))
+    }
+    held->path[strlen(held->path) - 1] = '\0';
+    held->handle = CreateFileA(held->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (held->handle != INVALID_HANDLE_VALUE && PtrListPushFront(g_stage.folders, held))
         return 1;
-    CloseHandle(folder);
+    if (held->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(held->handle);
+    free(held);
     return 0;
+}
+
+// Lets go of a folder and deletes it when it is empty and still the one made.
+void DeleteFolder(HeldFolder *held)
+{
+    CloseHandle(held->handle);
+    HANDLE folder = CreateFileA(held->path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder != INVALID_HANDLE_VALUE) {
+        if (IsFolderHandleOfPath(folder, held->path))
+            SetDeletePending(folder, 1);
+        CloseHandle(folder);
+    }
+    free(held);
 }
 
 int Remember(const char *relative)
@@ -168,7 +191,7 @@ int OpenStage(const char *srcFolder)
     if (!made || !AddBackslash(g_stage.root, sizeof(g_stage.root)) || !HoldFolder(g_stage.root) || !Remember(""))
         return 0;
     // Only now that this run's folder is held: a sweep never takes it.
-    ClearStaleStages(temp, (HANDLE)PtrListFirstData(g_stage.folders));
+    ClearStaleStages(temp, ((HeldFolder *)PtrListFirstData(g_stage.folders))->handle);
     return 1;
 }
 
@@ -243,7 +266,9 @@ void CloseStage(void)
 {
     // The copies first: a folder goes only once it is empty.
     LetGo(g_stage.files);
-    LetGo(g_stage.folders);
+    while (g_stage.folders && !PtrListIsEmpty(g_stage.folders))
+        DeleteFolder((HeldFolder *)PtrListPopFront(g_stage.folders));
+    PtrListDestroy(g_stage.folders);
     PtrListFreeStrings(g_stage.names);
     memset(&g_stage, 0, sizeof(g_stage));
 }

@@ -88,7 +88,11 @@ int TakeHandover(StagedRun *run, HANDLE root, const char *folder)
         !((folder[0] && folder[1] == ':' && folder[2] == '\\') || strncmp(folder, "\\\\", 2) == 0))
         return 0;
     own[strlen(own) - 1] = '\0';
-    if (!IsFolderHandleOfPath(root, own) || !AdoptStage(folder, run->srcFolder))
+    // The updater that made the stage holds it; this process needs no handle
+    // of it, nor passes one on to what it starts.
+    int made = IsFolderHandleOfPath(root, own);
+    CloseHandle(root);
+    if (!made || !AdoptStage(folder, run->srcFolder))
         return 0;
     run->child = 1;
     return StrCopy(run->srcFolder, sizeof(run->srcFolder), folder);

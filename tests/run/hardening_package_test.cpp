@@ -395,4 +395,64 @@ TEST(PackageRuns, ANameInOtherLetterCaseNeverStandsForTheCheckedFile)
     RunNatively("rm -f '" + unix + "LUMIUPD.INF' '" + unix + "data/new.dat'");
 }
 
+// Every route by which code the package does not list could run with the
+// updater's rights, taken at once: a plug-in and a staged program start
+// reg.exe by its bare name, a staged .bat calls reg, a staged program loads
+// a library by name from its current folder, and a plug-in's import the
+// package does not ship lies at the update folder's top. The updater is
+// started from the update folder, as a double click starts it. Packaged,
+// none of the planted files runs (the last plug-in cannot load at all);
+// the same folder without a manifest runs them, so the case can fail.
+TEST(PackageRuns, NothingUnlistedRunsWithTheUpdatersRights)
+{
+    auto make = [](const std::string &name) {
+        std::string upd = MakeUpdateFolder(
+            name, CrLf({"id=PKG1", "target=1.1", "dll=data.dat,lumiplugin.dll,StartReg", "exe=CONVERT.EXE,start:reg.exe",
+                        "exe=conv.bat", "exe=PROBE.EXE,ntmarta.dll", "dll=data.dat,plugins\\lumideps.dll,CallCompanion"}));
+        EXPECT_TRUE(CreateDirectoryA((upd + "plugins").c_str(), nullptr));
+        EXPECT_TRUE(CopyFileA((BinDir() + "lumiplugin.dll").c_str(), (upd + "lumiplugin.dll").c_str(), FALSE));
+        EXPECT_TRUE(CopyFileA((BinDir() + "lumideps.dll").c_str(), (upd + "plugins\\lumideps.dll").c_str(), FALSE));
+        EXPECT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "CONVERT.EXE").c_str(), FALSE));
+        EXPECT_TRUE(CopyFileA((BinDir() + "dllprobe.exe").c_str(), (upd + "PROBE.EXE").c_str(), FALSE));
+        EXPECT_TRUE(WriteFileBytes(upd + "conv.bat", "@reg query HKLM\\Software\\Kevrani >NUL 2>&1\r\n@exit 0\r\n"));
+        EXPECT_TRUE(WriteFileBytes(upd + "data.dat", "data"));
+        return upd;
+    };
+    // What another user puts in the folder: a reg.exe that leaves reg.txt
+    // beside itself, a library under a system name, the plug-in's companion.
+    auto plant = [](const std::string &upd) {
+        EXPECT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "reg.exe").c_str(), FALSE));
+        EXPECT_TRUE(CopyFileA((BinDir() + "lumicompanion.dll").c_str(), (upd + "lumicompanion.dll").c_str(), FALSE));
+        EXPECT_TRUE(PlantDlls(upd, {"ntmarta.dll"}));
+    };
+    std::string upd = make("package_routes_upd");
+    ASSERT_TRUE(Package(upd, {"Lumiupd.INF", "CONVERT.EXE", "PROBE.EXE", "conv.bat", "data.dat", "lumiplugin.dll",
+                              "plugins\\lumideps.dll"}));
+    plant(upd);
+    ClearMarkers();
+    FILETIME started;
+    GetSystemTimeAsFileTime(&started);
+    RunResult r = RunProgramFrom(upd + "Lumiupd.exe", "-unattended \"" + MakeApp("package_routes_app") + "\"", {},
+                                 {upd, ""});
+    EXPECT_EQ(r.exitCode, 4u) << ReadFileBytes(TraceLogPath());
+    EXPECT_TRUE(TraceHas("\t\tbox not shown (answer OK): 'plugins\\lumideps.dll'の読み込みに失敗しました。"));
+    EXPECT_FALSE(FileExists(upd + "reg.txt")) << ReadFileBytes(upd + "reg.txt");
+    EXPECT_TRUE(Markers().empty()) << BoxTexts(r);
+    // The staged programs did run, from their copies.
+    EXPECT_FALSE(StagedFile("CONVERT.txt", started).empty());
+    std::string probe = ReadFileBytes(StagedFile("PROBE.txt", started));
+    EXPECT_NE(probe.find("ntmarta.dll "), std::string::npos) << probe;
+    EXPECT_EQ(probe.find(upd), std::string::npos) << probe;
+
+    std::string plain = make("package_routes_plain");
+    plant(plain);
+    ClearMarkers();
+    r = RunProgramFrom(plain + "Lumiupd.exe", "-unattended \"" + MakeApp("package_routes_app") + "\"", {}, {plain, ""});
+    EXPECT_EQ(r.exitCode, 0u) << ReadFileBytes(TraceLogPath());
+    EXPECT_TRUE(FileExists(plain + "reg.txt"));
+    std::map<std::string, std::string> markers = Markers();
+    EXPECT_EQ(markers["ntmarta.dll@PROBE.EXE"], plain + "ntmarta.dll");
+    EXPECT_EQ(markers["lumicompanion.dll@Lumiupd.exe"], plain + "lumicompanion.dll");
+}
+
 } // namespace
