@@ -42,34 +42,54 @@ int DeleteStaleFile(const char *path, const void *ours)
 
 int ClearFolder(const char *path, const void *ours, int depth);
 
-int ClearEntry(const char *folder, const WIN32_FIND_DATAA &found, const void *ours, int depth)
+// One entry of a folder being cleared, by its name as the folder lists it.
+int ClearEntry(const char *folder, const char *name, DWORD attributes, const void *ours, int depth)
 {
     char path[MAX_PATH_BYTES];
-    if (!JoinPath(path, sizeof(path), folder, found.cFileName) ||
-        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!JoinPath(path, sizeof(path), folder, name) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return 0;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return depth < DEPTH_MOST && ClearFolder(path, ours, depth + 1);
     return DeleteStaleFile(path, ours);
+}
+
+// Clears what the folder held by handle lists, read through that handle:
+// a second opening of it by name would not share the deletion it is open for.
+int ClearListed(HANDLE folder, const char *path, const void *ours, int depth)
+{
+    union {
+        FILE_ID_BOTH_DIR_INFO first;
+        char bytes[16384];
+    } listing;
+    char name[MAX_PATH_BYTES];
+    int cleared = 1;
+    FILE_INFO_BY_HANDLE_CLASS ask = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, ask, &listing, sizeof(listing))) {
+        ask = FileIdBothDirectoryInfo;
+        for (const char *at = listing.bytes;;) {
+            const FILE_ID_BOTH_DIR_INFO *entry = (const FILE_ID_BOTH_DIR_INFO *)at;
+            int length = WideCharToMultiByte(CP_ACP, 0, entry->FileName, (int)(entry->FileNameLength / sizeof(WCHAR)),
+                                             name, sizeof(name) - 1, nullptr, nullptr);
+            name[length > 0 ? length : 0] = '\0';
+            if (length <= 0)
+                cleared = 0;
+            else if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0)
+                cleared = ClearEntry(path, name, entry->FileAttributes, ours, depth) && cleared;
+            if (!entry->NextEntryOffset)
+                break;
+            at += entry->NextEntryOffset;
+        }
+    }
+    return cleared && GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 // Deletes folder once everything in it went; 1 when it did.
 int ClearFolder(const char *path, const void *ours, int depth)
 {
-    char pattern[MAX_PATH_BYTES];
     HANDLE folder = OpenStaleFolder(path);
     if (folder == INVALID_HANDLE_VALUE)
         return 0;
-    int cleared = SameOwner(folder, ours) && JoinPath(pattern, sizeof(pattern), path, "*");
-    WIN32_FIND_DATAA found;
-    HANDLE search = cleared ? FindFirstFileA(pattern, &found) : INVALID_HANDLE_VALUE;
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-            cleared = ClearEntry(path, found, ours, depth) && cleared;
-    }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    cleared = cleared && SetDeletePending(folder, 1);
+    int cleared = SameOwner(folder, ours) && ClearListed(folder, path, ours, depth) && SetDeletePending(folder, 1);
     CloseHandle(folder);
     return cleared;
 }
@@ -86,7 +106,7 @@ void ClearStaleStages(const char *temp, HANDLE ours)
     HANDLE search = FindFirstFileA(pattern, &found);
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsLeftoverName(found.cFileName))
-            ClearEntry(temp, found, sid, 0);
+            ClearEntry(temp, found.cFileName, found.dwFileAttributes, sid, 0);
     }
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);

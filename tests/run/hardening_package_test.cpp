@@ -8,6 +8,7 @@
 #include "packager.h"
 
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -453,6 +454,124 @@ TEST(PackageRuns, NothingUnlistedRunsWithTheUpdatersRights)
     std::map<std::string, std::string> markers = Markers();
     EXPECT_EQ(markers["ntmarta.dll@PROBE.EXE"], plain + "ntmarta.dll");
     EXPECT_EQ(markers["lumicompanion.dll@Lumiupd.exe"], plain + "lumicompanion.dll");
+}
+
+std::string WindowsTemp()
+{
+    char windows[MAX_PATH];
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + "\\Temp\\";
+}
+
+// Processes running the given program file name (any folder), by id.
+std::vector<DWORD> ProcessesNamed(const char *name)
+{
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (_stricmp(entry.szExeFile, name) == 0)
+            found.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return found;
+}
+
+// A run killed while its program runs takes its staged copy along (the
+// copy runs in a job that ends with the updater) and leaves its stage
+// behind; the next packaged run clears that and other stale stages of the
+// updater's own pattern, but not one a live run holds, nothing of another
+// name, and nothing a link inside leads to.
+TEST(PackageRuns, ALaterRunClearsWhatKilledRunsLeftInTheStage)
+{
+    std::string upd = MakeUpdateFolder("package_killed_upd",
+                                       CrLf({"id=PKG1", "target=1.1", "exe=CONVERT.EXE,sleep:30000"}));
+    ASSERT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "CONVERT.EXE").c_str(), FALSE));
+    ASSERT_TRUE(Package(upd, {"Lumiupd.INF", "CONVERT.EXE"}));
+    std::string app = MakeApp("package_killed_app");
+    std::string line = "\"" + upd + "Lumiupd.exe\" -unattended \"" + app + "\"";
+    DeleteFileA(TraceLogPath().c_str());
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    for (int i = 0; i < 600 && ReadFileBytes(TraceLogPath()).find("ShellExecuteEx = 1") == std::string::npos; i++)
+        Sleep(50);
+    TerminateProcess(pi.hProcess, 9);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (int i = 0; i < 100 && !ProcessesNamed("Lumiupd.exe").empty(); i++)
+        Sleep(50);
+    EXPECT_TRUE(ProcessesNamed("Lumiupd.exe").empty()) << "the staged copy outlived the updater that started it";
+    // The program it started is not the job's: it runs on, and is ended here.
+    for (DWORD pid : ProcessesNamed("CONVERT.EXE")) {
+        HANDLE program = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        TerminateProcess(program, 9);
+        WaitForSingleObject(program, 5000);
+        CloseHandle(program);
+    }
+    std::vector<std::string> left;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((WindowsTemp() + "~lu*.tmp").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        if (FileExists(WindowsTemp() + found.cFileName + "\\Lumiupd.exe"))
+            left.push_back(WindowsTemp() + found.cFileName + "\\");
+    FindClose(search);
+    ASSERT_EQ(left.size(), 1u) << "the killed run's stage";
+
+    // Earlier runs' stages as a sweep may meet them.
+    std::string stale = WindowsTemp() + "~lu0123456789ABCDEF.tmp\\", live = WindowsTemp() + "~luFEDCBA9876543210.tmp\\",
+                other = WindowsTemp() + "~lu-not-a-stage.tmp\\", linked = WindowsTemp() + "~lu1111111111111111.tmp\\",
+                victim = MakeTestDir("package_killed_victim");
+    for (const std::string &folder : {stale, stale + "sub\\", live, other, linked})
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    for (const std::string &file : {stale + "plugin.dll", stale + "sub\\data.dat", live + "plugin.dll",
+                                    other + "plugin.dll", victim + "kept.dat"})
+        ASSERT_TRUE(WriteFileBytes(file, "left")) << file;
+    UnixLink link(linked + "kept.dat", victim + "kept.dat");
+    UnixLink folderLink(WindowsTemp() + "~lu2222222222222222.tmp", victim.substr(0, victim.size() - 1));
+    ASSERT_TRUE(link.Planted() && folderLink.Planted());
+    HANDLE held = CreateFileA(live.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    std::string next = MakePackage("package_killed_next");
+    ASSERT_TRUE(Package(next, kFiles));
+    RunResult r = RunUnattended(next, MakeApp("package_killed_app"));
+    EXPECT_EQ(r.exitCode, 0u) << ReadFileBytes(TraceLogPath());
+    EXPECT_FALSE(FileExists(left[0])) << left[0];
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(live + "plugin.dll"));
+    EXPECT_TRUE(FileExists(other + "plugin.dll"));
+    EXPECT_EQ(ReadFileBytes(victim + "kept.dat"), "left");
+    EXPECT_TRUE(FileExists(linked));
+    CloseHandle(held);
+    RemoveTree(live);
+    RemoveTree(other);
+    RunNatively("rm -rf '" + UnixPath(linked) + "'");
+}
+
+// A stage that does not fit on its drive refuses the run with 7 before
+// anything changes: the system's Temp folder is made a small disk here.
+TEST(PackageRuns, AStageThatDoesNotFitRefusesTheRun)
+{
+    std::string upd = MakePackage("package_nofit_upd");
+    ASSERT_TRUE(WriteFileBytes(upd + "big.dat", std::string(256 * 1024, 'b')));
+    ASSERT_TRUE(Package(upd, {"Lumiupd.INF", "CONVERT.EXE", "big.dat", "data.dat", "lumiplugin.dll", "sub\\deep.dat"}));
+    std::string app = MakeApp("package_nofit_app");
+    TreeState before = ReadTree(app);
+    std::string temp = UnixPath(WindowsTemp());
+    size_t room = ReadFileBytes(upd + "Lumiupd.exe").size() + 64 * 1024;
+    std::string mounted = RunNatively("mount -t tmpfs -o size=" + std::to_string(room) + " tmpfs '" + temp + "'");
+    if (mounted.find("exit 0") == std::string::npos)
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << mounted;
+    RunResult r = RunUnattended(upd, app);
+    RunNatively("umount '" + temp + "' || umount -l '" + temp + "'");
+    EXPECT_EQ(r.exitCode, 7u) << ReadFileBytes(TraceLogPath());
+    std::vector<std::string> lines = TraceLines();
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[5].rfind("\tstage does not fit - ", 0), 0u) << lines[5];
+    EXPECT_EQ(TreeChanges(before, ReadTree(app)), std::vector<std::string>{});
 }
 
 } // namespace
