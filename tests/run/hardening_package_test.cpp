@@ -574,4 +574,26 @@ TEST(PackageRuns, AStageThatDoesNotFitRefusesTheRun)
     EXPECT_EQ(TreeChanges(before, ReadTree(app)), std::vector<std::string>{});
 }
 
+// A manifest holds as many files as the package has: 5 000 small files,
+// laid out natively (where it takes a moment), packaged and verified by the
+// real packer and checker, and run.
+TEST(PackageRuns, AManifestOfFiveThousandFiles)
+{
+    std::string upd =
+        MakeUpdateFolder("package_many_upd", CrLf({"id=MANY", "target=1.1", "copy=data\\f0000.dat", "copy=data\\f4999.dat"}));
+    std::string unix = UnixPath(upd), checker = "'" + UnixPath(BinDir() + "lumiupd-check") + "'";
+    std::string made = RunNatively("cd '" + unix + "' && mkdir data && for i in $(seq -w 0 4999); do printf \"file $i\" "
+                                   ">data/f$i.dat; done && " + checker + " --write-manifest '" + unix + "'");
+    ASSERT_NE(made.find("manifest written"), std::string::npos) << made;
+    CheckerVerdict checked = VerifyNatively(upd);
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
+    EXPECT_NE(checked.output.find("the folder matches the manifest (5001 files)"), std::string::npos) << checked.output;
+    std::string app = MakeApp("package_many_app");
+    ASSERT_TRUE(CreateDirectoryA((app + "data").c_str(), nullptr));
+    RunResult r = RunUnattended(upd, app);
+    EXPECT_EQ(r.exitCode, 0u) << ReadFileBytes(TraceLogPath());
+    EXPECT_TRUE(TraceHas("\tupdate folder verified - MANY, 5001 files"));
+    EXPECT_EQ(ReadFileBytes(app + "data\\f4999.dat"), "file 4999");
+}
+
 } // namespace

@@ -201,18 +201,78 @@ int FileModifiedTime(const char *path, long long *seconds)
 
 namespace {
 
+// The names of a folder, sorted ignoring ASCII letter case; each folder
+// asked about is listed once (a package has few folders, many files).
+struct FolderNames {
+    char folder[UNIX_PATH_BYTES];
+    char **names;
+    size_t count;
+};
+PtrList *g_listed = nullptr;
+
+FolderNames *ReadNames(const char *folder)
+{
+    FolderNames *listed = (FolderNames *)calloc(1, sizeof(FolderNames));
+    DIR *dir = listed && StrCopy(listed->folder, sizeof(listed->folder), folder) ? opendir(folder) : nullptr;
+    if (!dir) {
+        free(listed);
+        return nullptr;
+    }
+    size_t capacity = 0;
+    int ok = 1;
+    for (struct dirent *entry = readdir(dir); entry && ok; entry = readdir(dir)) {
+        if (listed->count == capacity) {
+            capacity = capacity ? 2 * capacity : 64;
+            char **grown = (char **)realloc(listed->names, capacity * sizeof(char *));
+            ok = grown != nullptr;
+            listed->names = ok ? grown : listed->names;
+        }
+        if (ok && (listed->names[listed->count] = StrDup(entry->d_name)) != nullptr)
+            listed->count++;
+    }
+    closedir(dir);
+    if (ok && listed->names) {
+        qsort(listed->names, listed->count, sizeof(char *), CompareNames);
+        return listed;
+    }
+    for (size_t i = 0; i < listed->count; i++)
+        free(listed->names[i]);
+    free(listed->names);
+    free(listed);
+    return nullptr;
+}
+
+const FolderNames *ListNames(const char *folder)
+{
+    for (PtrNode *node = PtrListFirst(g_listed); node; node = node->next)
+        if (strcmp(((const FolderNames *)node->data)->folder, folder) == 0)
+            return (const FolderNames *)node->data;
+    FolderNames *listed = ReadNames(folder);
+    if (listed && ((!g_listed && !(g_listed = PtrListCreate())) || !PtrListAppend(g_listed, listed))) {
+        for (size_t i = 0; i < listed->count; i++)
+            free(listed->names[i]);
+        free(listed->names);
+        free(listed);
+        return nullptr;
+    }
+    return listed;
+}
+
 // How many entries of folder are named name, ASCII letter case ignored, and
-// the first of them in found.
+// one of them in found.
 int CountInAnyCase(const char *folder, const char *name, char *found, size_t size)
 {
-    DIR *dir = opendir(folder);
-    if (!dir)
+    const FolderNames *listed = ListNames(folder);
+    const char *key = name;
+    char **hit = listed ? (char **)bsearch(&key, listed->names, listed->count, sizeof(char *), CompareNames) : nullptr;
+    if (!hit)
         return 0;
-    int count = 0;
-    for (struct dirent *entry = readdir(dir); entry; entry = readdir(dir))
-        if (strcasecmp(entry->d_name, name) == 0 && count++ == 0)
-            StrCopy(found, size, entry->d_name);
-    closedir(dir);
+    StrCopy(found, size, *hit);
+    int count = 1;
+    for (char **p = hit; p > listed->names && strcasecmp(p[-1], name) == 0; p--)
+        count++;
+    for (char **p = hit + 1; p < listed->names + listed->count && strcasecmp(*p, name) == 0; p++)
+        count++;
     return count;
 }
 
