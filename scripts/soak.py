@@ -98,10 +98,11 @@ def remove_tree(path):
     subprocess.run(["rm", "-rf", path])
 
 
-def wine(args, out):
-    """Starts a Wine program with its output in a file (never a pipe)."""
+def wine(args, out, cwd=None):
+    """Starts a Wine program with its output in a file (never a pipe), in
+    the given Linux folder (its Windows current folder) when one is given."""
     with open(out, "wb") as f:
-        p = subprocess.Popen(["wine"] + args, stdout=f, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        p = subprocess.Popen(["wine"] + args, stdout=f, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, cwd=cwd)
     started.append(p)
     return p
 
@@ -341,10 +342,15 @@ def add_plug_ins(upd):
         f.write(b"plug")
     with open(os.path.join(upd, "conv.bat"), "wb") as f:
         f.write(b"@reg query HKLM\\Software\\Kevrani >NUL 2>&1\r\n@exit 0\r\n")
-    # LoadHelper fails its command (its helper is not shipped): it comes last.
-    lines = ["dll=plug.dat,lumiplugin.dll,StartReg", "exe=CONVERT.EXE,start:reg.exe",
-             "exe=PROBE.EXE," + " ".join(PLANTED_DLLS), "exe=conv.bat", "dll=plug.dat,lumiplugin.dll,LoadHelper"]
-    with open(os.path.join(upd, "Lumiupd.INF"), "ab") as f:
+    # First, before a failing copy can end the commands; LoadHelper fails its
+    # own (its helper is not shipped): it comes last.
+    first = ["dll=plug.dat,lumiplugin.dll,StartReg", "exe=CONVERT.EXE,start:reg.exe",
+             "exe=PROBE.EXE," + " ".join(PLANTED_DLLS), "exe=conv.bat"]
+    path = os.path.join(upd, "Lumiupd.INF")
+    with open(path, "rb") as f:
+        lines = f.read().decode().split("\r\n")[:-1]
+    lines = lines[:2] + first + lines[2:] + ["dll=plug.dat,lumiplugin.dll,LoadHelper"]
+    with open(path, "wb") as f:
         f.write(("\r\n".join(lines) + "\r\n").encode())
 
 
@@ -423,9 +429,10 @@ def stop_process(p):
 
 # ---- one run ---------------------------------------------------------------
 
-def run_updater(rng, upd, app, answers, silent, action=None):
-    """Runs the update through the robot; action(trace, updater pids) may act
-    during the run and returns whether it killed. Returns (exit line, killed)."""
+def run_updater(rng, upd, app, answers, silent, action=None, cwd=None):
+    """Runs the update through the robot (started in cwd, a Linux folder,
+    when given); action(trace, updater pids) may act during the run and
+    returns whether it killed. Returns (exit line, killed)."""
     if os.path.exists(TRACE):
         os.remove(TRACE)
     out = os.path.join(ROOT_C, "robot.out")
@@ -434,7 +441,7 @@ def run_updater(rng, upd, app, answers, silent, action=None):
         args += ["--answer", a]
     args += ["--", win_path(os.path.join(upd, "Lumiupd.exe")), "-auto"] + (["-silent"] if silent else [])
     args += [win_path(app)]
-    robot = wine(args, out)
+    robot = wine(args, out, cwd)
     marker = win_path(upd)
     killed = False
     if action:
@@ -653,7 +660,8 @@ def one_run(rng, k, figures):
     swapper_box = [None]
     what = "run %d: %s%s" % (k, ", ".join(faults) or "no fault", ", kill " + kill_text if kill else "")
     try:
-        code, killed = run_updater(rng, upd, app, answers, rng.random() < 0.5, action)
+        # A planter run starts in the update folder, as a double click does.
+        code, killed = run_updater(rng, upd, app, answers, rng.random() < 0.5, action, upd if planter else None)
     finally:
         if filler:
             filler.finish()
