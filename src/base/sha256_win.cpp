@@ -54,8 +54,11 @@ Cng *TheCng(void)
     if (!cng.open || !cng.create || !cng.data || !cng.finish || !cng.destroy || !cng.property ||
         cng.open(&cng.sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0 ||
         cng.property(cng.sha256, BCRYPT_OBJECT_LENGTH, (PUCHAR)&cng.objectBytes, sizeof(cng.objectBytes), &got, 0) <
-            0 ||
-        !(cng.object = (unsigned char *)malloc(cng.objectBytes)) || !(cng.buffer = (unsigned char *)malloc(CHUNK)))
+            0)
+        cng.sha256 = nullptr;
+    cng.object = cng.sha256 ? (unsigned char *)malloc(cng.objectBytes) : nullptr;
+    cng.buffer = cng.object ? (unsigned char *)malloc(CHUNK) : nullptr;
+    if (!cng.buffer)
         cng.sha256 = nullptr;
     return cng.sha256 ? &cng : nullptr;
 }

@@ -31,7 +31,9 @@ int AddCheckedSource(const char *path, HANDLE held)
 {
     size_t length = strlen(path);
     CheckedSource *source = (CheckedSource *)malloc(sizeof(CheckedSource) + length);
-    if (!source || (!g_sources && !(g_sources = PtrListCreate())) || !PtrListAppend(g_sources, source)) {
+    if (!g_sources)
+        g_sources = PtrListCreate();
+    if (!source || !g_sources || !PtrListAppend(g_sources, source)) {
         free(source);
         return 0;
     }

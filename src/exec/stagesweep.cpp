@@ -69,7 +69,7 @@ int ClearListed(HANDLE folder, const char *path, const void *ours, int depth)
         for (const char *at = listing.bytes;;) {
             const FILE_ID_BOTH_DIR_INFO *entry = (const FILE_ID_BOTH_DIR_INFO *)at;
             int length = WideCharToMultiByte(CP_ACP, 0, entry->FileName, (int)(entry->FileNameLength / sizeof(WCHAR)),
-                                             name, sizeof(name) - 1, nullptr, nullptr);
+                                             name, (int)sizeof(name) - 1, nullptr, nullptr);
             name[length > 0 ? length : 0] = '\0';
             if (length <= 0)
                 cleared = 0;
