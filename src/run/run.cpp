@@ -131,6 +131,8 @@ int ReadAndCheck(void *instance, const StagedRun &staged, const CommandLineOptio
     int manifestRead = StartPackageCheck(package, updater);
     if (!InitUpdateScript(script))
         return RESULT_NO_MEMORY;
+    if (cl.whatIfRefused)
+        return WhatIfRefuseOption(cl.whatIfRefusedOption);
     if (!manifestRead)
         return RESULT_BAD_PACKAGE;
     if (staged.refusal && staged.refusalCode == RESULT_NO_SPACE) {

@@ -283,8 +283,9 @@ int RunFromStage(void *instance, const char *cmdLine, StagedRun *run, int *exitC
         memset(&cl, 0, sizeof(cl));
         ParseCommandLine(cmdLine, &cl);
         // Without administrator rights there is nothing to keep out, and
-        // nowhere only administrators write; a dry run starts nothing.
-        if (!cl.whatIf && !IsNotAdmin())
+        // nowhere only administrators write; a dry run starts nothing, and
+        // a malformed request for one is refused before anything is made.
+        if (!cl.whatIf && !cl.whatIfRefused && !IsNotAdmin())
             ran = RunCopy(path, cmdLine, own, place, run, exitCode);
     }
     FreeManifest(&own);
