@@ -1,5 +1,7 @@
 #include "checks/ownimage.h"
 
+#include "base/sha256.h"
+
 #include <windows.h>
 
 // The packer writes a manifest only into an image that can read one: this
@@ -21,4 +23,18 @@ int OwnImage(PeBytes *image)
         return 0;
     image->size = ReadLe32(base + layout.optional + 56);
     return image->size > 0;
+}
+
+int ImageFileDigest(const unsigned char *bytes, size_t size, ManifestPlace *place, unsigned char *digest)
+{
+    PeBytes file = {bytes, size, 0};
+    ManifestFault fault;
+    ByteRange ranges[DIGEST_RANGES_MOST];
+    HashPart parts[DIGEST_RANGES_MOST];
+    int count = 0;
+    if (FindManifest(&file, place, &fault) != MANIFEST_FOUND || !ManifestDigestRanges(&file, place, ranges, &count))
+        return 0;
+    for (int i = 0; i < count; i++)
+        parts[i] = {bytes + ranges[i].start, ranges[i].end - ranges[i].start};
+    return HashPartsSha256(parts, count, digest);
 }

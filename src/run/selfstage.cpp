@@ -2,7 +2,6 @@
 
 #include "base/messages.h"
 #include "base/safefile.h"
-#include "base/sha256.h"
 #include "checks/ownimage.h"
 #include "exec/stage.h"
 #include "run/run.h"
@@ -135,19 +134,10 @@ unsigned char *ReadOwnFile(const char *path, size_t *size)
 // byte for byte, and everything else as the digest in it says.
 int IsPackagedUpdater(const unsigned char *bytes, size_t size, const Manifest &own, const ManifestPlace &ownPlace)
 {
-    PeBytes file = {bytes, size, 0};
     ManifestPlace place;
-    ManifestFault fault;
-    ByteRange ranges[DIGEST_RANGES_MOST];
-    HashPart parts[DIGEST_RANGES_MOST];
-    unsigned char digest[SHA256_DIGEST_BYTES];
-    int count = 0;
-    if (FindManifest(&file, &place, &fault) != MANIFEST_FOUND || place.length != ownPlace.length ||
-        memcmp(place.text, ownPlace.text, place.length) != 0 || !ManifestDigestRanges(&file, &place, ranges, &count))
-        return 0;
-    for (int i = 0; i < count; i++)
-        parts[i] = {bytes + ranges[i].start, ranges[i].end - ranges[i].start};
-    return HashPartsSha256(parts, count, digest) && memcmp(digest, own.updater, SHA256_BYTES) == 0;
+    unsigned char digest[SHA256_BYTES];
+    return ImageFileDigest(bytes, size, &place, digest) && place.length == ownPlace.length &&
+           memcmp(place.text, ownPlace.text, place.length) == 0 && memcmp(digest, own.updater, SHA256_BYTES) == 0;
 }
 
 // Copies the updater into the stage and checks the copy, read back through

@@ -4,7 +4,7 @@
 #include "testutil.h"
 
 #include "base/sha256.h"
-#include "checks/manifestimage.h"
+#include "checks/ownimage.h"
 
 #include <windows.h>
 
@@ -26,20 +26,13 @@ std::string Hex(const unsigned char *bytes, size_t n)
 // The image's digest into its updater= line, as the packer seals it.
 bool Seal(std::string &image)
 {
-    PeBytes file = {(const unsigned char *)image.data(), image.size(), 0};
     ManifestPlace place;
-    ManifestFault fault;
-    ByteRange ranges[DIGEST_RANGES_MOST];
-    HashPart parts[DIGEST_RANGES_MOST];
     unsigned char digest[SHA256_DIGEST_BYTES];
-    int count = 0;
-    if (FindManifest(&file, &place, &fault) != MANIFEST_FOUND || !ManifestDigestRanges(&file, &place, ranges, &count))
+    if (!ImageFileDigest((const unsigned char *)image.data(), image.size(), &place, digest))
         return false;
-    for (int i = 0; i < count; i++)
-        parts[i] = {image.data() + ranges[i].start, ranges[i].end - ranges[i].start};
     std::string text(place.text, place.length);
     size_t line = text.find("\nupdater=");
-    if (line == std::string::npos || !HashPartsSha256(parts, count, digest))
+    if (line == std::string::npos)
         return false;
     image.replace(place.rawStart + line + 9, 2 * SHA256_DIGEST_BYTES, Hex(digest, SHA256_DIGEST_BYTES));
     return true;
