@@ -433,9 +433,13 @@ TEST(PackageRuns, NothingUnlistedRunsWithTheUpdatersRights)
     ClearMarkers();
     FILETIME started;
     GetSystemTimeAsFileTime(&started);
-    RunResult r = RunProgramFrom(upd + "Lumiupd.exe", "-unattended \"" + MakeApp("package_routes_app") + "\"", {},
+    // The destination and the result file named from the folder the updater
+    // was started in, which its copy leaves.
+    MakeApp("package_routes_app");
+    RunResult r = RunProgramFrom(upd + "Lumiupd.exe", "-unattended -result=routes.json ..\\package_routes_app", {},
                                  {upd, ""});
     EXPECT_EQ(r.exitCode, 4u) << ReadFileBytes(TraceLogPath());
+    EXPECT_NE(ReadFileBytes(upd + "routes.json").find("\"exitCode\": 4,"), std::string::npos);
     EXPECT_TRUE(TraceHas("\t\tbox not shown (answer OK): 'plugins\\lumideps.dll'の読み込みに失敗しました。"));
     EXPECT_FALSE(FileExists(upd + "reg.txt")) << ReadFileBytes(upd + "reg.txt");
     EXPECT_TRUE(Markers().empty()) << BoxTexts(r);
