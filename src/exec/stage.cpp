@@ -102,10 +102,11 @@ int MakeFolders(const char *relative)
     return 1;
 }
 
-// A copy's new file at path, created where nothing is, not even a link.
+// A copy's new file at path, created where nothing is, not even a link
+// (reading, for the handle check's questions).
 HANDLE CreateCopy(const char *path)
 {
-    HANDLE copy = CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    HANDLE copy = CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (copy == INVALID_HANDLE_VALUE || IsHandleOfPath(copy, path))
         return copy;

@@ -21,9 +21,9 @@ int SameOwner(HANDLE handle, const void *ours)
 // folders against deletion, so they are refused here.
 HANDLE OpenStaleFolder(const char *path)
 {
-    HANDLE folder = CreateFileA(path, DELETE | READ_CONTROL | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr);
+    HANDLE folder = CreateFileA(path, DELETE | READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE || IsFolderHandleOfPath(folder, path))
         return folder;
     CloseHandle(folder);
@@ -32,7 +32,8 @@ HANDLE OpenStaleFolder(const char *path)
 
 int DeleteStaleFile(const char *path, const void *ours)
 {
-    HANDLE file = OpenPlainFile(path, DELETE | READ_CONTROL, 0, OPEN_EXISTING);
+    // Reading its attributes is what the handle check needs on Windows.
+    HANDLE file = OpenPlainFile(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     int deleted = SameOwner(file, ours) && SetDeletePending(file, 1);
