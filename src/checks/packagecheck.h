@@ -2,8 +2,8 @@
 // updater, before anything changes: the script before it is read, then every
 // file the package holds. Each file that passes is held, from its check to
 // the end of the run, so that no other process can write, rename or delete
-// it, and so is every folder above it: what the run then copies, loads or
-// starts by name is what was checked. A folder without a manifest is used
+// it, and so is every folder above it: what the run then reads and copies
+// (through these handles), loads or starts is what was checked. A folder without a manifest is used
 // as it is, and its run's trace is the one it always was; a checked one
 // says "update folder verified".
 #pragma once
@@ -15,7 +15,6 @@
 struct PackageCheck {
     int packaged;                 // the updater carries a manifest
     Manifest manifest;            // its first file is the script
-    ManifestPlace place;          // the manifest's text in the updater's own image
     char bad[MAX_PATH_BYTES];     // the file at fault, relative to the update folder
     PtrList *held;                // handles (files and folders) held for the run
     PtrList *pinnedFolders;       // the folders held, as paths

@@ -153,11 +153,12 @@ int StartPackageCheck(PackageCheck *check, const char *updaterName)
     check->pinnedFolders = PtrListCreate();
     char script[MAX_PATH_BYTES];
     PeBytes image;
+    ManifestPlace place;
     ManifestFault fault;
     if (!StrCopy(script, sizeof(script), updaterName) || !ScriptPathFromModulePath(script, sizeof(script)) ||
         !OwnImage(&image))
         return RefusePackage(check, updaterName, "its manifest cannot be read");
-    ManifestPresence found = ReadImageManifest(&image, script, &check->manifest, &check->place, &fault);
+    ManifestPresence found = ReadImageManifest(&image, script, &check->manifest, &place, &fault);
     check->packaged = found != MANIFEST_ABSENT;
     if (found != MANIFEST_DAMAGED)
         return 1;
