@@ -15,6 +15,9 @@ int IsPlainFileHandle(HANDLE file);
 // ignored and short names taken in their long form.
 int IsHandleOfPath(HANDLE file, const char *path);
 
+// 1 when folder is a folder, no reparse point, whose final path is path.
+int IsFolderHandleOfPath(HANDLE folder, const char *path);
+
 // CreateFileA that never follows a reparse point at the name and hands back
 // only a handle IsHandleOfPath accepts; any other is closed again and the
 // result is INVALID_HANDLE_VALUE with ERROR_CANT_RESOLVE_FILENAME. With

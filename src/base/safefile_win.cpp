@@ -88,12 +88,13 @@ int IsPlainFileHandle(HANDLE file)
            !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
 }
 
-int IsHandleOfPath(HANDLE file, const char *path)
+namespace {
+
+// The handle's final path (links and junctions resolved) is path itself.
+int FinalPathIs(HANDLE file, const char *path)
 {
     char finalBuffer[LONG_PATH_BYTES];
     char meant[LONG_PATH_BYTES];
-    if (!IsPlainFileHandle(file))
-        return 0;
     const char *final = FinalPathOf(file, finalBuffer, sizeof(finalBuffer));
     int inVolume = !final;
     if (inVolume)
@@ -107,6 +108,21 @@ int IsHandleOfPath(HANDLE file, const char *path)
     // limit); the final path has every level in its long form.
     char longMeant[LONG_PATH_BYTES];
     return LongFormOf(meant, longMeant, sizeof(longMeant)) && SamePath(final, inVolume, longMeant);
+}
+
+} // namespace
+
+int IsHandleOfPath(HANDLE file, const char *path)
+{
+    return IsPlainFileHandle(file) && FinalPathIs(file, path);
+}
+
+int IsFolderHandleOfPath(HANDLE folder, const char *path)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           FinalPathIs(folder, path);
 }
 
 HANDLE OpenPlainFile(const char *path, DWORD access, DWORD share, DWORD disposition)

@@ -3,6 +3,7 @@
 
 #include "base/safefile.h"
 #include "base/tracelog.h"
+#include "exec/copysource.h"
 #include "exec/leftover.h"
 
 #include <stdlib.h>
@@ -283,8 +284,8 @@ int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPRO
         SetLastError(blocked);
         return 0;
     }
-    HANDLE source = CreateFileA(src, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                nullptr);
+    // A checked package's source is read through the handle it was checked by.
+    HANDLE source = OpenCopySource(src, SHARE_ALL, FILE_FLAG_SEQUENTIAL_SCAN);
     if (source == INVALID_HANDLE_VALUE)
         return 0;
     FILE_BASIC_INFO basic;
