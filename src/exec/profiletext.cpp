@@ -149,12 +149,16 @@ int FindPlace(const char *text, size_t length, int leadBytes, const char *sectio
         }
         if (!inside)
             continue;
-        KeyOf(text, line, &a, &b, &eq);
-        if (a == b)
+        size_t start = line.start, end = line.end;
+        Trim(text, &start, &end);
+        if (start == end)
             continue;
+        // Every other line is one of the section's keys to the profile
+        // functions, a comment or a line without a name too.
         place->lastEnd = line.end;
         place->lastNext = line.next;
-        if (!place->hasKey && SameName(text, a, b, key)) {
+        KeyOf(text, line, &a, &b, &eq);
+        if (!place->hasKey && a != b && SameName(text, a, b, key)) {
             place->hasKey = 1;
             place->keyLine = line;
         }
