@@ -141,27 +141,23 @@ int SaveLinkTo(const char *linkPath, IShellLinkA *link)
         hr = persist->Save(stream, TRUE);
     if (SUCCEEDED(hr))
         hr = ComMemoryOfStream(stream, &memory);
-    int saved = 0;
-    if (FAILED(hr)) {
-        SetLastError(ErrorOf(hr));
-    } else {
-        ULARGE_INTEGER size;
-        LARGE_INTEGER zero;
-        zero.QuadPart = 0;
-        // The memory may be larger than what was written.
-        const void *bytes = GlobalLock(memory);
+    // The memory may be larger than what was written.
+    const void *bytes = SUCCEEDED(hr) ? GlobalLock(memory) : nullptr;
+    ULARGE_INTEGER size;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (SUCCEEDED(hr))
         hr = bytes ? stream->Seek(zero, STREAM_SEEK_CUR, &size) : E_OUTOFMEMORY;
-        if (FAILED(hr))
-            SetLastError(ErrorOf(hr));
-        else
-            saved = WriteLinkBytes(linkPath, bytes, (DWORD)size.QuadPart);
-        if (bytes)
-            GlobalUnlock(memory);
-    }
+    int saved = SUCCEEDED(hr) && WriteLinkBytes(linkPath, bytes, (DWORD)size.QuadPart);
+    // Unlocking and releasing say nothing of the write: its error is kept.
+    DWORD error = FAILED(hr) ? ErrorOf(hr) : GetLastError();
+    if (bytes)
+        GlobalUnlock(memory);
     if (stream)
         stream->Release();
     if (persist)
         persist->Release();
+    SetLastError(error);
     return saved;
 }
 
