@@ -175,6 +175,20 @@ HANDLE OpenChecked(const char *path, DWORD access, DWORD share, DWORD dispositio
     return INVALID_HANDLE_VALUE;
 }
 
+// The held folder's final path, ending with a backslash, into hold->final.
+int TakeFinalPath(FolderHold *hold)
+{
+    FILE_STANDARD_INFO standard;
+    if (hold->handle == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandleEx(hold->handle, FileStandardInfo, &standard, sizeof(standard)) ||
+        !standard.Directory)
+        return 0;
+    char buffer[LONG_PATH_BYTES];
+    const char *final = FinalOrVolumePath(hold->handle, buffer, sizeof(buffer), &hold->inVolume);
+    return final && StrCopy(hold->final, sizeof(hold->final), final) &&
+           AddBackslash(hold->final, sizeof(hold->final));
+}
+
 } // namespace
 
 // One name, no reparse point, no folder. Two small questions: the full
@@ -208,27 +222,15 @@ HANDLE OpenNamedFile(const char *path, DWORD access, DWORD share)
 int HoldFolder(FolderHold *hold, const char *folder)
 {
     hold->handle = INVALID_HANDLE_VALUE;
-    DWORD len = GetFullPathNameA(folder, sizeof(hold->meant) - 1, hold->meant, nullptr);
-    if (len == 0 || len >= sizeof(hold->meant) - 1 || g_holdCount == MAX_HOLDS)
+    DWORD len = GetFullPathNameA(folder, sizeof(hold->meant), hold->meant, nullptr);
+    if (len == 0 || len >= sizeof(hold->meant) || !AddBackslash(hold->meant, sizeof(hold->meant)) ||
+        g_holdCount == MAX_HOLDS)
         return 0;
-    if (hold->meant[len - 1] != '\\')
-        StrAppend(hold->meant, sizeof(hold->meant), "\\");
     // Reading access: a handle without any is no hold, whatever it shares.
     hold->handle = CreateFileA(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    FILE_STANDARD_INFO standard;
-    const char *final = nullptr;
-    if (hold->handle != INVALID_HANDLE_VALUE &&
-        GetFileInformationByHandleEx(hold->handle, FileStandardInfo, &standard, sizeof(standard)) &&
-        standard.Directory)
-        final = FinalOrVolumePath(hold->handle, hold->final, sizeof(hold->final) - 1, &hold->inVolume);
-    size_t n = final ? strlen(final) : 0;
-    if (final && final != hold->final)
-        memmove(hold->final, final, n + 1);
-    if (n && hold->final[n - 1] != '\\')
-        StrAppend(hold->final, sizeof(hold->final), "\\");
     // Inside a held folder, a folder that leads elsewhere is a link inside it.
-    if (!n || (HoldOver(hold->meant) && !SamePath(hold->final, hold->inVolume, hold->meant))) {
+    if (!TakeFinalPath(hold) || (HoldOver(hold->meant) && !SamePath(hold->final, hold->inVolume, hold->meant))) {
         ReleaseFolder(hold);
         SetLastError(ERROR_CANT_RESOLVE_FILENAME);
         return 0;
