@@ -389,8 +389,9 @@ std::string NoBackslash(const std::string &folder)
 // copy reached through a link (moved to another drive and linked back) is
 // updated like any other, a shortcut goes into a folder reached through a
 // link, a file another program holds sharing reading and writing is written
-// in place, and a file with a second name loses only this one. A link
-// inside the installed copy is still refused, with the usual question.
+// in place, and a file with a second name loses only this one; a dry run
+// first reads the settings file there. A link inside the installed copy is
+// still refused, with the usual question.
 TEST(FaultRuns, ACopyReachedThroughALinkIsUpdatedAndALinkInsideItIsNot)
 {
     const std::string newHeld = "new held file, longer than the old one";
@@ -414,6 +415,15 @@ TEST(FaultRuns, ACopyReachedThroughALinkIsUpdatedAndALinkInsideItIsNot)
     UnixLink appLink(NoBackslash(app), NoBackslash(real)), subLink(real + "sub", NoBackslash(outside)),
         deskLink(DesktopFolder() + "\\LumiLinked", NoBackslash(linkFolder));
     ASSERT_TRUE(appLink.Planted() && subLink.Planted() && deskLink.Planted());
+    // The dry run reads the settings file where the run will write it, and
+    // changes nothing.
+    std::string report = MakeTestDir("fault_linked_whatif") + "report.txt";
+    TreeState untouched = ReadTree(real);
+    RunProgram(upd + "Lumiupd.exe", "-whatif=" + report + " \"" + app + "\"", {});
+    EXPECT_EQ(TreeChanges(untouched, ReadTree(real)), std::vector<std::string>{});
+    EXPECT_NE(ReadFileBytes(report).find("INSTALLED: " + app + "MIRO42.INI [MAIN] INSTALLED=OLD1 \xE2\x86\x92 OLD1,FAULT"),
+              std::string::npos)
+        << ReadFileBytes(report);
     HANDLE holder = CreateFileA((real + "held.dat").c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
