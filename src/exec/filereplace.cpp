@@ -333,25 +333,25 @@ int CopyInPlace(HANDLE target, NewFile *file, const FILETIME *write, DWORD attri
 
 // The new file renamed over dst; where a program holds dst so that it cannot
 // be replaced but lets it be written, written over it in place. target is
-// dst already opened for that, or INVALID_HANDLE_VALUE.
+// dst already opened for that by the caller, or INVALID_HANDLE_VALUE.
 int PutInPlace(NewFile *file, const char *dst, HANDLE target, const FILETIME *write, DWORD attributes,
                LPPROGRESS_ROUTINE routine, void *data)
 {
-    if (target == INVALID_HANDLE_VALUE) {
-        if (RenameNewFile(file, dst, attributes))
-            return 1;
-        DWORD error = GetLastError();
-        target = IsHeldError(error) ? OpenForInPlace(dst) : INVALID_HANDLE_VALUE;
-        if (target == INVALID_HANDLE_VALUE) {
-            // Whatever came between the check and the rename, say what refuses it.
-            DWORD now = ReplaceError(dst);
-            SetLastError(now ? now : error);
-            return 0;
-        }
-    }
-    int done = CopyInPlace(target, file, write, attributes, routine, data);
+    if (target != INVALID_HANDLE_VALUE)
+        return CopyInPlace(target, file, write, attributes, routine, data);
+    if (RenameNewFile(file, dst, attributes))
+        return 1;
     DWORD error = GetLastError();
-    CloseHandle(target);
+    HANDLE held = IsHeldError(error) ? OpenForInPlace(dst) : INVALID_HANDLE_VALUE;
+    if (held == INVALID_HANDLE_VALUE) {
+        // Whatever came between the check and the rename, say what refuses it.
+        DWORD now = ReplaceError(dst);
+        SetLastError(now ? now : error);
+        return 0;
+    }
+    int done = CopyInPlace(held, file, write, attributes, routine, data);
+    error = GetLastError();
+    CloseHandle(held);
     SetLastError(error);
     return done;
 }
@@ -384,7 +384,7 @@ int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPRO
     DWORD carried = basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     int done = copied && PutInPlace(&file, dst, target, write, carried, routine, data);
     DWORD error = GetLastError();
-    if (!copied && target != INVALID_HANDLE_VALUE)
+    if (target != INVALID_HANDLE_VALUE)
         CloseHandle(target);
     if (source != INVALID_HANDLE_VALUE)
         CloseHandle(source);
