@@ -41,7 +41,7 @@ std::string ReadBack(const std::string &ini)
     return text + "INSTALLED: " + value + "\n";
 }
 
-// What the specified registration does, through the platform's calls.
+// Registering the id with the platform's own profile calls.
 void RegisterByThePlatform(const std::string &ini, const std::string &id)
 {
     char old[1024];
