@@ -21,14 +21,18 @@ which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
           before the run or once the folder is verified (figure
           "unlisted_run": markers the planted code wrote; never killed either),
           a read-only installed file, an installed file held open without
-          delete sharing (LumiHold.exe), a source removed from the update
+          delete sharing (LumiHold.exe), sharing reading only or sharing
+          reading and writing (its copy is then written in place), a source
+          removed from the update
           folder during the run, a second writer that fills S: during the run,
           a tight S: with only the room the space check asks for.
 After a killed run the same update (sometimes another one) is run again over
 the same folder; afterwards no temporary name may be left.
 The last line holds the figures; the exit code is 1 when anything was lost,
 partial, left over or forgotten from the settings, got swapped, or when
-planted code ran.
+planted code ran. A copy written in place (its file held sharing writing) is
+the one case a kill may leave partial: those runs and such files are counted
+apart ("inplace_runs", "inplace_partial"), never in "partial".
 """
 import hashlib
 import os
@@ -404,12 +408,12 @@ def swaps_landed(swapper):
         return 0
 
 
-def start_holder(app, name, tag):
+def start_holder(app, name, tag, shared):
     ready = os.path.join(ROOT_C, "held-%s.ready" % tag)
     if os.path.exists(ready):
         os.remove(ready)
     p = wine([os.path.join(BUILD, "bin", "LumiHold.exe"), win_path(os.path.join(app, name.replace("\\", "/"))),
-              win_path(ready), "120000"], os.path.join(ROOT_C, "held-%s.out" % tag))
+              win_path(ready), "120000"] + (["rw"] if shared else []), os.path.join(ROOT_C, "held-%s.out" % tag))
     for _ in range(300):
         if os.path.exists(ready) or p.poll() is not None:
             break
@@ -527,9 +531,9 @@ def make_kill(rng, commands, app, tight):
     return act, "%s after %s" % (kind, text)
 
 
-def check(app, before, commands, new, figures, what):
-    """Counts what the run broke: installed files lost or partial, settings
-    keys lost, history lines cut."""
+def check(app, before, commands, new, figures, what, in_place=()):
+    """Counts what the run broke: installed files lost or partial (apart
+    when written in place: in_place), settings keys lost, history lines cut."""
     expect = {name: {h} for name, h in before.items()}
     for act, name in commands:
         if act == "copy":
@@ -546,6 +550,9 @@ def check(app, before, commands, new, figures, what):
         if got is None:
             figures["lost"] += 1
             print("soak: LOST %s (%s)" % (name, what), flush=True)
+        elif name in in_place:
+            figures["inplace_partial"] += 1
+            print("soak: PARTIAL IN PLACE %s (%s)" % (name, what), flush=True)
         else:
             figures["partial"] += 1
             print("soak: PARTIAL %s (%s, %d bytes)" % (name, what, os.path.getsize(os.path.join(app, name.replace("\\", "/")))), flush=True)
@@ -609,10 +616,14 @@ def one_run(rng, k, figures):
         name = rng.choice(targets)
         os.chmod(os.path.join(app, name.replace("\\", "/")), 0o444)
         faults.append("read-only " + name)
+    in_place = set()
     if targets and rng.random() < 0.3:
         name = rng.choice(targets)
-        holder = start_holder(app, name, str(k))
-        faults.append("held " + name)
+        shared = rng.random() < 0.5
+        holder = start_holder(app, name, str(k), shared)
+        faults.append(("held rw " if shared else "held ") + name)
+        if shared and ("copy", name) in commands and not any(f == "read-only " + name for f in faults):
+            in_place.add(name)
     copies = [n for a, n in commands if a == "copy"]
     vanish = rng.choice(copies) if copies and rng.random() < 0.3 and not packaged else None
     if vanish:
@@ -681,10 +692,12 @@ def one_run(rng, k, figures):
             print("soak: UNLISTED CODE RAN during %s: %s" % (what, " ".join(ran)), flush=True)
     figures["runs"] += 1
     figures["fault_runs"] += bool(faults)
+    figures["inplace_runs"] += bool(in_place)
     if "timed out" in code:
         figures["hangs"] += 1
         print("soak: HANG (%s)" % what, flush=True)
-    check(app, before, commands, new, figures, what)
+    # Only a kill may leave a copy written in place partial.
+    check(app, before, commands, new, figures, what, in_place if killed else ())
     if not killed:
         count_leftovers(app, figures, what)
         remove_tree(upd)
@@ -728,7 +741,7 @@ def find_trace():
 def main():
     global TRACE
     figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0,
-                   swapper_runs=0, swapped=0, planter_runs=0, unlisted_run=0)
+                   swapper_runs=0, swapped=0, planter_runs=0, unlisted_run=0, inplace_runs=0, inplace_partial=0)
     rng = random.Random(SEED)
 
     def stop(signum, frame):
@@ -753,7 +766,8 @@ def main():
         print("soak: runs=%(runs)d kills=%(kills)d fault_runs=%(fault_runs)d lost=%(lost)d partial=%(partial)d "
               "leftovers=%(leftovers)d settings_lost=%(settings_lost)d hangs=%(hangs)d "
               "swapper_runs=%(swapper_runs)d swapped=%(swapped)d planter_runs=%(planter_runs)d "
-              "unlisted_run=%(unlisted_run)d" % figures
+              "unlisted_run=%(unlisted_run)d inplace_runs=%(inplace_runs)d "
+              "inplace_partial=%(inplace_partial)d" % figures
               + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
     finally:
         for p in started:

@@ -4,6 +4,7 @@
 #include "base/safefile.h"
 #include "base/tracelog.h"
 #include "exec/copysource.h"
+#include "exec/inplace.h"
 #include "exec/leftover.h"
 
 #include <stdlib.h>
@@ -53,9 +54,7 @@ DWORD OverwriteError(const char *path)
     return OpenError(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
 }
 
-// The error that keeps dst from being replaced (0 when nothing does): a file
-// that cannot be deleted is never written over in place, since a kill in the
-// middle would leave it partial.
+// The error that keeps dst from being replaced (0 when nothing does).
 DWORD ReplaceError(const char *dst)
 {
     DWORD outcome = DeleteOutcome(dst);
@@ -63,6 +62,23 @@ DWORD ReplaceError(const char *dst)
         return 0;
     DWORD overwrite = OverwriteError(dst);
     return overwrite ? overwrite : outcome;
+}
+
+// dst opened to be written in place, or INVALID_HANDLE_VALUE: only a plain
+// file with one name, where it was meant, that its holder lets be written
+// and that is not read-only.
+HANDLE OpenForInPlace(const char *dst)
+{
+    DWORD attrs = GetFileAttributesA(dst);
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return INVALID_HANDLE_VALUE;
+    return OpenPlainFile(dst, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+}
+
+// What refuses a rename over a file another program holds.
+int IsHeldError(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
 // The leftover path for a new file at path, with a name drawn afresh; near
@@ -233,12 +249,19 @@ int NewFileWrite(NewFile *file, const void *data, DWORD size)
     return 0;
 }
 
-int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD attributes)
+int SealNewFile(NewFile *file, const FILETIME *write)
 {
-    if ((write && !SetFileTime(file->handle, write, nullptr, write)) || !FlushFileBuffers(file->handle) ||
-        !SetDeletePending(file->handle, 0) || !IsHandleOfPath(file->handle, file->path) ||
-        !RenameWaiting(file->handle, path)) {
-        DiscardNewFile(file);
+    return (!write || SetFileTime(file->handle, write, nullptr, write)) && FlushFileBuffers(file->handle);
+}
+
+int RenameNewFile(NewFile *file, const char *path, DWORD attributes)
+{
+    if (!SetDeletePending(file->handle, 0))
+        return 0;
+    if (!IsHandleOfPath(file->handle, file->path) || !RenameWaiting(file->handle, path)) {
+        DWORD error = GetLastError();
+        SetDeletePending(file->handle, 1);
+        SetLastError(error);
         return 0;
     }
     if (attributes) {
@@ -250,6 +273,14 @@ int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD 
     CloseHandle(file->handle);
     file->handle = INVALID_HANDLE_VALUE;
     return 1;
+}
+
+int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD attributes)
+{
+    if (SealNewFile(file, write) && RenameNewFile(file, path, attributes))
+        return 1;
+    DiscardNewFile(file);
+    return 0;
 }
 
 int WriteWholeFile(const char *path, const void *bytes, DWORD size)
@@ -276,40 +307,91 @@ void DiscardNewFile(NewFile *file)
     SetLastError(error);
 }
 
-int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPROGRESS_ROUTINE routine,
-                  void *data)
+namespace {
+
+// The copy written over the held file dst's own bytes, from the new file
+// (already on disk), with its times and attributes.
+int CopyInPlace(HANDLE target, NewFile *file, const FILETIME *write, DWORD attributes, LPPROGRESS_ROUTINE routine,
+                void *data)
 {
-    DWORD blocked = ReplaceError(dst);
-    if (blocked) {
-        SetLastError(blocked);
+    LARGE_INTEGER size;
+    NewBytes from;
+    from.file = file->handle;
+    from.bytes = nullptr;
+    if (!GetFileSizeEx(file->handle, &size))
         return 0;
-    }
-    // A checked package's source is read through the handle it was checked by.
-    HANDLE source = OpenCopySource(src, SHARE_ALL, FILE_FLAG_SEQUENTIAL_SCAN);
-    if (source == INVALID_HANDLE_VALUE)
+    from.size = (unsigned long long)size.QuadPart;
+    if (!OverwriteInPlace(target, &from, routine, data))
         return 0;
     FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandleEx(source, FileBasicInfo, &basic, sizeof(basic)))
-        basic.FileAttributes = 0;
-    NewFile file;
-    int copied = NewFileBeside(&file, dst, 0) && CopyData(source, &file, routine, data);
+    memset(&basic, 0, sizeof(basic));
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    if (write)
+        SetFileTime(target, write, nullptr, write);
+    SetFileInformationByHandle(target, FileBasicInfo, &basic, sizeof(basic));
+    return 1;
+}
+
+// The new file renamed over dst; where a program holds dst so that it cannot
+// be replaced but lets it be written, written over it in place. target is
+// dst already opened for that by the caller, or INVALID_HANDLE_VALUE.
+int PutInPlace(NewFile *file, const char *dst, HANDLE target, const FILETIME *write, DWORD attributes,
+               LPPROGRESS_ROUTINE routine, void *data)
+{
+    if (target != INVALID_HANDLE_VALUE)
+        return CopyInPlace(target, file, write, attributes, routine, data);
+    if (RenameNewFile(file, dst, attributes))
+        return 1;
     DWORD error = GetLastError();
-    CloseHandle(source);
-    if (!copied) {
-        DiscardNewFile(&file);
-        SetLastError(error);
-        return 0;
-    }
-    // Only what a copy carries over; the rest is the system's to set.
-    DWORD carried = basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    if (!CommitNewFile(&file, dst, write, carried)) {
-        error = GetLastError();
+    HANDLE held = IsHeldError(error) ? OpenForInPlace(dst) : INVALID_HANDLE_VALUE;
+    if (held == INVALID_HANDLE_VALUE) {
         // Whatever came between the check and the rename, say what refuses it.
         DWORD now = ReplaceError(dst);
         SetLastError(now ? now : error);
         return 0;
     }
-    return 1;
+    int done = CopyInPlace(held, file, write, attributes, routine, data);
+    error = GetLastError();
+    CloseHandle(held);
+    SetLastError(error);
+    return done;
+}
+
+} // namespace
+
+int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPROGRESS_ROUTINE routine,
+                  void *data)
+{
+    DWORD blocked = ReplaceError(dst);
+    HANDLE target = blocked ? OpenForInPlace(dst) : INVALID_HANDLE_VALUE;
+    if (blocked && target == INVALID_HANDLE_VALUE) {
+        SetLastError(blocked);
+        return 0;
+    }
+    // A checked package's source is read through the handle it was checked by.
+    HANDLE source = OpenCopySource(src, SHARE_ALL, FILE_FLAG_SEQUENTIAL_SCAN);
+    FILE_BASIC_INFO basic;
+    basic.FileAttributes = 0;
+    if (source != INVALID_HANDLE_VALUE &&
+        !GetFileInformationByHandleEx(source, FileBasicInfo, &basic, sizeof(basic)))
+        basic.FileAttributes = 0;
+    NewFile file;
+    file.handle = INVALID_HANDLE_VALUE;
+    // The new bytes are whole on disk beside dst before anything of it changes,
+    // also where they are then written over it in place.
+    int copied = source != INVALID_HANDLE_VALUE && NewFileBeside(&file, dst, 0) &&
+                 CopyData(source, &file, routine, data) && SealNewFile(&file, write);
+    // Only what a copy carries over; the rest is the system's to set.
+    DWORD carried = basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    int done = copied && PutInPlace(&file, dst, target, write, carried, routine, data);
+    DWORD error = GetLastError();
+    if (target != INVALID_HANDLE_VALUE)
+        CloseHandle(target);
+    if (source != INVALID_HANDLE_VALUE)
+        CloseHandle(source);
+    DiscardNewFile(&file);
+    SetLastError(error);
+    return done;
 }
 
 void ClearLeftovers(const char *folder)

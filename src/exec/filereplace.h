@@ -29,10 +29,14 @@ struct NewFile {
 int NewFileBeside(NewFile *file, const char *path, DWORD extraAccess);
 // Appends size bytes to it.
 int NewFileWrite(NewFile *file, const void *data, DWORD size);
-// Gives it the times (when write is not null: creation and last write),
-// puts it on disk, renames it over path and gives it attributes (when not
-// 0). On failure the file is discarded, path is as it was and the last
-// error tells why.
+// Gives it the times (when write is not null: creation and last write) and
+// puts it on disk.
+int SealNewFile(NewFile *file, const FILETIME *write);
+// Renames it over path and gives it attributes (when not 0). On failure it
+// is kept as it was (still going with its handle), path is as it was and
+// the last error tells why.
+int RenameNewFile(NewFile *file, const char *path, DWORD attributes);
+// Both; on failure the file is discarded.
 int CommitNewFile(NewFile *file, const char *path, const FILETIME *write, DWORD attributes);
 // Drops it: the file goes with its handle. Keeps the last error.
 void DiscardNewFile(NewFile *file);
@@ -44,10 +48,14 @@ void DiscardNewFile(NewFile *file);
 int WriteWholeFile(const char *path, const void *bytes, DWORD size);
 
 // Copies src over dst that way, with the source's last-write time as the new
-// file's creation and last-write times and the source's attributes. The
-// copy reports its progress to routine with data. On failure nothing at dst
-// has changed, nothing is left under a leftover name, and the last error
-// tells why (for a file that cannot be replaced, what refuses it).
+// file's creation and last-write times and the source's attributes. Where
+// another program holds dst so that it cannot be replaced but lets it be
+// written, the new file, whole on disk, is written over dst in place
+// instead (OverwriteInPlace). The copy reports its progress to routine with
+// data. On failure nothing is left under a leftover name, dst has not
+// changed unless a write in place failed after it began, and the last error
+// tells why (for a file that can be neither replaced nor written, what
+// refuses it).
 int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write,
                   LPPROGRESS_ROUTINE routine, void *data);
 

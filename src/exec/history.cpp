@@ -4,7 +4,7 @@
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/historytext.h"
-#include "exec/profiletext.h"
+#include "exec/settingstext.h"
 #include "exec/settingswrite.h"
 
 #include <windows.h>
@@ -62,12 +62,8 @@ char *FormatLine(const char *id, const char *first, const char *second, size_t n
     return line;
 }
 
-void AppendLine(HANDLE file, const char *id, const char *first, const char *second, size_t n)
+void AppendLine(HANDLE file, const char *line, int len)
 {
-    int len = 0;
-    char *line = FormatLine(id, first, second, n, &len);
-    if (!line)
-        return;
     LARGE_INTEGER end;
     LARGE_INTEGER zero;
     zero.QuadPart = 0;
@@ -80,39 +76,75 @@ void AppendLine(HANDLE file, const char *id, const char *first, const char *seco
             SetEndOfFile(file);
         }
     }
+}
+
+// A history with a second name is never written through (the line would
+// reach the other name too): its name gets a new file, the old text and the
+// line, as the settings file does. One that cannot be read so is skipped.
+void AppendByReplacing(const char *path, const char *line, int len)
+{
+    SettingsFile file;
+    char *text = nullptr;
+    if (len > 0 && ReadSettingsFile(&file, path) && (text = (char *)malloc(file.length + len)) != nullptr) {
+        memcpy(text, file.text, file.length);
+        memcpy(text + file.length, line, (size_t)len);
+        WriteSettingsFile(&file, path, text, file.length + (DWORD)len);
+    }
+    free(text);
+    CloseSettingsFile(&file);
+}
+
+void WriteHistory(const char *path, const char *id, const char *first, const char *second, size_t n)
+{
+    int len = 0;
+    HANDLE file = OpenPlainFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+    int refused = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_CANT_RESOLVE_FILENAME;
+    char *line = file != INVALID_HANDLE_VALUE || refused ? FormatLine(id, first, second, n, &len) : nullptr;
+    if (line && file != INVALID_HANDLE_VALUE)
+        AppendLine(file, line, len);
+    else if (line)
+        AppendByReplacing(path, line, len);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     free(line);
 }
 
-// The INSTALLED value as the profile reader gives it (heap, free); empty
-// when the file has none.
-char *InstalledOf(const SettingsFile &file)
+// The INSTALLED value now and with id added, both in the file's encoding
+// (heap, free). 0, both null, when out of memory.
+int MergedValues(const SettingsText &text, const char *id, char **oldValue, char **newValue)
 {
-    size_t at = 0, len = 0;
-    if (!ProfileFindValue(file.text, file.length, "MAIN", "INSTALLED", &at, &len))
-        len = 0;
-    char *value = (char *)malloc(len + 1);
-    if (value) {
-        memcpy(value, file.text + at, len);
-        value[len] = '\0';
-    }
-    return value;
+    char *idText = SettingsFromAnsi(&text, id);
+    *oldValue = SettingsValueOf(&text, "MAIN", "INSTALLED");
+    *newValue = idText && *oldValue ? MergeInstalledIds(*oldValue, idText) : nullptr;
+    free(idText);
+    if (*newValue)
+        return 1;
+    free(*oldValue);
+    *oldValue = nullptr;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
 }
 
 int AddToSettings(SettingsFile *file, const char *iniPath, const char *id)
 {
-    char *oldValue = InstalledOf(*file);
-    char *newValue = oldValue ? MergeInstalledIds(oldValue, id) : nullptr;
+    SettingsText text;
+    if (!DecodeSettings(&text, file->text, file->length))
+        return 0;
+    char *oldValue = nullptr;
+    char *newValue = nullptr;
     size_t length = 0;
-    char *text = newValue ? ProfileSetValue(file->text, file->length, "MAIN", "INSTALLED", newValue, &length)
-                          : nullptr;
+    char *bytes = MergedValues(text, id, &oldValue, &newValue)
+                      ? SettingsWithValue(&text, "MAIN", "INSTALLED", newValue, &length)
+                      : nullptr;
     int result = 0;
-    if (!text)
+    if (!bytes)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     else
-        result = WriteSettingsFile(file, iniPath, text, (DWORD)length);
+        result = WriteSettingsFile(file, iniPath, bytes, (DWORD)length);
     free(oldValue);
     free(newValue);
-    free(text);
+    free(bytes);
+    FreeSettingsText(&text);
     return result;
 }
 
@@ -133,13 +165,8 @@ int Log(const char *folder, const char *comment, const char *id)
         char *first;
         char *second;
         SplitComment(copy, &first, &second);
-        HANDLE file = HistoryPath(path, folder)
-                          ? OpenPlainFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS)
-                          : INVALID_HANDLE_VALUE;
-        if (file != INVALID_HANDLE_VALUE) {
-            AppendLine(file, id, first, second, n);
-            CloseHandle(file);
-        }
+        if (HistoryPath(path, folder))
+            WriteHistory(path, id, first, second, n);
         free(copy);
     }
     TracePrintf("\t\tbResult = %d\n", 1);
@@ -186,16 +213,28 @@ int InstalledValues(const char *folder, const char *id, char **oldValue, char **
     *oldValue = *newValue = nullptr;
     char iniPath[MAX_PATH_BYTES];
     SettingsFile file;
+    SettingsText text;
+    char *oldText = nullptr;
+    char *newText = nullptr;
     if (!JoinPath(iniPath, sizeof(iniPath), folder, SETTINGS_FILE))
         return 0;
-    if (ReadSettingsFile(&file, iniPath))
-        *oldValue = InstalledOf(file);
-    *newValue = *oldValue ? MergeInstalledIds(*oldValue, id) : nullptr;
+    int read = ReadSettingsFile(&file, iniPath) && DecodeSettings(&text, file.text, file.length);
+    if (read && MergedValues(text, id, &oldText, &newText)) {
+        *oldValue = SettingsToAnsi(&text, oldText);
+        *newValue = SettingsToAnsi(&text, newText);
+        if (!*oldValue || !*newValue)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
     DWORD error = GetLastError();
+    free(oldText);
+    free(newText);
+    if (read)
+        FreeSettingsText(&text);
     CloseSettingsFile(&file);
-    if (!*newValue) {
+    if (!*oldValue || !*newValue) {
         free(*oldValue);
-        *oldValue = nullptr;
+        free(*newValue);
+        *oldValue = *newValue = nullptr;
         SetLastError(error);
         return 0;
     }

@@ -2,6 +2,7 @@
 
 #include "base/mbcs.h"
 #include "base/runrecord.h"
+#include "base/safefile.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/addon.h"
@@ -202,8 +203,11 @@ void ClearLeftoversFor(const PtrList *dsts, const PtrList *commands)
         return;
     for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
         const char *folder = (const char *)PtrListNextData(&cursor);
+        FolderHold hold;
+        HoldFolder(&hold, folder);
         ClearOnce(swept, folder);
         ClearCopyFolders(swept, folder, commands);
+        ReleaseFolder(&hold);
     }
     PtrListFreeStrings(swept);
 }
@@ -227,11 +231,16 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
     while (!PtrListIsEmpty(dsts)) {
         char *folder = (char *)PtrListPopFront(dsts);
         RecordFolderStart(folder);
+        // Where the folder leads is taken once, for all its commands and its
+        // settings file; a folder that cannot be held is checked as before.
+        FolderHold hold;
+        HoldFolder(&hold, folder);
         result = RunCommands(result, srcFolder, folder, commands, id, dialog);
         if (result != 1)
             anyFailed = 1;
         else if (id && id[0])
             AddInstalledId(folder, id);
+        ReleaseFolder(&hold);
         free(folder);
     }
     if (anyFailed)
