@@ -300,9 +300,9 @@ show "copy / mandated floor without the crash-safe steps" - "${r_plain[@]}"
 show "crash-safe floor / mandated floor (their cost)" - "${r_steps[@]}"
 show "copy, all or nothing (atomic=1) / without" 1.10 "${r_atom[@]}"
 show "update beside $tree untouched files / without them" 1.05 "${r_tree[@]}"
-show "package of $pkg_files x 7 MB, manifest / none" 1.15 "${r_pkg[@]}"
+show "package of $pkg_files x 7 MB, manifest / (none + hashing alone)" 1.10 "${r_over[@]}"
+show "  manifest / none" - "${r_pkg[@]}"
 show "  hashing the package alone (system SHA-256) / none" - "${r_hash[@]}"
-show "  manifest / (none + hashing alone)" - "${r_over[@]}"
 show "dry run (-whatif) of that package / its real run" 0.10 "${r_what[@]}"
 show "start-up, run ending at once / exe exiting at once" 1.10 "${r_start[@]}"
 show "  run without commands ($empty_calls log cycles) / the same" - "${r_empty[@]}"
@@ -310,10 +310,11 @@ show "peak working set, copy run / dialog-only exe" 1.15 "${r_mem[@]}"
 size=$(stat -c %s "$bin/Lumiupd.exe"); check_size=$(stat -c %s "$bin/LumiupdCheck.exe")
 for pair in "Lumiupd.exe:$size" "LumiupdCheck.exe:$check_size"; do
   name=${pair%%:*}; bytes=${pair#*:}
-  # The updater carries the package manifest's area of 16 KB, the dry run and
-  # the result file.
+  # The updater carries no room for a package manifest (the packer adds a
+  # section); the dry run, the result file, the verified copies and the run
+  # from the stage took what it holds beyond 80 KB.
   limit=81920
-  [ "$name" = Lumiupd.exe ] && limit=114688
+  [ "$name" = Lumiupd.exe ] && limit=102400
   verdict=$([ "$bytes" -le "$limit" ] && echo PASS || echo MISS)
   printf '%-52s %9s %8s  %-11s %5s\n' "$name size (bytes)" "<= $limit" "$bytes" "" "$verdict"
 done

@@ -4,12 +4,14 @@
 # script, and exactly the files its commands take from the update folder,
 # taken from FROM with their relative paths, and SHA256SUMS of them all.
 # NAME.exe holds the manifest of the folder (the SHA-256 and size of the
-# script and of every other file), written before it is signed: with
-# LUMIUPD_SIGN_PFX and LUMIUPD_SIGN_PASSWORD it is signed by scripts/sign.sh.
+# script and of every other file, and the digest of NAME.exe itself) in a
+# section of its own, added before it is signed: with LUMIUPD_SIGN_PFX and
+# LUMIUPD_SIGN_PASSWORD it is signed by scripts/sign.sh.
 # Refuses (exit 1, nothing at OUT) when the checker finds an error, a file
-# the commands name is missing from FROM, the updater has no manifest area,
-# a signed updater is given without a certificate to sign it again, the
-# folder does not verify against its manifest, or OUT already exists. The
+# the commands name is missing from FROM, the updater reads no manifest or
+# holds one already, a signed updater is given without a certificate to
+# sign it again, the folder does not verify against its manifest, or OUT
+# already exists. The
 # folder is put together beside OUT and renamed into place when complete.
 # Usage: scripts/package.sh BUILD_DIR SCRIPT FROM OUT   (UPDATER=path overrides build/release/Lumiupd.exe)
 set -euo pipefail
@@ -57,7 +59,7 @@ tmp=$(mktemp -d "$(dirname "$out")/.$(basename "$out").package.XXXXXX")
 scratch=$(mktemp -d)
 trap 'rm -rf "$tmp" "$scratch"' EXIT
 chmod 755 "$tmp"
-# A signature covers the manifest's area: a signed updater loses its
+# A signature covers the manifest's section: a signed updater loses its
 # signature here and is signed again once the manifest is in. Signing with no
 # certificate at hand would ship an unsigned updater from a signed release.
 if osslsigncode extract-signature -in "$updater" -out "$scratch/signature" >/dev/null 2>&1; then

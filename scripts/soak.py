@@ -16,8 +16,14 @@ which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
           raced, once the updater has checked it, by tests/fixtures/swapper.cpp
           rewriting and renaming its files and the folder (figure "swapped":
           what got through while the run went on; such runs are not killed),
+          or, with a plug-in and programs that load and start by name, planted
+          with unlisted DLLs and programs under the names they look for,
+          before the run or once the folder is verified (figure
+          "unlisted_run": markers the planted code wrote; never killed either),
           a read-only installed file, an installed file held open without
-          delete sharing (LumiHold.exe), a source removed from the update
+          delete sharing (LumiHold.exe), sharing reading only or sharing
+          reading and writing (its copy is then written in place), a source
+          removed from the update
           folder during the run, a second writer that fills S: during the run,
           a tight S: with only the room the space check asks for.
 After a killed run the same update (sometimes another one) is run again over
@@ -31,7 +37,10 @@ that what the recovery alone left is judged.
 POWERCUT=1 cuts the power instead (scripts/soakcut.py, figures "cuts",
 "broken", "mixed", "undurable").
 The last line holds the figures; the exit code is 1 when anything was lost,
-partial, left over or forgotten from the settings.
+partial, left over or forgotten from the settings, got swapped, or when
+planted code ran. A copy written in place (its file held sharing writing) is
+the one case a kill may leave partial: those runs and such files are counted
+apart ("inplace_runs", "inplace_partial"), never in "partial".
 """
 import hashlib
 import os
@@ -61,6 +70,9 @@ TRACE = None  # %TEMP%\Lumiupd.log, found at the start
 LEFTOVER = re.compile(r"~lu", re.IGNORECASE)  # "~lu<pid>.tmp", and older "<name>.~lu<pid>-<n>"
 ANSWERS = ["abort", "retry", "ignore"]
 ID = "SOAK"
+MARKERS = os.path.join(DRIVE_C, "lumitest", "markers")  # where planted DLLs say they ran
+# The names a plug-in, a program and a .bat look for by name in a planter run.
+PLANTED_DLLS = ["ntmarta.dll", "profapi.dll", "version.dll", "lumihelper.dll", "lumicompanion.dll"]
 
 # The trace lines a kill may follow (each with the bytes the trace writes).
 KILL_LINES = {
@@ -100,10 +112,11 @@ def remove_tree(path):
     subprocess.run(["rm", "-rf", path])
 
 
-def wine(args, out):
-    """Starts a Wine program with its output in a file (never a pipe)."""
+def wine(args, out, cwd=None):
+    """Starts a Wine program with its output in a file (never a pipe), in
+    the given Linux folder (its Windows current folder) when one is given."""
     with open(out, "wb") as f:
-        p = subprocess.Popen(["wine"] + args, stdout=f, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        p = subprocess.Popen(["wine"] + args, stdout=f, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, cwd=cwd)
     started.append(p)
     return p
 
@@ -338,6 +351,55 @@ def package(upd):
         raise SystemExit("soak: no manifest for %s:\n%s" % (upd, out.stdout.decode("utf-8", "replace")))
 
 
+def add_plug_ins(upd):
+    """A plug-in that starts reg.exe and loads a helper by name, a program
+    that starts reg.exe, one that loads DLLs by name and a .bat calling reg:
+    listed, as the package holds them."""
+    bin_dir = os.path.join(BUILD, "bin")
+    for src, dst in (("lumiplugin.dll", "lumiplugin.dll"), ("recorder.exe", "CONVERT.EXE"), ("dllprobe.exe", "PROBE.EXE")):
+        with open(os.path.join(bin_dir, src), "rb") as f, open(os.path.join(upd, dst), "wb") as g:
+            g.write(f.read())
+    with open(os.path.join(upd, "plug.dat"), "wb") as f:
+        f.write(b"plug")
+    with open(os.path.join(upd, "conv.bat"), "wb") as f:
+        f.write(b"@reg query HKLM\\Software\\Kevrani >NUL 2>&1\r\n@exit 0\r\n")
+    # First, before a failing copy can end the commands; LoadHelper fails its
+    # own (its helper is not shipped): it comes last.
+    first = ["dll=plug.dat,lumiplugin.dll,StartReg", "exe=CONVERT.EXE,start:reg.exe",
+             "exe=PROBE.EXE," + " ".join(PLANTED_DLLS), "exe=conv.bat"]
+    path = os.path.join(upd, "Lumiupd.INF")
+    with open(path, "rb") as f:
+        lines = f.read().decode().split("\r\n")[:-1]
+    lines = lines[:2] + first + lines[2:] + ["dll=plug.dat,lumiplugin.dll,LoadHelper"]
+    with open(path, "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode())
+
+
+def plant(upd):
+    """Another user's files: a reg.exe that writes reg.txt beside itself and
+    marker-writing DLLs under the names looked for, at the folder's top and
+    in data\\, none of them listed."""
+    bin_dir = os.path.join(BUILD, "bin")
+    for folder in (upd, os.path.join(upd, "data")):
+        for src, names in (("recorder.exe", ["reg.exe"]), ("planted.dll", PLANTED_DLLS)):
+            for name in names:
+                try:
+                    with open(os.path.join(bin_dir, src), "rb") as f, open(os.path.join(folder, name), "wb") as g:
+                        g.write(f.read())
+                except OSError:
+                    pass
+
+
+def unlisted_ran(upd):
+    """What planted code left: its markers and reg.txt records."""
+    found = []
+    if os.path.isdir(MARKERS):
+        found += [os.path.join(MARKERS, n) for n in os.listdir(MARKERS)]
+    for root, _, files in os.walk(upd):
+        found += [os.path.join(root, n) for n in files if n.lower() == "reg.txt"]
+    return found
+
+
 def start_swapper(upd, tag):
     """Another program of the user racing the run over the update folder,
     once the updater has checked it; it ends with the run."""
@@ -388,9 +450,10 @@ def stop_process(p):
 
 # ---- one run ---------------------------------------------------------------
 
-def run_updater(rng, upd, app, answers, silent, action=None):
-    """Runs the update through the robot; action(trace, updater pids) may act
-    during the run and returns whether it killed. Returns (exit line, killed)."""
+def run_updater(rng, upd, app, answers, silent, action=None, cwd=None):
+    """Runs the update through the robot (started in cwd, a Linux folder,
+    when given); action(trace, updater pids) may act during the run and
+    returns whether it killed. Returns (exit line, killed)."""
     if os.path.exists(TRACE):
         os.remove(TRACE)
     out = os.path.join(ROOT_C, "robot.out")
@@ -399,7 +462,7 @@ def run_updater(rng, upd, app, answers, silent, action=None):
         args += ["--answer", a]
     args += ["--", win_path(os.path.join(upd, "Lumiupd.exe")), "-auto"] + (["-silent"] if silent else [])
     args += [win_path(app)]
-    robot = wine(args, out)
+    robot = wine(args, out, cwd)
     marker = win_path(upd)
     killed = False
     if action:
@@ -485,9 +548,9 @@ def make_kill(rng, commands, app, tight):
     return act, "%s after %s" % (kind, text)
 
 
-def check(app, before, commands, new, figures, what):
-    """Counts what the run broke: installed files lost or partial, settings
-    keys lost, history lines cut."""
+def check(app, before, commands, new, figures, what, in_place=()):
+    """Counts what the run broke: installed files lost or partial (apart
+    when written in place: in_place), settings keys lost, history lines cut."""
     expect = {name: {h} for name, h in before.items()}
     for act, name in commands:
         if act == "copy":
@@ -504,6 +567,9 @@ def check(app, before, commands, new, figures, what):
         if got is None:
             figures["lost"] += 1
             print("soak: LOST %s (%s)" % (name, what), flush=True)
+        elif name in in_place:
+            figures["inplace_partial"] += 1
+            print("soak: PARTIAL IN PLACE %s (%s)" % (name, what), flush=True)
         else:
             figures["partial"] += 1
             print("soak: PARTIAL %s (%s, %d bytes)" % (name, what, os.path.getsize(os.path.join(app, name.replace("\\", "/")))), flush=True)
@@ -639,18 +705,29 @@ def one_run(rng, k, figures):
     # run is not killed, since a killed updater lets go of the folder.
     # (All or nothing only: fewer of them, so that more runs are killed.)
     packaged = not small and rng.random() < (0.3 if os.environ.get("ATOMIC") == "1" else 0.6)
+    planter = packaged and rng.random() < 0.5
+    plant_early = planter and rng.random() < 0.5
+    if planter:
+        add_plug_ins(upd)
+        remove_tree(MARKERS)
     if packaged:
         package(upd)
-        faults.append("swapper")
+        faults.append("planter" + (" before the run" if plant_early else "") if planter else "swapper")
+    if plant_early:
+        plant(upd)
     targets = [n for a, n in commands if a in ("copy", "remove") and n in before]
     if targets and rng.random() < 0.3:
         name = rng.choice(targets)
         os.chmod(os.path.join(app, name.replace("\\", "/")), 0o444)
         faults.append("read-only " + name)
+    in_place = set()
     if targets and rng.random() < 0.3:
         name = rng.choice(targets)
-        holder = start_holder(app, name, str(k), False)
-        faults.append("held " + name)
+        shared = rng.random() < 0.5
+        holder = start_holder(app, name, str(k), shared)
+        faults.append(("held rw " if shared else "held ") + name)
+        if shared and ("copy", name) in commands and not any(f == "read-only " + name for f in faults):
+            in_place.add(name)
     copies = [n for a, n in commands if a == "copy"]
     vanish = rng.choice(copies) if copies and rng.random() < 0.3 and not packaged else None
     if vanish:
@@ -674,7 +751,10 @@ def one_run(rng, k, figures):
         t0, trace = time.time(), Trace()
         while packaged and robot.poll() is None and time.time() - t0 < 30 and not trace.count(b"nResult = "):
             if trace.count(b"\tupdate folder verified - "):
-                swapper_box[0] = start_swapper(upd, str(k))
+                if not planter:
+                    swapper_box[0] = start_swapper(upd, str(k))
+                elif not plant_early:
+                    plant(upd)
                 break
             time.sleep(0.0005)
         while (filler or vanish) and robot.poll() is None and time.time() - t0 < 30:
@@ -696,7 +776,8 @@ def one_run(rng, k, figures):
     swapper_box = [None]
     what = "run %d: %s%s" % (k, ", ".join(faults) or "no fault", ", kill " + kill_text if kill else "")
     try:
-        code, killed = run_updater(rng, upd, app, answers, rng.random() < 0.5, action)
+        # A planter run starts in the update folder, as a double click does.
+        code, killed = run_updater(rng, upd, app, answers, rng.random() < 0.5, action, upd if planter else None)
     finally:
         if filler:
             filler.finish()
@@ -708,13 +789,22 @@ def one_run(rng, k, figures):
             if landed:
                 print("soak: SWAPPED %d times during %s" % (landed, what), flush=True)
     log("%s -> %s" % (what, code))
+    if planter:
+        figures["planter_runs"] += 1
+        ran = unlisted_ran(upd)
+        figures["unlisted_run"] += len(ran)
+        if ran:
+            print("soak: UNLISTED CODE RAN during %s: %s" % (what, " ".join(ran)), flush=True)
     figures["runs"] += 1
     figures["atomic_runs"] += atomic
     figures["fault_runs"] += bool(faults) and faults != ["atomic"]
+    figures["inplace_runs"] += bool(in_place)
     if "timed out" in code:
         figures["hangs"] += 1
         print("soak: HANG (%s)" % what, flush=True)
-    check(app, before, commands, new, figures, what)
+    # Only a kill may leave a copy written in place partial (until the next
+    # run finishes the write).
+    check(app, before, commands, new, figures, what, in_place if killed else ())
     if atomic and not killed:
         judge_atomic(app, whole_before, commands, new, figures, what, re.match(r"-?\d*", code).group())
     if not killed:
@@ -784,8 +874,8 @@ def power_cuts(rng, figures, t0):
 def main():
     global TRACE
     figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0,
-                   swapper_runs=0, swapped=0, atomic_runs=0, atomic_kills=0, mixed=0, cuts=0, atomic_cuts=0,
-                   broken=0, undurable=0)
+                   swapper_runs=0, swapped=0, planter_runs=0, unlisted_run=0, inplace_runs=0, inplace_partial=0,
+                   atomic_runs=0, atomic_kills=0, mixed=0, cuts=0, atomic_cuts=0, broken=0, undurable=0)
     rng = random.Random(SEED)
 
     def stop(signum, frame):
@@ -806,13 +896,15 @@ def main():
             return power_cuts(rng, figures, t0)
         for k in range(RUNS):
             one_run(rng, k, figures)
-        bad = figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"] + figures["swapped"]
-        bad += figures["mixed"]
+        bad = (figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"] + figures["swapped"]
+               + figures["unlisted_run"] + figures["mixed"])
         code = 1 if bad else 0
         print("soak: runs=%(runs)d kills=%(kills)d fault_runs=%(fault_runs)d lost=%(lost)d partial=%(partial)d "
               "leftovers=%(leftovers)d settings_lost=%(settings_lost)d hangs=%(hangs)d "
-              "swapper_runs=%(swapper_runs)d swapped=%(swapped)d atomic_runs=%(atomic_runs)d "
-              "atomic_kills=%(atomic_kills)d mixed=%(mixed)d" % figures
+              "swapper_runs=%(swapper_runs)d swapped=%(swapped)d planter_runs=%(planter_runs)d "
+              "unlisted_run=%(unlisted_run)d inplace_runs=%(inplace_runs)d "
+              "inplace_partial=%(inplace_partial)d atomic_runs=%(atomic_runs)d atomic_kills=%(atomic_kills)d "
+              "mixed=%(mixed)d" % figures
               + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
     finally:
         for p in started:

@@ -65,39 +65,82 @@ int LongFormOf(const char *meant, char *out, size_t size)
     return len > 0 && len < MAX_PATH_BYTES && StrAppend(out, size, "\\") && StrAppend(out, size, slash + 1);
 }
 
+enum { MAX_HOLDS = 4 };
+const FolderHold *g_holds[MAX_HOLDS];
+int g_holdCount;
+
+int StartsWith(const char *path, const char *folder)
+{
+    char head[LONG_PATH_BYTES];
+    size_t n = strlen(folder);
+    if (n >= sizeof(head) || strlen(path) < n)
+        return 0;
+    memcpy(head, path, n);
+    head[n] = '\0';
+    return AsciiStricmp(head, folder) == 0;
+}
+
+// The held folder that path lies in, the innermost one; null when none.
+const FolderHold *HoldOver(const char *path)
+{
+    const FolderHold *best = nullptr;
+    for (int i = 0; i < g_holdCount; i++)
+        if (StartsWith(path, g_holds[i]->meant) && (!best || strlen(g_holds[i]->meant) > strlen(best->meant)))
+            best = g_holds[i];
+    return best;
+}
+
+// The final path meant is expected to have: itself, or under a held folder
+// the folder's final path and the rest of meant; in the form final has
+// (inVolume: the path within the volume).
+const char *ExpectedFinal(const char *meant, int inVolume, char *buffer, size_t size)
+{
+    const FolderHold *hold = HoldOver(meant);
+    if (!hold)
+        return inVolume ? WithoutDrive(meant) : meant;
+    const char *base = hold->final;
+    if (inVolume && !hold->inVolume)
+        base = WithoutDrive(base);
+    if (!base || (!inVolume && hold->inVolume) || !StrCopy(buffer, size, base) ||
+        !StrAppend(buffer, size, meant + strlen(hold->meant)))
+        return nullptr;
+    return buffer;
+}
+
 // final names meant (or, for a path within the volume, meant's part of it).
 int SamePath(const char *final, int inVolume, const char *meant)
 {
-    const char *compared = inVolume ? WithoutDrive(meant) : meant;
-    return compared && AsciiStricmp(final, compared) == 0;
+    char buffer[LONG_PATH_BYTES];
+    const char *expected = ExpectedFinal(meant, inVolume, buffer, sizeof(buffer));
+    return expected && AsciiStricmp(final, expected) == 0;
 }
 
-} // namespace
+// The handle's final path, or its path within the volume (*inVolume set).
+const char *FinalOrVolumePath(HANDLE file, char *buffer, size_t size, int *inVolume)
+{
+    const char *final = FinalPathOf(file, buffer, size);
+    *inVolume = !final;
+    return final ? final : VolumePathOf(file, buffer, size);
+}
 
-// One name, no reparse point, no folder. Two small questions: the full
-// BY_HANDLE_FILE_INFORMATION also fetches the volume serial number, a round
-// trip on some systems.
-int IsPlainFileHandle(HANDLE file)
+// One name unless more are allowed, no reparse point, no folder.
+int IsFileHandle(HANDLE file, int moreNames)
 {
     FILE_STANDARD_INFO standard;
     FILE_ATTRIBUTE_TAG_INFO tag;
     if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) ||
         !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag)))
         return 0;
-    return standard.NumberOfLinks == 1 && !standard.Directory &&
+    return (standard.NumberOfLinks == 1 || (moreNames && standard.NumberOfLinks > 1)) && !standard.Directory &&
            !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
 }
 
-int IsHandleOfPath(HANDLE file, const char *path)
+int HandleIsAt(HANDLE file, const char *path)
 {
     char finalBuffer[LONG_PATH_BYTES];
     char meant[LONG_PATH_BYTES];
-    if (!IsPlainFileHandle(file))
-        return 0;
-    const char *final = FinalPathOf(file, finalBuffer, sizeof(finalBuffer));
-    int inVolume = !final;
-    if (inVolume)
-        final = VolumePathOf(file, finalBuffer, sizeof(finalBuffer));
+    int inVolume = 0;
+    const char *final = FinalOrVolumePath(file, finalBuffer, sizeof(finalBuffer), &inVolume);
     DWORD len = GetFullPathNameA(path, sizeof(meant), meant, nullptr);
     if (!final || len == 0 || len >= sizeof(meant))
         return 0;
@@ -109,7 +152,7 @@ int IsHandleOfPath(HANDLE file, const char *path)
     return LongFormOf(meant, longMeant, sizeof(longMeant)) && SamePath(final, inVolume, longMeant);
 }
 
-HANDLE OpenPlainFile(const char *path, DWORD access, DWORD share, DWORD disposition)
+HANDLE OpenChecked(const char *path, DWORD access, DWORD share, DWORD disposition, int moreNames)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
     // A name that leads nowhere yet (a dangling link) would be created where
@@ -125,11 +168,96 @@ HANDLE OpenPlainFile(const char *path, DWORD access, DWORD share, DWORD disposit
                                              (error != ERROR_FILE_NOT_FOUND && error != ERROR_FILE_EXISTS)))
             return file;
     }
-    if (file == INVALID_HANDLE_VALUE || IsHandleOfPath(file, path))
+    if (file == INVALID_HANDLE_VALUE || (IsFileHandle(file, moreNames) && HandleIsAt(file, path)))
         return file;
     CloseHandle(file);
     SetLastError(ERROR_CANT_RESOLVE_FILENAME);
     return INVALID_HANDLE_VALUE;
+}
+
+// The held folder's final path, ending with a backslash, into hold->final.
+int TakeFinalPath(FolderHold *hold)
+{
+    FILE_STANDARD_INFO standard;
+    if (hold->handle == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandleEx(hold->handle, FileStandardInfo, &standard, sizeof(standard)) ||
+        !standard.Directory)
+        return 0;
+    char buffer[LONG_PATH_BYTES];
+    const char *final = FinalOrVolumePath(hold->handle, buffer, sizeof(buffer), &hold->inVolume);
+    return final && StrCopy(hold->final, sizeof(hold->final), final) &&
+           AddBackslash(hold->final, sizeof(hold->final));
+}
+
+} // namespace
+
+// One name, no reparse point, no folder. Two small questions: the full
+// BY_HANDLE_FILE_INFORMATION also fetches the volume serial number, a round
+// trip on some systems.
+int IsPlainFileHandle(HANDLE file)
+{
+    return IsFileHandle(file, 0);
+}
+
+int IsHandleOfPath(HANDLE file, const char *path)
+{
+    return IsFileHandle(file, 0) && HandleIsAt(file, path);
+}
+
+int IsNameOfPath(HANDLE file, const char *path)
+{
+    return IsFileHandle(file, 1) && HandleIsAt(file, path);
+}
+
+int IsFolderHandleOfPath(HANDLE folder, const char *path)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           HandleIsAt(folder, path);
+}
+
+HANDLE OpenPlainFile(const char *path, DWORD access, DWORD share, DWORD disposition)
+{
+    return OpenChecked(path, access, share, disposition, 0);
+}
+
+HANDLE OpenNamedFile(const char *path, DWORD access, DWORD share)
+{
+    return OpenChecked(path, access, share, OPEN_EXISTING, 1);
+}
+
+int HoldFolder(FolderHold *hold, const char *folder)
+{
+    hold->handle = INVALID_HANDLE_VALUE;
+    DWORD len = GetFullPathNameA(folder, sizeof(hold->meant), hold->meant, nullptr);
+    if (len == 0 || len >= sizeof(hold->meant) || !AddBackslash(hold->meant, sizeof(hold->meant)) ||
+        g_holdCount == MAX_HOLDS)
+        return 0;
+    // Reading access: a handle without any is no hold, whatever it shares.
+    hold->handle = CreateFileA(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // Inside a held folder, a folder that leads elsewhere is a link inside it.
+    if (!TakeFinalPath(hold) || (HoldOver(hold->meant) && !SamePath(hold->final, hold->inVolume, hold->meant))) {
+        ReleaseFolder(hold);
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+        return 0;
+    }
+    g_holds[g_holdCount++] = hold;
+    return 1;
+}
+
+void ReleaseFolder(FolderHold *hold)
+{
+    for (int i = 0; i < g_holdCount; i++) {
+        if (g_holds[i] == hold) {
+            g_holds[i] = g_holds[--g_holdCount];
+            break;
+        }
+    }
+    if (hold->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(hold->handle);
+    hold->handle = INVALID_HANDLE_VALUE;
 }
 
 int OwnerOf(HANDLE file, void *sid, DWORD size)
@@ -171,7 +299,7 @@ int RenameByHandle(HANDLE file, const char *path)
 
 int DeletePlainFile(const char *path)
 {
-    HANDLE file = OpenPlainFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    HANDLE file = OpenNamedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     int done = SetDeletePending(file, 1);

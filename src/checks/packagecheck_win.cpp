@@ -3,11 +3,13 @@
 #include "base/safefile.h"
 #include "base/sha256.h"
 #include "base/tracelog.h"
-#include "checks/manifestarea.h"
+#include "checks/ownimage.h"
+#include "script/parser.h"
 #include "script/script.h"
 
 #include <windows.h>
 #include <shlwapi.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -97,15 +99,28 @@ int CheckFile(PackageCheck *check, const char *srcFolder, ManifestFile &file)
     return 1;
 }
 
-// A file a command takes from the update folder must be one the manifest
-// lists: anything else is bytes nobody checked.
+// A program's name is expanded at its start: a reference to the
+// environment there could name a file nobody listed.
+int HoldsReference(const char *name)
+{
+    for (const char *p = strchr(name, '%'); p; p = strchr(p, '%')) {
+        if (strncmp(p, DST_PATH, sizeof(DST_PATH) - 1) != 0)
+            return 1;
+        p += sizeof(DST_PATH) - 1;
+    }
+    return 0;
+}
+
+// A file a command takes must be one the manifest lists: anything else is
+// bytes nobody checked. Only the installed copy's files ("%DSTPATH%") are
+// not the package's.
 int IsListed(const PackageCheck *check, const char *srcFolder, const char *name)
 {
-    if (strstr(name, DST_PATH) || !PathIsRelativeA(name))
+    if (strstr(name, DST_PATH))
         return 1;
     char full[MAX_PATH_BYTES];
     size_t folderLength = strlen(srcFolder);
-    if (!PathCombineA(full, srcFolder, name) || strlen(full) <= folderLength ||
+    if (!PathIsRelativeA(name) || !PathCombineA(full, srcFolder, name) || strlen(full) <= folderLength ||
         _strnicmp(full, srcFolder, folderLength) != 0)
         return 0;
     return FindManifestFile(&check->manifest, full + folderLength) != nullptr;
@@ -118,8 +133,11 @@ int CheckNamed(PackageCheck *check, const char *srcFolder, const char *name)
 
 int CheckCommand(PackageCheck *check, const char *srcFolder, const FileEntry *entry)
 {
-    if (entry->act == ACT_COPY || entry->act == ACT_EXE)
+    if (entry->act == ACT_COPY)
         return CheckNamed(check, srcFolder, entry->filename);
+    if (entry->act == ACT_EXE)
+        return HoldsReference(entry->filename) ? RefusePackage(check, entry->filename, "not in the manifest")
+                                               : CheckNamed(check, srcFolder, entry->filename);
     if (entry->act == ACT_DLL)
         return CheckNamed(check, srcFolder, entry->filename) &&
                CheckNamed(check, srcFolder, ((const AddOnExtra *)entry->extra)->dll);
@@ -133,38 +151,36 @@ int StartPackageCheck(PackageCheck *check, const char *updaterName)
     memset(check, 0, sizeof(*check));
     check->held = PtrListCreate();
     check->pinnedFolders = PtrListCreate();
-    size_t length = 0;
-    char *text = ManifestCopy(&length);
-    if (!text)
+    char script[MAX_PATH_BYTES];
+    PeBytes image;
+    ManifestPlace place;
+    ManifestFault fault;
+    if (!StrCopy(script, sizeof(script), updaterName) || !ScriptPathFromModulePath(script, sizeof(script)) ||
+        !OwnImage(&image))
+        return RefusePackage(check, updaterName, "its manifest cannot be read");
+    ManifestPresence found = ReadImageManifest(&image, script, &check->manifest, &place, &fault);
+    check->packaged = found != MANIFEST_ABSENT;
+    if (found != MANIFEST_DAMAGED)
         return 1;
-    check->packaged = 1;
-    const char *feed = (const char *)memchr(text, '\n', length);
-    size_t first = feed ? (size_t)(feed - text) : length;
-    int read = ManifestMarkerIs(text, first) && first == 18 && memcmp(text + 16, " 1", 2) == 0 &&
-               ParseManifest(text, length, &check->manifest);
-    free(text);
-    return read ? 1 : RefusePackage(check, updaterName, "its manifest cannot be read");
+    char why[200];
+    if (fault.line > 0)
+        snprintf(why, sizeof(why), "its manifest cannot be read (line %d: %s)", fault.line, fault.what);
+    else
+        snprintf(why, sizeof(why), "its manifest cannot be read (%s)", fault.what);
+    return RefusePackage(check, updaterName, why);
 }
 
-int CheckPackagedScript(PackageCheck *check, const char *srcFolder, const char *scriptPath)
+int CheckPackagedScript(PackageCheck *check, const char *srcFolder)
 {
-    if (!check->packaged)
-        return 1;
-    const char *name = PathLastComponent(scriptPath);
-    check->script = FindManifestFile(&check->manifest, name);
-    if (!check->script)
-        return RefusePackage(check, name, "not in the manifest");
-    // Nothing loads or starts the script: its handle needs no keeping here.
-    ManifestFile script = *check->script;
-    return CheckFile(check, srcFolder, script);
+    return !check->packaged || CheckFile(check, srcFolder, check->manifest.files[0]);
 }
 
 int CheckPackagedFiles(PackageCheck *check, const char *srcFolder, const PtrList *commands)
 {
     if (!check->packaged)
         return 1;
-    for (int i = 0; i < check->manifest.count; i++)
-        if (&check->manifest.files[i] != check->script && !CheckFile(check, srcFolder, check->manifest.files[i]))
+    for (int i = 1; i < check->manifest.count; i++)
+        if (!CheckFile(check, srcFolder, check->manifest.files[i]))
             return 0;
     for (PtrNode *cursor = PtrListFirst(commands); cursor;)
         if (!CheckCommand(check, srcFolder, (const FileEntry *)PtrListNextData(&cursor)))

@@ -5,7 +5,6 @@
 #include "base/tracelog.h"
 #include "base/userbox.h"
 #include "exec/plugincall.h"
-#include "exec/stage.h"
 
 #include <shlwapi.h>
 
@@ -44,6 +43,9 @@ struct PlugInPlace {
     char ownFolder[MAX_PATH_BYTES];     // that plug-in's folder, or empty
 };
 
+// A checked package's update runs from a verified copy of the updater in its
+// stage, beside the verified copies of its plug-ins: the updater's folder is
+// then the stage, and nobody else can add a library there.
 void FindPlugIn(const char *dll, PlugInPlace *place)
 {
     place->updateFolder[0] = place->path[0] = place->ownFolder[0] = '\0';
@@ -55,20 +57,12 @@ void FindPlugIn(const char *dll, PlugInPlace *place)
         return;
     slash[1] = '\0';
     StrCopy(place->updateFolder, sizeof(place->updateFolder), module);
-    // A checked package's plug-in is loaded from its verified copy, and its
-    // helpers are looked for beside that copy, where nobody else can add one.
-    char staged[MAX_PATH_BYTES];
-    if (StagedPath(place->updateFolder, staged, sizeof(staged)))
-        StrCopy(place->updateFolder, sizeof(place->updateFolder), staged);
     if (!PathIsRelativeA(dll) || !StrCopy(place->path, sizeof(place->path), module) ||
         !StrAppend(place->path, sizeof(place->path), dll) ||
         GetFileAttributesA(place->path) == INVALID_FILE_ATTRIBUTES) {
         place->path[0] = '\0';
         return;
     }
-    char combined[MAX_PATH_BYTES];
-    if (PathCombineA(combined, module, dll) && StagedPath(combined, staged, sizeof(staged)))
-        StrCopy(place->path, sizeof(place->path), staged);
     StrCopy(place->ownFolder, sizeof(place->ownFolder), place->path);
     place->ownFolder[PathLastComponent(place->ownFolder) - place->ownFolder] = '\0';
 }
@@ -82,8 +76,12 @@ HMODULE LoadPlugIn(const char *dll, const PlugInPlace &place)
 {
     if (!place.path[0])
         return LoadLibraryA(dll);
-    HMODULE module =
-        LoadLibraryExA(place.path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    // Its imports: beside it, the folders added while it runs, the system
+    // folder; never the application folder as such (the default directories
+    // would take it).
+    HMODULE module = LoadLibraryExA(place.path, nullptr,
+                                    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                                        LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Systems without the restricted search know no such flags.
     if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
         module = LoadLibraryExA(place.path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

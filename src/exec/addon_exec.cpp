@@ -51,7 +51,8 @@ int WaitForExitCode(HANDLE process)
     return code == 0 ? 1 : 0;
 }
 
-int StartAndWait(const char *file, const char *param)
+// folder: the current folder the program starts in (null: this process's).
+int StartAndWait(const char *file, const char *param, const char *folder)
 {
     SHELLEXECUTEINFOA info;
     memset(&info, 0, sizeof(info));
@@ -63,6 +64,7 @@ int StartAndWait(const char *file, const char *param)
         info.fMask |= SEE_MASK_FLAG_NO_UI;
     info.lpFile = file;
     info.lpParameters = param;
+    info.lpDirectory = folder;
     info.nShow = SW_SHOWNORMAL;
     TracePrintf("\t\t\tShellExecuteEx = ");
     BOOL started = ShellExecuteExAnsi(&info);
@@ -96,11 +98,16 @@ int Exec(const char *command, const char *dstFolder, const char *params, HWND di
         TracePrintf("\t\t\tszParamExpanded: longer than %d bytes\n", EXEC_TEXT_BUFFER - 1);
     } else {
         TracePrintf("\t\t\tszParamExpanded\t\t= %s\n", param);
-        // A checked package's program starts from its verified copy, where
-        // the libraries it looks for beside itself are the listed ones.
-        char staged[EXEC_TEXT_BUFFER];
-        if (ExpandCommand(command, expanded))
-            result = StartAndWait(StagedPath(expanded, staged, sizeof(staged)) ? staged : expanded, param);
+        // A checked package's program starts from its verified copy, in its
+        // folder: what it loads or starts by name from beside itself or from
+        // its current folder is listed.
+        char staged[EXEC_TEXT_BUFFER], folder[EXEC_TEXT_BUFFER];
+        if (ExpandCommand(command, expanded)) {
+            int fromStage = StagedPath(expanded, staged, sizeof(staged)) && StrCopy(folder, sizeof(folder), staged);
+            if (fromStage)
+                folder[PathLastComponent(folder) - folder] = '\0';
+            result = StartAndWait(fromStage ? staged : expanded, param, fromStage ? folder : nullptr);
+        }
     }
     TracePrintf("\t\tbResult = %d\n", result);
     TracePrintf("\t\t[%s]<<\n", "Exec");

@@ -2,6 +2,7 @@
 #include "exec/atomicchange.h"
 
 #include "base/safefile.h"
+#include "exec/inplace.h"
 #include "exec/journalfile.h"
 #include "exec/leftover.h"
 #include "exec/settingswrite.h"
@@ -242,7 +243,7 @@ int KeepCopies(PreparedChange *change)
 // The write in place, its copies then let go of where they are.
 int WriteOver(PreparedChange *change)
 {
-    if (!WriteCopyOver(change->held, change->staged.handle))
+    if (!WriteCopyOver(change->held, change->staged.handle, nullptr, nullptr))
         return 0;
     CloseHandle(change->staged.handle);
     CloseHandle(change->oldCopy.handle);

@@ -4,7 +4,6 @@
 
 #include "base/ptrlist.h"
 #include "exec/filereplace.h"
-#include "exec/atomicshim.h"
 #include "exec/journal.h"
 
 struct PreparedChange {

@@ -3,6 +3,7 @@
 #include "base/runrecord.h"
 #include "base/safefile.h"
 #include "base/tracelog.h"
+#include "exec/copysource.h"
 
 namespace {
 
@@ -14,8 +15,7 @@ HANDLE OpenForTimes(const char *routine, const char *name, DWORD access)
     // Times are only ever set on the file the name holds, never through a link.
     HANDLE handle = access == GENERIC_WRITE
                         ? OpenPlainFile(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)
-                        : CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                        : OpenCopySource(name, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_ATTRIBUTE_NORMAL);
     // Only a source that cannot be read fails its command.
     if (handle == INVALID_HANDLE_VALUE && access != GENERIC_WRITE)
         RecordError(GetLastError());

@@ -3,8 +3,9 @@
 #include "base/safefile.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "exec/atomic.h"
 #include "exec/historytext.h"
-#include "exec/profiletext.h"
+#include "exec/settingstext.h"
 #include "exec/settingswrite.h"
 
 #include <windows.h>
@@ -62,69 +63,98 @@ char *FormatLine(const char *id, const char *first, const char *second, size_t n
     return line;
 }
 
-void AppendLine(HANDLE file, const char *id, const char *first, const char *second, size_t n)
+// The history gets a new file, its old text and the line, as the settings
+// file does: a cut at any instant leaves the old text or the new one (its
+// size could survive without its bytes, in place), and a second name is
+// never written through. One held so that it can only be written is
+// written in place, so that the next run finishes a cut write. One that
+// cannot be read so is skipped.
+void AppendByReplacing(const char *path, const char *line, int len)
+{
+    SettingsFile file;
+    char *text = nullptr;
+    if (len > 0 && ReadSettingsFile(&file, path) && (text = (char *)malloc(file.length + len)) != nullptr) {
+        memcpy(text, file.text, file.length);
+        memcpy(text + file.length, line, (size_t)len);
+        WriteSettingsFile(&file, path, text, file.length + (DWORD)len);
+    }
+    free(text);
+    CloseSettingsFile(&file);
+}
+
+// The line written, or prepared in an update made all or nothing.
+void WriteHistory(AtomicUpdate *update, const char *folder, const char *id, const char *first,
+                  const char *second, size_t n)
 {
     int len = 0;
+    char path[MAX_PATH_BYTES];
     char *line = FormatLine(id, first, second, n, &len);
-    if (!line)
-        return;
-    LARGE_INTEGER end;
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    if (len > 0 && SetFilePointerEx(file, zero, &end, FILE_END)) {
-        DWORD written = 0;
-        // A line is there whole or not at all: what a full disk let through
-        // of it is cut off again.
-        if (!WriteFile(file, line, (DWORD)len, &written, nullptr) || written != (DWORD)len) {
-            SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-            SetEndOfFile(file);
-        }
-    }
+    if (line && len > 0 && update)
+        PrepareHistoryLine(update, line, (size_t)len);
+    else if (line && HistoryPath(path, folder))
+        AppendByReplacing(path, line, len);
     free(line);
 }
 
-// The INSTALLED value as the profile reader gives it (heap, free); empty
-// when the file has none.
-char *InstalledOf(const SettingsFile &file)
+// The INSTALLED value now and with id added, both in the file's encoding
+// (heap, free). 0, both null, when out of memory.
+int MergedValues(const SettingsText &text, const char *id, char **oldValue, char **newValue)
 {
-    size_t at = 0, len = 0;
-    if (!ProfileFindValue(file.text, file.length, "MAIN", "INSTALLED", &at, &len))
-        len = 0;
-    char *value = (char *)malloc(len + 1);
-    if (value) {
-        memcpy(value, file.text + at, len);
-        value[len] = '\0';
-    }
-    return value;
+    char *idText = SettingsFromAnsi(&text, id);
+    *oldValue = SettingsValueOf(&text, "MAIN", "INSTALLED");
+    *newValue = idText && *oldValue ? MergeInstalledIds(*oldValue, idText) : nullptr;
+    free(idText);
+    if (*newValue)
+        return 1;
+    free(*oldValue);
+    *oldValue = nullptr;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+}
+
+// The settings file's text with id added (heap, free; *length bytes); null
+// with the last error set when it cannot be made.
+char *WithId(const SettingsFile *file, const char *id, size_t *length)
+{
+    SettingsText text;
+    if (!DecodeSettings(&text, file->text, file->length))
+        return nullptr;
+    char *oldValue = nullptr;
+    char *newValue = nullptr;
+    char *bytes = MergedValues(text, id, &oldValue, &newValue)
+                      ? SettingsWithValue(&text, "MAIN", "INSTALLED", newValue, length)
+                      : nullptr;
+    if (!bytes)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    free(oldValue);
+    free(newValue);
+    FreeSettingsText(&text);
+    return bytes;
 }
 
 int AddToSettings(SettingsFile *file, const char *iniPath, const char *id)
 {
-    char *oldValue = InstalledOf(*file);
-    char *newValue = oldValue ? MergeInstalledIds(oldValue, id) : nullptr;
     size_t length = 0;
-    char *text = newValue ? ProfileSetValue(file->text, file->length, "MAIN", "INSTALLED", newValue, &length)
-                          : nullptr;
-    int result = 0;
-    if (!text)
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    else
-        result = WriteSettingsFile(file, iniPath, text, (DWORD)length);
-    free(oldValue);
-    free(newValue);
-    free(text);
+    char *bytes = WithId(file, id, &length);
+    int result = bytes && WriteSettingsFile(file, iniPath, bytes, (DWORD)length);
+    free(bytes);
     return result;
 }
 
-} // namespace
+void TraceNotWritten(void)
+{
+    // The update is in place but will be offered again: support must see why.
+    char *text = GetLastErrorText();
+    TracePrintf("\t\tINSTALLED not written - %s", text);
+    LocalFree(text);
+}
 
-int Log(const char *folder, const char *comment, const char *id)
+int LogWith(AtomicUpdate *update, const char *folder, const char *comment, const char *id)
 {
     TracePrintf("\t\t[%s]>>\n", "Log");
     TracePrintf("\t\t\tpath    = %s\n", folder);
     TracePrintf("\t\t\tcomment = %s\n", comment);
     size_t n = strlen(comment);
-    char path[MAX_PATH_BYTES];
     char *copy = (char *)malloc(n + 1);
     if (!copy) {
         TracePrintf("\t\t\tfor comment:malloc(%d)\t\t= NULL\n", (int)(n + 1));
@@ -133,18 +163,24 @@ int Log(const char *folder, const char *comment, const char *id)
         char *first;
         char *second;
         SplitComment(copy, &first, &second);
-        HANDLE file = HistoryPath(path, folder)
-                          ? OpenPlainFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS)
-                          : INVALID_HANDLE_VALUE;
-        if (file != INVALID_HANDLE_VALUE) {
-            AppendLine(file, id, first, second, n);
-            CloseHandle(file);
-        }
+        WriteHistory(update, folder, id, first, second, n);
         free(copy);
     }
     TracePrintf("\t\tbResult = %d\n", 1);
     TracePrintf("\t\t[%s]<<\n", "Log");
     return 1;
+}
+
+} // namespace
+
+int Log(const char *folder, const char *comment, const char *id)
+{
+    return LogWith(nullptr, folder, comment, id);
+}
+
+int LogPrepared(AtomicUpdate *update, const char *folder, const char *comment, const char *id)
+{
+    return LogWith(update, folder, comment, id);
 }
 
 int AddInstalledId(const char *folder, const char *id)
@@ -154,13 +190,26 @@ int AddInstalledId(const char *folder, const char *id)
         return 0;
     SettingsFile file;
     int result = ReadSettingsFile(&file, iniPath) && AddToSettings(&file, iniPath, id);
-    if (!result) {
-        // The update is in place but will be offered again: support must see why.
-        char *text = GetLastErrorText();
-        TracePrintf("\t\tINSTALLED not written - %s", text);
-        LocalFree(text);
-    }
+    if (!result)
+        TraceNotWritten();
     CloseSettingsFile(&file);
+    return result;
+}
+
+int PrepareInstalledId(AtomicUpdate *update, const char *folder, const char *id)
+{
+    char iniPath[MAX_PATH_BYTES];
+    SettingsFile file;
+    size_t length = 0;
+    char *bytes = nullptr;
+    int read = JoinPath(iniPath, sizeof(iniPath), folder, SETTINGS_FILE) && ReadSettingsFile(&file, iniPath) &&
+               (bytes = WithId(&file, id, &length)) != nullptr;
+    // The file is let go of before the change is prepared: that holds it.
+    CloseSettingsFile(&file);
+    int result = read && PrepareSettings(update, iniPath, bytes, (unsigned long)length);
+    if (!result)
+        TraceNotWritten();
+    free(bytes);
     return result;
 }
 
@@ -186,16 +235,28 @@ int InstalledValues(const char *folder, const char *id, char **oldValue, char **
     *oldValue = *newValue = nullptr;
     char iniPath[MAX_PATH_BYTES];
     SettingsFile file;
+    SettingsText text;
+    char *oldText = nullptr;
+    char *newText = nullptr;
     if (!JoinPath(iniPath, sizeof(iniPath), folder, SETTINGS_FILE))
         return 0;
-    if (ReadSettingsFile(&file, iniPath))
-        *oldValue = InstalledOf(file);
-    *newValue = *oldValue ? MergeInstalledIds(*oldValue, id) : nullptr;
+    int read = ReadSettingsFile(&file, iniPath) && DecodeSettings(&text, file.text, file.length);
+    if (read && MergedValues(text, id, &oldText, &newText)) {
+        *oldValue = SettingsToAnsi(&text, oldText);
+        *newValue = SettingsToAnsi(&text, newText);
+        if (!*oldValue || !*newValue)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
     DWORD error = GetLastError();
+    free(oldText);
+    free(newText);
+    if (read)
+        FreeSettingsText(&text);
     CloseSettingsFile(&file);
-    if (!*newValue) {
+    if (!*oldValue || !*newValue) {
         free(*oldValue);
-        *oldValue = nullptr;
+        free(*newValue);
+        *oldValue = *newValue = nullptr;
         SetLastError(error);
         return 0;
     }

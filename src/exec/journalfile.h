@@ -6,7 +6,6 @@
 #pragma once
 
 #include "exec/filereplace.h"
-#include "exec/atomicshim.h"
 #include "exec/journal.h"
 
 // The file's volume serial and index: what stays with it across renames.

@@ -1,5 +1,7 @@
 #include "exec/profiletext.h"
 
+#include "base/mbcs.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -13,20 +15,47 @@ struct Line {
 
 int IsBlank(char c)
 {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == 0x1A;
+}
+
+int IsLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
 }
 
 int NextLine(const char *text, size_t length, size_t from, Line *line)
 {
     if (from >= length)
         return 0;
-    const char *feed = (const char *)memchr(text + from, '\n', length - from);
+    size_t end = from;
+    while (end < length && !IsLineEnd(text[end]))
+        end++;
     line->start = from;
-    line->next = feed ? (size_t)(feed - text) + 1 : length;
-    line->end = feed ? (size_t)(feed - text) : length;
-    if (line->end > from && text[line->end - 1] == '\r')
-        line->end--;
+    line->end = end;
+    line->next = end < length ? end + 1 : length;
+    if (end + 1 < length && text[end] == '\r' && text[end + 1] == '\n')
+        line->next++;
     return 1;
+}
+
+// A second byte of a double-byte character in code page 932.
+int IsTrailByte(unsigned char c)
+{
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+
+// The last "]" of [from, to) that is a character of its own, or null.
+const char *LastCloseBracket(const char *text, size_t from, size_t to, int leadBytes)
+{
+    const char *last = nullptr;
+    for (size_t i = from; i < to; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (leadBytes && MbIsLeadByte(c) && i + 1 < to && IsTrailByte((unsigned char)text[i + 1]))
+            i++;
+        else if (c == ']')
+            last = text + i;
+    }
+    return last;
 }
 
 // [*from, *to) without the blanks at either end.
@@ -38,8 +67,16 @@ void Trim(const char *text, size_t *from, size_t *to)
         (*to)--;
 }
 
+// The profile functions keep names as strings: a zero byte ends one.
+size_t UpToZero(const char *text, size_t from, size_t to)
+{
+    const char *zero = (const char *)memchr(text + from, '\0', to - from);
+    return zero ? (size_t)(zero - text) : to;
+}
+
 int SameName(const char *text, size_t from, size_t to, const char *name)
 {
+    to = UpToZero(text, from, to);
     size_t n = strlen(name);
     if (to - from != n)
         return 0;
@@ -56,13 +93,13 @@ int SameName(const char *text, size_t from, size_t to, const char *name)
 }
 
 // The name of a section line, or 0 when the line is none.
-int SectionName(const char *text, const Line &line, size_t *from, size_t *to)
+int SectionName(const char *text, const Line &line, int leadBytes, size_t *from, size_t *to)
 {
     size_t start = line.start, end = line.end;
     Trim(text, &start, &end);
     if (start == end || text[start] != '[')
         return 0;
-    const char *close = (const char *)memchr(text + start, ']', end - start);
+    const char *close = LastCloseBracket(text, start + 1, end, leadBytes);
     if (!close)
         return 0;
     *from = start + 1;
@@ -91,17 +128,14 @@ struct Place {
     Line keyLine;
 };
 
-int FindPlace(const char *text, size_t length, const char *section, const char *key, Place *place)
+int FindPlace(const char *text, size_t length, int leadBytes, const char *section, const char *key, Place *place)
 {
     size_t from = 0;
-    // A byte order mark for UTF-8 is no part of the first line.
-    if (length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0)
-        from = 3;
     Line line;
     int inside = 0, found = 0;
     for (; NextLine(text, length, from, &line); from = line.next) {
         size_t a, b, eq;
-        if (SectionName(text, line, &a, &b)) {
+        if (SectionName(text, line, leadBytes, &a, &b)) {
             if (inside)
                 return 1;
             if (!found && SameName(text, a, b, section)) {
@@ -115,12 +149,16 @@ int FindPlace(const char *text, size_t length, const char *section, const char *
         }
         if (!inside)
             continue;
-        KeyOf(text, line, &a, &b, &eq);
-        if (a == b)
+        size_t start = line.start, end = line.end;
+        Trim(text, &start, &end);
+        if (start == end)
             continue;
+        // Every other line is one of the section's keys to the profile
+        // functions, a comment or a line without a name too.
         place->lastEnd = line.end;
         place->lastNext = line.next;
-        if (!place->hasKey && SameName(text, a, b, key)) {
+        KeyOf(text, line, &a, &b, &eq);
+        if (!place->hasKey && a != b && SameName(text, a, b, key)) {
             place->hasKey = 1;
             place->keyLine = line;
         }
@@ -160,16 +198,17 @@ char *Joined(const char *prefix, const char *value, const char *suffix, size_t *
 
 } // namespace
 
-int ProfileFindValue(const char *text, size_t length, const char *section, const char *key, size_t *at,
-                     size_t *valueLength)
+int ProfileFindValue(const char *text, size_t length, int leadBytes, const char *section, const char *key,
+                     size_t *at, size_t *valueLength)
 {
     Place place;
-    if (!FindPlace(text, length, section, key, &place) || !place.hasKey)
+    if (!FindPlace(text, length, leadBytes, section, key, &place) || !place.hasKey)
         return 0;
     size_t a, b, eq;
     KeyOf(text, place.keyLine, &a, &b, &eq);
     size_t from = eq < place.keyLine.end ? eq + 1 : eq, to = place.keyLine.end;
     Trim(text, &from, &to);
+    to = UpToZero(text, from, to);
     if (to - from > 1 && (text[from] == '"' || text[from] == '\'') && text[to - 1] == text[from]) {
         from++;
         to--;
@@ -179,15 +218,15 @@ int ProfileFindValue(const char *text, size_t length, const char *section, const
     return 1;
 }
 
-char *ProfileSetValue(const char *text, size_t length, const char *section, const char *key, const char *value,
-                      size_t *newLength)
+char *ProfileSetValue(const char *text, size_t length, int leadBytes, const char *section, const char *key,
+                      const char *value, size_t *newLength)
 {
     Place place;
     size_t n = 0;
     char *piece = nullptr;
     char *out = nullptr;
-    if (!FindPlace(text, length, section, key, &place)) {
-        int needsEnd = length > 0 && text[length - 1] != '\n';
+    if (!FindPlace(text, length, leadBytes, section, key, &place)) {
+        int needsEnd = length > 0 && !IsLineEnd(text[length - 1]);
         char *head = Joined(needsEnd ? "\r\n[" : "[", section, "]\r\n", &n);
         char *line = head ? Joined(key, "=", "", &n) : nullptr;
         char *tail = line ? Joined(head, line, value, &n) : nullptr;
@@ -205,7 +244,7 @@ char *ProfileSetValue(const char *text, size_t length, const char *section, cons
         out = piece ? Splice(text, length, cut, piece, n, place.keyLine.end, newLength) : nullptr;
     } else {
         // After the section's last line; a last line without its end gets one.
-        int needsEnd = place.lastNext == 0 || text[place.lastNext - 1] != '\n';
+        int needsEnd = place.lastNext == 0 || !IsLineEnd(text[place.lastNext - 1]);
         char *line = Joined(needsEnd ? "\r\n" : "", key, "=", &n);
         piece = line ? Joined(line, value, "\r\n", &n) : nullptr;
         free(line);

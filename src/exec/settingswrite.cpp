@@ -2,8 +2,8 @@
 
 #include "base/safefile.h"
 #include "base/strutil.h"
-#include "base/tracelog.h"
 #include "exec/filereplace.h"
+#include "exec/inplace.h"
 
 #include <aclapi.h>
 #include <stdlib.h>
@@ -64,7 +64,8 @@ void AllowAnyOwner(int enable)
     CloseHandle(token);
 }
 
-// Gives the new file the owner, group and permissions of the old one.
+} // namespace
+
 int CarrySecurity(HANDLE from, HANDLE to)
 {
     PSID owner = nullptr, group = nullptr;
@@ -87,6 +88,8 @@ int CarrySecurity(HANDLE from, HANDLE to)
     LocalFree(descriptor);
     return error == ERROR_SUCCESS;
 }
+
+namespace {
 
 // The replacement: 1 done, 0 failed (the file unchanged), -1 when only an
 // in-place write can keep what the file is (its owner and permissions, or a
@@ -113,21 +116,17 @@ int Replace(SettingsFile *file, const char *path, const char *text, DWORD length
 }
 
 // The text written over the file's own bytes, through a handle that holds
-// it: room for the longer text is taken first, so that a full disk fails
-// before anything changes. Only when the file still holds what was read.
+// it, only while the file still holds what was read and has no other name.
 int WriteInPlace(const SettingsFile *read, const char *path, const char *text, DWORD length)
 {
     HANDLE handle = OpenPlainFile(path, GENERIC_READ | GENERIC_WRITE, SHARE_READ_WRITE, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    LARGE_INTEGER end, zero;
-    end.QuadPart = length > read->length ? length : read->length;
-    zero.QuadPart = 0;
-    DWORD written = 0;
-    int done = HoldsText(handle, read->text, read->length) && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) &&
-               SetEndOfFile(handle) && SetFilePointerEx(handle, zero, nullptr, FILE_BEGIN) &&
-               WriteFile(handle, text, length, &written, nullptr) && written == length && SetEndOfFile(handle) &&
-               FlushFileBuffers(handle);
+    NewFile staged;
+    staged.handle = INVALID_HANDLE_VALUE;
+    int done = HoldsText(handle, read->text, read->length) && StageTextFor(handle, path, text, length, &staged) &&
+               OverwriteSurely(handle, path, &staged, nullptr, nullptr);
+    DiscardNewFile(&staged);
     if (!done && GetLastError() == ERROR_SUCCESS)
         SetLastError(ERROR_SHARING_VIOLATION);
     DWORD error = GetLastError();
@@ -143,7 +142,7 @@ int ReadSettingsFile(SettingsFile *file, const char *path)
     file->text = nullptr;
     file->length = 0;
     file->attributes = 0;
-    file->handle = OpenPlainFile(path, GENERIC_READ | READ_CONTROL, SHARE_READ_WRITE, OPEN_EXISTING);
+    file->handle = OpenNamedFile(path, GENERIC_READ | READ_CONTROL, SHARE_READ_WRITE);
     if (file->handle == INVALID_HANDLE_VALUE) {
         if (GetLastError() != ERROR_FILE_NOT_FOUND)
             return 0;
@@ -171,13 +170,6 @@ int ReadSettingsFile(SettingsFile *file, const char *path)
     if (!file->text || !ReadWhole(file->handle, file->text, file->length))
         return 0;
     file->text[file->length] = '\0';
-    // The profile functions read a file in UTF-16 as such; its bytes are not
-    // the text the updater works on.
-    const unsigned char *bytes = (const unsigned char *)file->text;
-    if (file->length >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-        SetLastError(ERROR_BAD_FORMAT);
-        return 0;
-    }
     return 1;
 }
 
@@ -186,7 +178,6 @@ int WriteSettingsFile(SettingsFile *file, const char *path, const char *text, DW
     int replaced = Replace(file, path, text, length);
     if (replaced >= 0)
         return replaced;
-    TracePrintf("\t\tsettings written in place - %s\n", path);
     return WriteInPlace(file, path, text, length);
 }
 

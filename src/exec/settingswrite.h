@@ -3,6 +3,7 @@
 // the change is made in a new file beside it, checked, given the old file's
 // owner, permissions and attributes, and renamed over it. The file is read
 // and written through handles that are known to hold it, never by name.
+// update.log with a second name is replaced the same way.
 #pragma once
 
 #include <windows.h>
@@ -16,13 +17,18 @@ struct SettingsFile {
     DWORD attributes;
 };
 
-// Reads the file at path; a missing file reads as empty. 0, with the last
-// error set, when it cannot be read whole, is read-only or is no plain file.
+// Reads the file's bytes at path, whatever their encoding; a missing file
+// reads as empty. A file with a second name is read too: it is only ever
+// replaced. 0, with the last error set, when it cannot be read whole, is
+// read-only or is no plain file at path.
 int ReadSettingsFile(SettingsFile *file, const char *path);
 // Replaces its text with text. Where the file cannot be replaced so that it
 // keeps its owner, permissions and attributes, or where a program holds it
-// so that it cannot be renamed over, the text is written in place instead
-// (traced). 0, the file unchanged, when neither can be done.
+// so that it cannot be renamed over, the text is written in place instead,
+// when the file has one name. 0, the file unchanged, when neither can be done.
 int WriteSettingsFile(SettingsFile *file, const char *path, const char *text, DWORD length);
 // Releases the hold and the text; also after a failed read.
 void CloseSettingsFile(SettingsFile *file);
+// Gives to the owner, group and permissions of the file from
+// (both held with READ_CONTROL, to with WRITE_DAC and WRITE_OWNER).
+int CarrySecurity(HANDLE from, HANDLE to);

@@ -1,6 +1,7 @@
 #include "exec/shortcut.h"
 
 #include "base/messages.h"
+#include "base/runrecord.h"
 #include "base/safefile.h"
 #include "base/shellcalls.h"
 #include "base/strutil.h"
@@ -8,6 +9,7 @@
 #include "base/userbox.h"
 #include "exec/filecmd.h"
 #include "exec/filereplace.h"
+#include "exec/inplace.h"
 #include "exec/shortcutname.h"
 
 #include <stdio.h>
@@ -58,62 +60,110 @@ int TargetExists(char *target, const char *folder, const char *file)
     return 1;
 }
 
-// Writes the link's bytes in place, through a handle on a plain file at
-// linkPath: where no leftover name fits beside it.
-void WriteInPlace(const char *linkPath, const void *bytes, DWORD size)
+// The attributes an existing link keeps when it is written anew (0 when
+// there is none). A read-only link is refused, as the shell's own save is.
+int KeptAttributes(const char *linkPath, DWORD *kept)
 {
-    HANDLE file = OpenPlainFile(linkPath, GENERIC_WRITE, 0, OPEN_ALWAYS);
+    DWORD attrs = GetFileAttributesA(linkPath);
+    *kept = 0;
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return 1;
+    if (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    *kept = attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    return 1;
+}
+
+// Writes the link's bytes over the file at linkPath (made new when there is
+// none), through a checked handle: what the shell's save does, where the
+// link cannot be replaced (a program holds it sharing writing) or no
+// leftover name fits beside it.
+int WriteInPlace(const char *linkPath, const void *bytes, DWORD size)
+{
+    HANDLE file = OpenPlainFile(linkPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    if (SetEndOfFile(file))
-        WriteFile(file, bytes, size, &written, nullptr);
+        return 0;
+    NewBytes from;
+    from.file = INVALID_HANDLE_VALUE;
+    from.bytes = (const char *)bytes;
+    from.size = size;
+    int done = OverwriteInPlace(file, &from, nullptr, nullptr);
+    DWORD error = GetLastError();
     CloseHandle(file);
+    SetLastError(error);
+    return done;
 }
 
 // The link's bytes are written by the updater itself, under a leftover name
 // that is renamed over the old link when whole: the shell would write them
-// by name, following whatever link is planted there.
-void WriteLinkBytes(const char *linkPath, const void *bytes, DWORD size)
+// by name, following whatever link is planted there. 0 with the last error
+// set when the link cannot be written.
+int WriteLinkBytes(const char *linkPath, const void *bytes, DWORD size)
 {
+    DWORD kept = 0;
     NewFile temp;
-    if (NewFileBeside(&temp, linkPath, 0)) {
-        if (NewFileWrite(&temp, bytes, size))
-            CommitNewFile(&temp, linkPath, nullptr, 0);
-        else
-            DiscardNewFile(&temp);
-    } else if (GetLastError() == ERROR_FILENAME_EXCED_RANGE) {
-        WriteInPlace(linkPath, bytes, size);
-    }
+    if (!KeptAttributes(linkPath, &kept))
+        return 0;
+    if (!NewFileBeside(&temp, linkPath, 0))
+        return GetLastError() == ERROR_FILENAME_EXCED_RANGE ? WriteInPlace(linkPath, bytes, size) : 0;
+    if (NewFileWrite(&temp, bytes, size) && SealNewFile(&temp, nullptr) && RenameNewFile(&temp, linkPath, kept))
+        return 1;
+    DWORD error = GetLastError();
+    DiscardNewFile(&temp);
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
+        return WriteInPlace(linkPath, bytes, size);
+    SetLastError(error);
+    return 0;
 }
 
-// The link as the shell-link object saves it, in memory.
-void SaveLinkTo(const char *linkPath, IShellLinkA *link)
+// The system error a failed COM call stands for.
+DWORD ErrorOf(HRESULT hr)
+{
+    if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
+        return HRESULT_CODE(hr);
+    return hr == E_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : ERROR_GEN_FAILURE;
+}
+
+// The link as the shell-link object saves it, in memory, then written.
+int SaveLinkTo(const char *linkPath, IShellLinkA *link)
 {
     IPersistStream *persist = nullptr;
     IStream *stream = nullptr;
     HGLOBAL memory = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistStream, (void **)&persist)) &&
-        SUCCEEDED(ComCreateMemoryStream(&stream)) && SUCCEEDED(persist->Save(stream, TRUE)) &&
-        SUCCEEDED(ComMemoryOfStream(stream, &memory))) {
-        ULARGE_INTEGER size;
-        LARGE_INTEGER zero;
-        zero.QuadPart = 0;
-        // The memory may be larger than what was written.
-        const void *bytes = GlobalLock(memory);
-        if (bytes && SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &size)))
-            WriteLinkBytes(linkPath, bytes, (DWORD)size.QuadPart);
-        if (bytes)
-            GlobalUnlock(memory);
-    }
+    HRESULT hr = link->QueryInterface(IID_IPersistStream, (void **)&persist);
+    if (SUCCEEDED(hr))
+        hr = ComCreateMemoryStream(&stream);
+    if (SUCCEEDED(hr))
+        hr = persist->Save(stream, TRUE);
+    if (SUCCEEDED(hr))
+        hr = ComMemoryOfStream(stream, &memory);
+    // The memory may be larger than what was written.
+    const void *bytes = SUCCEEDED(hr) ? GlobalLock(memory) : nullptr;
+    ULARGE_INTEGER size;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (SUCCEEDED(hr))
+        hr = bytes ? stream->Seek(zero, STREAM_SEEK_CUR, &size) : E_OUTOFMEMORY;
+    int saved = SUCCEEDED(hr) && WriteLinkBytes(linkPath, bytes, (DWORD)size.QuadPart);
+    // Unlocking and releasing say nothing of the write: its error is kept.
+    DWORD error = FAILED(hr) ? ErrorOf(hr) : GetLastError();
+    if (bytes)
+        GlobalUnlock(memory);
     if (stream)
         stream->Release();
     if (persist)
         persist->Release();
+    SetLastError(error);
+    return saved;
 }
 
-// Writes the link through the shell-link object. 0 only when the object
-// lacks the file interface; an object that cannot be had is no failure.
+// Writes the link through the shell-link object. 0 when the object lacks the
+// file interface or the link cannot be written (traced); an object that
+// cannot be had is no failure.
 int SaveLink(const char *linkPath, const char *target)
 {
     IShellLinkA *link = nullptr;
@@ -127,10 +177,18 @@ int SaveLink(const char *linkPath, const char *target)
         return 0;
     }
     link->SetPath(target);
-    SaveLinkTo(linkPath, link);
+    int saved = SaveLinkTo(linkPath, link);
+    if (!saved) {
+        // Never success without a link: the trace and the result say why.
+        DWORD error = GetLastError();
+        char *text = GetLastErrorText();
+        TracePrintf("\t\t\tショートカットを書き込めません - %s", text);
+        LocalFree(text);
+        RecordError(error);
+    }
     file->Release();
     link->Release();
-    return 1;
+    return saved;
 }
 
 } // namespace
@@ -161,6 +219,10 @@ int Shortcut(const char *path, const char *folder, const char *file)
     char target[MAX_PATH_BYTES];
     if (!TargetExists(target, folder, file))
         return Finish(1);
+    // The link's folder may be reached through a link of its own (the
+    // Desktop moved elsewhere): where it leads is taken once and held.
+    FolderHold hold;
+    HoldFolder(&hold, parent);
     // A link folder is no destination: what a killed run left there goes now.
     ClearLeftovers(parent);
     // A thread whose COM is set up otherwise keeps it; only a successful
@@ -169,5 +231,6 @@ int Shortcut(const char *path, const char *folder, const char *file)
     int result = SaveLink(linkPath, target);
     if (SUCCEEDED(com))
         ComUninitialize();
+    ReleaseFolder(&hold);
     return Finish(result);
 }

@@ -12,8 +12,21 @@
 #include <stddef.h>
 
 // Makes the folder, below the system's own Temp folder, for files of
-// srcFolder. 0 when it cannot be made.
+// srcFolder, and clears what earlier runs left there (exec/stagesweep.h).
+// 0 when it cannot be made.
 int OpenStage(const char *srcFolder);
+// Takes root (ending in a backslash), a stage another run made and holds,
+// as this run's stage for files of srcFolder: the updater's copy running
+// from there stages the package's files beside itself.
+int AdoptStage(const char *srcFolder, const char *root);
+// The stage's folder (ending in a backslash), or null when there is none.
+const char *StageRoot(void);
+// 1 when bytes more fit on the stage's drive; *freeBytes tells how many do.
+int StageFits(unsigned long long bytes, unsigned long long *freeBytes);
+// Writes size bytes as the new file name at the stage's top, held for the
+// rest of the run as a copy is; *held is that handle (reading, at the file's
+// start), for the caller to read back what is now on disk.
+int StageBytes(const char *name, const void *bytes, size_t size, HANDLE *held);
 // Copies relative (below srcFolder) from source, read from its start, into the
 // folder; 1 when the bytes read were the ones sha256 and size describe, and
 // the copy is held against writing for the rest of the run.
@@ -21,6 +34,6 @@ int StageFile(const char *relative, HANDLE source, const unsigned char *sha256, 
 // The staged copy of path (a file or a folder ending in a backslash below
 // srcFolder), in staged; 0 when nothing of that path was staged.
 int StagedPath(const char *path, char *staged, size_t size);
-// Lets go of the copies and deletes them and the folder, where nothing still
-// uses them; what a program left there stays.
+// Lets go of the copies and deletes them and the folders this run made,
+// where nothing still uses them; what a program left there stays.
 void CloseStage(void);

@@ -3,6 +3,7 @@
 #include "base/safefile.h"
 #include "base/tracelog.h"
 #include "exec/atomicchange.h"
+#include "exec/inplace.h"
 #include "exec/journalfile.h"
 
 #include <string.h>
@@ -113,7 +114,7 @@ int WriteBack(const char *folder, const char *target, const FileId *id, const ch
     if (copy == INVALID_HANDLE_VALUE)
         return IsMissing(GetLastError()) ? -1 : 0;
     HANDLE file = OpenIfSame(target, id, GENERIC_READ | GENERIC_WRITE | FILE_WRITE_ATTRIBUTES);
-    int done = file != INVALID_HANDLE_VALUE && IsOwnFile(copy, folder) && WriteCopyOver(file, copy);
+    int done = file != INVALID_HANDLE_VALUE && IsOwnFile(copy, folder) && WriteCopyOver(file, copy, nullptr, nullptr);
     DWORD error = GetLastError();
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);

@@ -2,15 +2,14 @@
 
 #include "base/mbcs.h"
 #include "base/runrecord.h"
+#include "base/safefile.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/addon.h"
 #include "exec/atomic.h"
-#include "exec/atomicshim.h"
 #include "exec/filecmd.h"
 #include "exec/filereplace.h"
 #include "exec/recover.h"
-#include "exec/atomicshim.h"
 #include "exec/history.h"
 #include "exec/replacedst.h"
 #include "exec/shortcut.h"
@@ -279,8 +278,11 @@ void ClearLeftoversFor(const PtrList *dsts, const PtrList *commands)
         return;
     for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
         const char *folder = (const char *)PtrListNextData(&cursor);
+        FolderHold hold;
+        HoldFolder(&hold, folder);
         ClearOnce(swept, folder);
         ClearCopyFolders(swept, folder, commands);
+        ReleaseFolder(&hold);
     }
     PtrListFreeStrings(swept);
 }
@@ -304,6 +306,10 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
     while (!PtrListIsEmpty(dsts)) {
         char *folder = (char *)PtrListPopFront(dsts);
         RecordFolderStart(folder);
+        // Where the folder leads is taken once, for all its commands and its
+        // settings file; a folder that cannot be held is checked as before.
+        FolderHold hold;
+        HoldFolder(&hold, folder);
         if (atomic)
             result = RunAtomicDestination(srcFolder, folder, commands, id, dialog);
         else
@@ -314,6 +320,7 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
             AddInstalledId(folder, id);
         // What this destination got is on disk before the closing box.
         MakeDurable(folder);
+        ReleaseFolder(&hold);
         free(folder);
     }
     if (anyFailed)

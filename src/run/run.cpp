@@ -13,7 +13,9 @@
 #include "launch/startprocess.h"
 #include "exec/stage.h"
 #include "run/cmdline.h"
+#include "exec/copysource.h"
 #include "run/resultfile.h"
+#include "run/selfstage.h"
 #include "run/stagepackage.h"
 #include "run/whatif.h"
 #include "script/readscript.h"
@@ -128,9 +130,54 @@ void ShowClosingBox(int nResult, const CommandLineOptions &cl, const UpdateScrip
 
 } // namespace
 
+namespace {
+
+// Steps 3 to 5 and the package's check: nResult so far.
+int ReadAndCheck(void *instance, const StagedRun &staged, const CommandLineOptions &cl, const char *updater,
+                 PackageCheck *package, UpdateScript *script)
+{
+    char scriptPath[MAX_PATH_BYTES];
+    int manifestRead = StartPackageCheck(package, updater);
+    if (!InitUpdateScript(script))
+        return RESULT_NO_MEMORY;
+    if (cl.whatIfRefused)
+        return WhatIfRefuseOption(cl.whatIfRefusedOption);
+    if (!manifestRead)
+        return RESULT_BAD_PACKAGE;
+    if (staged.refusal && staged.refusalCode == RESULT_NO_SPACE) {
+        TraceStageShort(staged.need, staged.freeBytes);
+        return RESULT_NO_SPACE;
+    }
+    if (staged.refusal) {
+        RefusePackage(package, updater, staged.refusal);
+        return RESULT_BAD_PACKAGE;
+    }
+    if (!UpdateScriptPath(instance, scriptPath))
+        return RESULT_BAD_SCRIPT;
+    if (!CheckPackagedScript(package, staged.srcFolder))
+        return RESULT_BAD_PACKAGE;
+    // A checked script is read through the handle it was checked by.
+    if (!(package->packaged ? ReadScriptThrough(package->manifest.files[0].held, script)
+                            : ReadUpdateScript(instance, script)))
+        return RESULT_BAD_SCRIPT;
+    if (!CheckPackagedFiles(package, staged.srcFolder, script->commands) ||
+        !UseCheckedFiles(package, staged.srcFolder))
+        return RESULT_BAD_PACKAGE;
+    // A dry run stages nothing: the copies would be files made on the machine.
+    return cl.whatIf ? RESULT_SUCCESS : StagePackage(package, staged.srcFolder, script->commands);
+}
+
+} // namespace
+
 int RunUpdate(void *instance, const char *cmdLine)
 {
     DWORD started = GetTickCount();
+    // An elevated packaged run is carried out by its verified copy.
+    StagedRun staged;
+    int copyResult = 0;
+    if (RunFromStage(instance, cmdLine, &staged, &copyResult))
+        return copyResult;
+    cmdLine = staged.cmdLine;
     TraceLogStart();
     TracePrintf("%s\n", szLogPath);
 
@@ -140,6 +187,7 @@ int RunUpdate(void *instance, const char *cmdLine)
     TracePrintf("param=[%s]\n", cmdLine);
     TracePrintf("\tcl.flag\t= %d\n", cl.flag);
     TracePrintf("\tcl.dst\t\t= %s\n", cl.dst);
+    EnterStage(&staged, &cl);
     // A dry run asks nothing and shows nothing, as an unattended one.
     int unattended = (cl.flag & CL_FLAG_UNATTENDED) || cl.whatIf;
     SetUnattended(unattended);
@@ -153,32 +201,13 @@ int RunUpdate(void *instance, const char *cmdLine)
 
     UpdateScript script;
     PackageCheck package;
-    char srcFolder[MAX_PATH_BYTES];
-    char scriptPath[MAX_PATH_BYTES];
-    GetModuleFolder(instance, srcFolder);
+    const char *srcFolder = staged.srcFolder;
     if (cl.whatIf)
         WhatIfStart(cl.whatIfPath, cmdLine, srcFolder);
     char updater[MAX_PATH_BYTES];
     updater[GetModuleFileNameA((HMODULE)instance, updater, sizeof(updater) - 1)] = '\0';
-    int manifestRead = StartPackageCheck(&package, PathLastComponent(updater));
-    int nResult;
-    if (!InitUpdateScript(&script))
-        nResult = RESULT_NO_MEMORY;
-    else if (cl.whatIfRefused)
-        nResult = WhatIfRefuseOption(cl.whatIfRefusedOption);
-    else if (!manifestRead)
-        nResult = RESULT_BAD_PACKAGE;
-    else if (!UpdateScriptPath(instance, scriptPath))
-        nResult = RESULT_BAD_SCRIPT;
-    else if (!CheckPackagedScript(&package, srcFolder, scriptPath))
-        nResult = RESULT_BAD_PACKAGE;
-    else if (!ReadUpdateScript(instance, &script))
-        nResult = RESULT_BAD_SCRIPT;
-    // A dry run stages nothing: the copies would be files made on the machine.
-    else if (!CheckPackagedFiles(&package, srcFolder, script.commands) ||
-             (!cl.whatIf && !StagePackage(&package, srcFolder, script.commands)))
-        nResult = RESULT_BAD_PACKAGE;
-    else
+    int nResult = ReadAndCheck(instance, staged, cl, PathLastComponent(updater), &package, &script);
+    if (nResult == RESULT_SUCCESS)
         nResult = RunSteps(instance, srcFolder, cl, script);
 
     if (cl.whatIf)
@@ -190,6 +219,7 @@ int RunUpdate(void *instance, const char *cmdLine)
     // one, which a process started from here may take over.
     if (unattended)
         SetErrorMode(startedErrorMode);
+    LeaveStage(&staged);
     if (nResult == RESULT_SUCCESS && script.post && !cl.whatIf)
         StartProcess(script.post);
     if (cl.result[0])
@@ -198,6 +228,7 @@ int RunUpdate(void *instance, const char *cmdLine)
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);
     TraceLogStop();
+    ForgetCheckedSources();
     CloseStage();
     EndPackageCheck(&package);
     return nResult;

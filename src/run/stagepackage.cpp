@@ -1,8 +1,9 @@
 #include "run/stagepackage.h"
 
+#include "base/messages.h"
 #include "base/tracelog.h"
+#include "exec/copysource.h"
 #include "exec/stage.h"
-#include "script/foldermacro.h"
 #include "script/script.h"
 
 #include <windows.h>
@@ -67,33 +68,54 @@ int InStagedFolder(const Folders &folders, const char *path)
 
 } // namespace
 
+void TraceStageShort(unsigned long long need, unsigned long long freeBytes)
+{
+    TracePrintf("\tstage does not fit - %I64u bytes, %I64u free\n", need, freeBytes);
+}
+
 int StagePackage(PackageCheck *check, const char *srcFolder, const PtrList *commands)
 {
-    // Without administrator rights the run can do nothing the user's own
-    // programs could not: there is no one to keep out, and nowhere that only
-    // administrators could write would let it write its copies.
-    if (!check->packaged || IsNotAdmin())
-        return 1;
+    if (!check->packaged || !StageRoot())
+        return RESULT_SUCCESS;
     Folders *folders = (Folders *)calloc(1, sizeof(Folders));
-    if (!folders)
-        return RefusePackage(check, check->manifest.files[0].path, "cannot be staged");
-    int staged = 0;
+    if (!folders) {
+        RefusePackage(check, check->manifest.files[0].path, "cannot be staged");
+        return RESULT_BAD_PACKAGE;
+    }
     int fits = CollectFolders(folders, srcFolder, commands);
-    // A plug-in's helpers are looked for at the top of the verified copy even
-    // when none is there, never in the update folder.
-    int done = (fits && folders->count == 0) || OpenStage(srcFolder) ||
-               RefusePackage(check, check->manifest.files[0].path, "cannot be staged");
-    for (int i = 0; done && folders->count > 0 && i < check->manifest.count; i++) {
+    // More folders than kept: every file is staged rather than one missed.
+    // Nothing loads or starts the script (the first file).
+    unsigned long long need = 0, freeBytes = 0;
+    for (int i = 1; folders->count > 0 && i < check->manifest.count; i++)
+        if (!fits || InStagedFolder(*folders, check->manifest.files[i].path))
+            need += check->manifest.files[i].size;
+    int result = RESULT_SUCCESS, staged = 0;
+    if (!StageFits(need, &freeBytes)) {
+        TraceStageShort(need, freeBytes);
+        result = RESULT_NO_SPACE;
+    }
+    for (int i = 1; result == RESULT_SUCCESS && folders->count > 0 && i < check->manifest.count; i++) {
         const ManifestFile &file = check->manifest.files[i];
-        // More folders than kept: every file is staged rather than one missed.
-        if (!file.held || (fits && !InStagedFolder(*folders, file.path)))
+        if (fits && !InStagedFolder(*folders, file.path))
             continue;
-        done = StageFile(file.path, (HANDLE)file.held, file.sha256, file.size) ||
-               RefusePackage(check, file.path, "cannot be staged");
+        if (!StageFile(file.path, (HANDLE)file.held, file.sha256, file.size)) {
+            RefusePackage(check, file.path, "cannot be staged");
+            result = RESULT_BAD_PACKAGE;
+        }
         staged++;
     }
-    if (done && staged > 0)
+    if (result == RESULT_SUCCESS && staged > 0)
         TracePrintf("\tstaged - %d files\n", staged);
     free(folders);
-    return done;
+    return result;
+}
+
+int UseCheckedFiles(const PackageCheck *check, const char *srcFolder)
+{
+    char path[MAX_PATH_BYTES];
+    for (int i = 0; check->packaged && i < check->manifest.count; i++)
+        if (!JoinPath(path, sizeof(path), srcFolder, check->manifest.files[i].path) ||
+            !AddCheckedSource(path, (HANDLE)check->manifest.files[i].held))
+            return 0;
+    return 1;
 }

@@ -7,6 +7,12 @@
 #include "base/ptrlist.h"
 #include "checks/packagecheck.h"
 
-// 1 when there is nothing to stage or all of it is staged; 0 (the package
-// refused, the file named) otherwise.
+// Only a run from a stage (run/selfstage.h) stages anything. RESULT_SUCCESS
+// when there is nothing to stage or all of it is staged; RESULT_NO_SPACE
+// when it does not fit on the stage's drive (traced); RESULT_BAD_PACKAGE
+// (the package refused, the file named) when a copy cannot be made.
 int StagePackage(PackageCheck *check, const char *srcFolder, const PtrList *commands);
+// The package's checked files become the sources of its copies (exec/copysource.h).
+int UseCheckedFiles(const PackageCheck *check, const char *srcFolder);
+// The trace line of a stage that does not fit.
+void TraceStageShort(unsigned long long need, unsigned long long freeBytes);

@@ -1,5 +1,6 @@
 #include "run/whatifcmd.h"
 
+#include "base/safefile.h"
 #include "exec/history.h"
 #include "exec/shortcutname.h"
 #include "exec/update.h"
@@ -175,8 +176,12 @@ void ReportCommand(WhatIfReport *r, const char *srcFolder, const char *folder, c
 void ReportCommands(WhatIfReport *report, const char *srcFolder, const char *folder, const PtrList *commands,
                     const char *id)
 {
+    // Held as the run holds it, so that the settings file is read as the run reads it.
+    FolderHold hold;
+    HoldFolder(&hold, folder);
     for (PtrNode *cursor = PtrListFirst(commands); cursor;)
         ReportCommand(report, srcFolder, folder, (const FileEntry *)PtrListNextData(&cursor), id);
     if (id && id[0])
         ReportInstalled(report, folder, id);
+    ReleaseFolder(&hold);
 }

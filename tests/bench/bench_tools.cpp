@@ -8,8 +8,9 @@
 //       query, and CALLS log cycles
 //   bench_tools.exe copy SRC DST CALLS
 //       the walk and opens above over SRC, then for each file of SRC\data: the
-//       source's time read, the delete, the restartable copy, the time stamp,
-//       with CALLS log cycles in all
+//       source's time read, the delete, the restartable copy (a message of the
+//       thread taken per MiB copied, as the updater's copy takes them), the
+//       time stamp, with CALLS log cycles in all
 //   bench_tools.exe copysafe SRC DST CALLS
 //       the same copy made crash-safe: a probe of the installed file, the copy
 //       under a temporary name beside it, the time stamp and flush through one
@@ -189,11 +190,53 @@ int StampFile(const std::string &path, const FILETIME &write, int flush)
     return 1;
 }
 
+// What the copy progress routine must do on each call (one waiting message
+// of the thread taken and dispatched), as often as the updater's copy calls
+// it: once per MiB copied, the last piece included. Wine's CopyFileExA never
+// calls a progress routine back, so the floor takes them after the copy.
+// user32 is loaded on the first one, as the updater loads it.
+typedef BOOL(WINAPI *PeekFn)(MSG *, HWND, UINT, UINT, UINT);
+typedef BOOL(WINAPI *TranslateFn)(const MSG *);
+typedef LRESULT(WINAPI *DispatchFn)(const MSG *);
+unsigned long pumps = 0;
+
+void PumpOnce()
+{
+    static PeekFn peek;
+    static TranslateFn translate;
+    static DispatchFn dispatch;
+    if (!peek) {
+        HMODULE user32 = LoadLibraryA("user32.dll");
+        peek = (PeekFn)(void (*)(void))GetProcAddress(user32, "PeekMessageA");
+        translate = (TranslateFn)(void (*)(void))GetProcAddress(user32, "TranslateMessage");
+        dispatch = (DispatchFn)(void (*)(void))GetProcAddress(user32, "DispatchMessageA");
+    }
+    MSG msg;
+    if (peek && peek(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        translate(&msg);
+        dispatch(&msg);
+    }
+    pumps++;
+}
+
+BOOL PumpedCopy(const std::string &src, const std::string &dst)
+{
+    BOOL cancel = FALSE;
+    if (!CopyFileExA(src.c_str(), dst.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE))
+        return FALSE;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    long long size = GetFileAttributesExA(dst.c_str(), GetFileExInfoStandard, &data)
+                         ? ((long long)data.nFileSizeHigh << 32) + data.nFileSizeLow
+                         : 0;
+    for (long long done = 0; done < size; done += 1 << 20)
+        PumpOnce();
+    return TRUE;
+}
+
 int PlainCopy(const std::string &src, const std::string &dst, const FILETIME &write)
 {
     DeleteFileA(dst.c_str());
-    BOOL cancel = FALSE;
-    return CopyFileExA(src.c_str(), dst.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE) &&
+    return PumpedCopy(src, dst) &&
            StampFile(dst, write, 0);
 }
 
@@ -213,8 +256,7 @@ int SafeCopy(const std::string &src, const std::string &dst, const FILETIME &wri
     char name[32];
     snprintf(name, sizeof(name), "~lu%08lX.tmp", GetCurrentProcessId());
     std::string temp = dst.substr(0, dst.find_last_of('\\') + 1) + name;
-    BOOL cancel = FALSE;
-    if (!CopyFileExA(src.c_str(), temp.c_str(), nullptr, nullptr, &cancel, COPY_FILE_RESTARTABLE) ||
+    if (!PumpedCopy(src, temp) ||
         !StampFile(temp, write, 1))
         return 0;
     return MoveFileExA(temp.c_str(), dst.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
@@ -316,7 +358,7 @@ int main(int argc, char **argv)
     if (argc >= 5 && (!strcmp(argv[1], "copy") || !strcmp(argv[1], "copysafe"))) {
         StartLog();
         int n = CopyRun(argv[2], argv[3], strtoul(argv[4], nullptr, 10), !strcmp(argv[1], "copysafe"));
-        printf("files=%d\n", n);
+        printf("files=%d pumps=%lu\n", n, pumps);
         return 0;
     }
     fprintf(stderr, "usage: bench_tools.exe run PROGRAM [ARGS...] | walk DIR | hash DIR | "

@@ -1,5 +1,7 @@
 #include "robot.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 
 namespace {
@@ -8,10 +10,34 @@ const int kMessageBoxText = 0xFFFF;
 const int kMessageBoxIcon = 0x440;
 
 struct WindowSearch {
-    DWORD pid;
+    std::vector<DWORD> pids;
     const char *cls;
     std::vector<HWND> found;
 };
+
+// The process and the copies of itself that it started: a packaged updater
+// runs its update from a verified copy of itself, whose windows are the run's.
+std::vector<DWORD> ProcessFamily(DWORD pid)
+{
+    std::vector<DWORD> family{pid};
+    std::vector<PROCESSENTRY32> all;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return family;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        all.push_back(entry);
+    CloseHandle(snapshot);
+    for (const PROCESSENTRY32 &parent : all) {
+        if (parent.th32ProcessID != pid)
+            continue;
+        for (const PROCESSENTRY32 &child : all)
+            if (child.th32ParentProcessID == pid && _stricmp(child.szExeFile, parent.szExeFile) == 0)
+                family.push_back(child.th32ProcessID);
+    }
+    return family;
+}
 
 BOOL CALLBACK CollectWindows(HWND wnd, LPARAM param)
 {
@@ -20,7 +46,8 @@ BOOL CALLBACK CollectWindows(HWND wnd, LPARAM param)
     GetWindowThreadProcessId(wnd, &pid);
     char cls[64] = "";
     GetClassNameA(wnd, cls, sizeof(cls));
-    if (pid == search->pid && IsWindowVisible(wnd) && (!search->cls || strcmp(cls, search->cls) == 0))
+    if (std::find(search->pids.begin(), search->pids.end(), pid) != search->pids.end() && IsWindowVisible(wnd) &&
+        (!search->cls || strcmp(cls, search->cls) == 0))
         search->found.push_back(wnd);
     return TRUE;
 }
@@ -87,7 +114,7 @@ RobotIcon ReadIcon(HWND dlg)
 
 std::vector<HWND> ProcessWindows(DWORD pid, const char *cls)
 {
-    WindowSearch search{pid, cls, {}};
+    WindowSearch search{ProcessFamily(pid), cls, {}};
     EnumWindows(CollectWindows, (LPARAM)&search);
     return search.found;
 }

@@ -73,8 +73,9 @@ private:
     std::thread thread_;
 };
 
-// The visible top-level windows of a process whose class is cls (any class
-// when cls is null), in the system's order.
+// The visible top-level windows of a process, and of the copies of itself
+// it started (a packaged updater's run is its staged copy's), whose class
+// is cls (any class when cls is null), in the system's order.
 std::vector<HWND> ProcessWindows(DWORD pid, const char *cls = nullptr);
 
 // Reads a message box (or any dialog) without answering it.

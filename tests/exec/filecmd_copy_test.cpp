@@ -77,6 +77,55 @@ TEST_F(CopyTest, OntoAnExistingFileGivesTheSourceTimeAndLeavesNothingElse)
                           "\t[SetFileTimeByFilename]<<", "\t\tbResult = 1", "\t\t[Copy]<<"});
 }
 
+// A file another program holds sharing reading and writing cannot be
+// replaced but may be written: the new bytes go over it in place, whether
+// the holder shares deletion or not, and its holder reads them through its
+// own handle. A file with a second name is never written through: held so,
+// its copy is asked about and both names keep the old bytes.
+TEST_F(CopyTest, OntoAFileHeldSharingWritingIsWrittenInPlace)
+{
+    const std::string sharingViolation = AsTraced(SystemText(ERROR_SHARING_VIOLATION));
+    for (DWORD share : {FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}) {
+        for (const std::string &old : {std::string("old"), std::string(3000, 'o')}) {
+            StartTrace();
+            ASSERT_TRUE(WriteFileBytes(dst, old));
+            HANDLE holder = CreateFileA(dst.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0,
+                                        nullptr);
+            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+            BoxAnswerer boxes({});
+            EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 1);
+            EXPECT_TRUE(boxes.Boxes().empty());
+            char seen[64] = "";
+            DWORD got = 0;
+            EXPECT_TRUE(ReadFile(holder, seen, sizeof(seen), &got, nullptr));
+            EXPECT_EQ(std::string(seen, got), "new contents\r\n");
+            CloseHandle(holder);
+            CopyWithoutQuestions();
+            EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"new.dat", "old.dat"}));
+            std::string raw = ReadFileBytes(TraceLogPath());
+            if (!(share & FILE_SHARE_DELETE)) {
+                EXPECT_NE(raw.find("\t\t\t\tDelete Fail - " + sharingViolation + " \t\t\t\tCopy\tsrc -> dst\r\n"),
+                          std::string::npos)
+                    << raw;
+            }
+        }
+    }
+    std::string other = MakeTestDir("filecmd_copy_other") + "other.dat";
+    ASSERT_TRUE(WriteFileBytes(dst, "old"));
+    ASSERT_TRUE(CreateHardLinkA(other.c_str(), dst.c_str(), nullptr));
+    HANDLE holder = CreateFileA(dst.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    BoxAnswerer boxes({{IDABORT, nullptr}});
+    EXPECT_EQ(Copy(src.c_str(), dst.c_str(), nullptr), 0);
+    CloseHandle(holder);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, SystemText(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ReadFileBytes(dst), "old");
+    EXPECT_EQ(ReadFileBytes(other), "old");
+    EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"new.dat", "old.dat"}));
+}
+
 TEST_F(CopyTest, OfANewFileTracesTheFailedDeletionAndCopies)
 {
     CopyWithoutQuestions();

@@ -18,16 +18,30 @@ protected:
     std::string dir;
 };
 
+// Also a file with a second name: that name goes, the other keeps the file.
+// A symbolic link at the name is refused and its target stays.
 TEST_F(DeleteTest, ExistingFileGoesWithoutAQuestion)
 {
     std::string file = dir + "old.txt";
+    std::string other = MakeTestDir("filecmd_delete_other") + "other.txt";
     ASSERT_TRUE(WriteFileBytes(file, "x"));
-    BoxAnswerer boxes({});
-    EXPECT_EQ(Delete(file.c_str(), nullptr), 1);
+    ASSERT_TRUE(CreateHardLinkA(other.c_str(), file.c_str(), nullptr));
+    {
+        BoxAnswerer boxes({});
+        EXPECT_EQ(Delete(file.c_str(), nullptr), 1);
+        EXPECT_TRUE(boxes.Boxes().empty());
+    }
     EXPECT_FALSE(FileExists(file));
-    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(ReadFileBytes(other), "x");
     EXPECT_EQ(TraceLines(), (std::vector<std::string>{"\t\t[Delete]>>", "\t\t\t" + file, "\t\tbResult = 1",
                                                       "\t\t[Delete]<<"}));
+    UnixLink link(file, other);
+    ASSERT_TRUE(link.Planted());
+    BoxAnswerer refused({{IDABORT, nullptr}});
+    EXPECT_EQ(Delete(file.c_str(), nullptr), 0);
+    ASSERT_EQ(refused.Boxes().size(), 1u);
+    EXPECT_EQ(refused.Boxes()[0].text, SystemText(ERROR_CANT_RESOLVE_FILENAME));
+    EXPECT_EQ(ReadFileBytes(other), "x");
 }
 
 TEST_F(DeleteTest, MissingFileAsksAndTheAnswerDecides)

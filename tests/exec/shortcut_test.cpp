@@ -5,6 +5,8 @@
 #include "selfrobot.h"
 #include "testutil.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -193,6 +195,10 @@ TEST(Shortcut, ParentThatCannotBeMadeFailsWithItsBox)
     EXPECT_EQ(run.trace[run.trace.size() - 3], "\t\t\tCreateDirectoryAll(" + d.dir + "file\\sub) = FALSE");
 }
 
+// The link written last is the one that remains, as the shell's save leaves
+// it: with the old link's hidden and system attributes, and written in place
+// where a program holds it sharing writing. A read-only link cannot be
+// written: the command fails and says why.
 TEST(Shortcut, SecondDestinationReplacesTheLink)
 {
     Destination one = MakeDestination("shortcut_two");
@@ -201,10 +207,69 @@ TEST(Shortcut, SecondDestinationReplacesTheLink)
     CreateDirectoryA((second + "bin").c_str(), nullptr);
     WriteFileBytes(second + "bin\\app.exe", "MZ");
     std::string path = one.dir + "Link";
+    std::string link = path + ".lnk";
     EXPECT_EQ(CallShortcut(path, one.folder, "bin\\app.exe").result, 1);
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesA(link.c_str(), kept));
     EXPECT_EQ(CallShortcut(path, second, "bin\\app.exe").result, 1);
-    std::string info = LnkInfo(path + ".lnk");
+    std::string info = LnkInfo(link);
     EXPECT_EQ(LocalPath(info), second + "bin\\app.exe") << info;
+    EXPECT_EQ(GetFileAttributesA(link.c_str()) & kept, kept);
+
+    HANDLE holder = CreateFileA(link.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CallShortcut(path, one.folder, "bin\\app.exe").result, 1);
+    CloseHandle(holder);
+    info = LnkInfo(link);
+    EXPECT_EQ(LocalPath(info), one.folder + "bin\\app.exe") << info;
+
+    ASSERT_TRUE(SetFileAttributesA(link.c_str(), FILE_ATTRIBUTE_READONLY));
+    ShortcutRun run = CallShortcut(path, second, "bin\\app.exe");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_TRUE(run.boxes.empty());
+    std::string denied = SystemText(ERROR_ACCESS_DENIED);
+    ASSERT_GE(run.trace.size(), 3u);
+    EXPECT_EQ(run.trace[run.trace.size() - 3].rfind("\t\t\tショートカットを書き込めません - " +
+                                                       denied.substr(0, denied.find_last_not_of("\r\n") + 1), 0),
+              0u)
+        << run.trace[run.trace.size() - 3];
+    info = LnkInfo(link);
+    EXPECT_EQ(LocalPath(info), one.folder + "bin\\app.exe") << info;
+    SetFileAttributesA(link.c_str(), FILE_ATTRIBUTE_NORMAL);
+    WIN32_FIND_DATAA found;
+    EXPECT_EQ(FindFirstFileA((one.dir + "~lu*").c_str(), &found), INVALID_HANDLE_VALUE);
+}
+
+// A link's folder reached through a link of its own (a redirected folder;
+// under Wine the user's Desktop is a link to the Linux home folder): the
+// link is made where the folder leads. A link planted at the link's own
+// name there is replaced, never followed.
+TEST(Shortcut, InAFolderReachedThroughALink)
+{
+    Destination d = MakeDestination("shortcut_linked");
+    std::string real = MakeTestDir("shortcut_linked_real");
+    UnixLink folder(d.dir + "Desk", real.substr(0, real.size() - 1));
+    ASSERT_TRUE(folder.Planted());
+    ShortcutRun run = CallShortcut(d.dir + "Desk\\ソフト", d.folder, "bin\\app.exe");
+    EXPECT_EQ(run.result, 1);
+    std::string info = LnkInfo(real + "ソフト.lnk");
+    EXPECT_EQ(LocalPath(info), Utf8(d.folder + "bin\\app.exe")) << info;
+
+    char desktop[MAX_PATH] = "";
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop)));
+    ASSERT_NE(GetFileAttributesA(desktop) & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << desktop;
+    std::string name = std::string(desktop) + "\\LumiDesk" + std::to_string(GetCurrentProcessId());
+    EXPECT_EQ(CallShortcut(name, d.folder, "bin\\app.exe").result, 1);
+    EXPECT_TRUE(FileExists(name + ".lnk"));
+    DeleteFileA((name + ".lnk").c_str());
+
+    ASSERT_TRUE(CreateDirectoryA((real + "inner").c_str(), nullptr));
+    UnixLink inner(real + "inner\\Plain.lnk", d.folder + "bin\\app.exe");
+    ASSERT_TRUE(inner.Planted());
+    run = CallShortcut(d.dir + "Desk\\inner\\Plain", d.folder, "bin\\app.exe");
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(ReadFileBytes(d.folder + "bin\\app.exe"), "MZ");
 }
 
 // Paths the script cannot give: no folder part, no room for ".lnk", a target

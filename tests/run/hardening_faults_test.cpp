@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <atomic>
 #include <thread>
 
@@ -301,7 +303,8 @@ TEST(FaultRuns, KilledAfterATraceLineOfACopy)
 // installed copy: before the run at the files it replaces and the history
 // and settings files (hard links and symbolic links to files outside), and
 // during the run at each leftover name the moment it appears. Nothing
-// outside the installed copy changes, with or without anyone at the screen.
+// outside the installed copy changes, with or without anyone at the screen;
+// a name with a second name is given a new file of its own.
 TEST(FaultRuns, LinksPlantedAtTheNamesItWritesChangeNothingOutside)
 {
     std::string upd = MakeUpdate("fault_links_upd", {"copy=data.dat", "copy=sub\\deep.dat", "log=a/b"},
@@ -356,17 +359,92 @@ TEST(FaultRuns, LinksPlantedAtTheNamesItWritesChangeNothingOutside)
         for (const std::string &name : targets)
             EXPECT_EQ(ReadFileBytes(outside + name), "protected " + name) << name;
         EXPECT_NE(GetFileAttributesA((outside + "planted.dat").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-        // The installed names hold the new files; the links that were not
-        // replaced are left as they were, and the trace says what was not
-        // written.
+        // The installed names hold the new files, the settings file with a
+        // second name a new file of its own; the link at the history is
+        // left as it was.
         EXPECT_TRUE(ReadFileBytes(app + "data.dat") == std::string(3 << 20, 'n'));
         EXPECT_EQ(ReadFileBytes(app + "sub\\deep.dat"), "new deep");
-        std::string trace = TraceNow();
-        std::string refused = SystemText(ERROR_CANT_RESOLVE_FILENAME);
-        refused.resize(refused.find_last_not_of("\r\n") + 1);
-        EXPECT_NE(trace.find("\t\tINSTALLED not written - " + refused), std::string::npos) << trace;
+        char installed[64] = "";
+        GetPrivateProfileStringA("MAIN", "INSTALLED", "", installed, sizeof(installed), (app + "MIRO42.INI").c_str());
+        EXPECT_STREQ(installed, "FAULT");
+        EXPECT_EQ(ReadFileBytes(app + "MIRO42.INI").rfind("protected settings.ini", 0), 0u);
         EXPECT_EQ(TemporaryNames(ReadTree(app)), std::vector<std::string>{});
     }
+}
+
+std::string DesktopFolder()
+{
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, IsUserAnAdmin() ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY, nullptr, 0,
+                     path);
+    return path;
+}
+
+std::string NoBackslash(const std::string &folder)
+{
+    return folder.substr(0, folder.size() - 1);
+}
+
+// The other side of the guards above, on an ordinary machine: an installed
+// copy reached through a link (moved to another drive and linked back) is
+// updated like any other, a shortcut goes into a folder reached through a
+// link, a file another program holds sharing reading and writing is written
+// in place, and a file with a second name loses only this one; a dry run
+// first reads the settings file there. A link inside the installed copy is
+// still refused, with the usual question.
+TEST(FaultRuns, ACopyReachedThroughALinkIsUpdatedAndALinkInsideItIsNot)
+{
+    const std::string newHeld = "new held file, longer than the old one";
+    std::string upd = MakeUpdate("fault_linked_upd",
+                                 {"copy=data.dat", "copy=held.dat", "remove=both.dat", "copy=sub\\deep.dat",
+                                  "shortcut=%DESKTOP%LumiLinked\\ルミテル,MIRO42.DLL", "log=a/b"},
+                                 {{"data.dat", "new data"}, {"held.dat", newHeld}});
+    ASSERT_TRUE(CreateDirectoryA((upd + "sub").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(upd + "sub\\deep.dat", "new deep"));
+    std::string real = MakeInstalledFolder("fault_linked_real", "1.10");
+    std::string outside = MakeTestDir("fault_linked_outside");
+    std::string linkFolder = MakeTestDir("fault_linked_desktop");
+    std::string app = MakeTestDir("fault_linked_app");
+    ASSERT_TRUE(RemoveDirectoryA(app.c_str()));
+    ASSERT_TRUE(WriteFileBytes(real + "MIRO42.INI", kSettings));
+    ASSERT_TRUE(WriteFileBytes(real + "data.dat", "old data"));
+    ASSERT_TRUE(WriteFileBytes(real + "held.dat", "old held"));
+    ASSERT_TRUE(WriteFileBytes(outside + "deep.dat", "protected deep"));
+    ASSERT_TRUE(WriteFileBytes(outside + "both.dat", "kept by its other name"));
+    ASSERT_TRUE(CreateHardLinkA((real + "both.dat").c_str(), (outside + "both.dat").c_str(), nullptr));
+    UnixLink appLink(NoBackslash(app), NoBackslash(real)), subLink(real + "sub", NoBackslash(outside)),
+        deskLink(DesktopFolder() + "\\LumiLinked", NoBackslash(linkFolder));
+    ASSERT_TRUE(appLink.Planted() && subLink.Planted() && deskLink.Planted());
+    // The dry run reads the settings file where the run will write it, and
+    // changes nothing.
+    std::string report = MakeTestDir("fault_linked_whatif") + "report.txt";
+    TreeState untouched = ReadTree(real);
+    RunProgram(upd + "Lumiupd.exe", "-whatif=" + report + " \"" + app + "\"", {});
+    EXPECT_EQ(TreeChanges(untouched, ReadTree(real)), std::vector<std::string>{});
+    EXPECT_NE(ReadFileBytes(report).find("INSTALLED: " + app + "MIRO42.INI [MAIN] INSTALLED=OLD1 \xE2\x86\x92 OLD1,FAULT"),
+              std::string::npos)
+        << ReadFileBytes(report);
+    HANDLE holder = CreateFileA((real + "held.dat").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    RunResult r = RunUpdate(upd, app, {{IDYES}, {IDIGNORE}, {IDOK}});
+    CloseHandle(holder);
+    ExpectBoxes(r, 0, {SystemText(ERROR_CANT_RESOLVE_FILENAME)});
+    EXPECT_EQ(ReadFileBytes(real + "data.dat"), "new data");
+    EXPECT_EQ(ReadFileBytes(real + "held.dat"), newHeld);
+    EXPECT_FALSE(FileExists(real + "both.dat"));
+    EXPECT_EQ(ReadFileBytes(outside + "both.dat"), "kept by its other name");
+    EXPECT_EQ(ReadFileBytes(outside + "deep.dat"), "protected deep");
+    ExpectSettingsKept(real + "MIRO42.INI", "FAULT");
+    char installed[64] = "";
+    GetPrivateProfileStringA("MAIN", "INSTALLED", "", installed, sizeof(installed), (real + "MIRO42.INI").c_str());
+    EXPECT_STREQ(installed, "OLD1,FAULT");
+    EXPECT_NE(ReadFileBytes(real + "update.log").find("\tFAULT\ta\tb\r\n"), std::string::npos);
+    EXPECT_GT(ReadFileBytes(linkFolder + "ルミテル.lnk").size(), 0u);
+    EXPECT_EQ(TemporaryNames(ReadTree(real)), std::vector<std::string>{});
+    EXPECT_EQ(TemporaryNames(ReadTree(linkFolder)), std::vector<std::string>{});
+    DeleteFileA((linkFolder + "ルミテル.lnk").c_str());
 }
 
 // A read-only installed file cannot be removed: Retry asks again, Abort

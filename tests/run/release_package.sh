@@ -23,13 +23,13 @@ done
 openssl pkcs12 -export -inkey "$work/vendor.key" -in "$work/vendor.crt" -passout pass:secret-1 \
   -out "$work/vendor.p12" 2>/dev/null || fail "openssl pkcs12"
 
-# The release updater holds a manifest area; until this build's does, it
-# gets one at its end (the marker, then zeros), which the packer treats alike.
 mkdir -p "$work/signed" "$work/unsigned"
 cp "$build/bin/Lumiupd.exe" "$build/bin/LumiupdCheck.exe" "$work/unsigned/"
-markers() { grep -a -o LUMIUPD-MANIFEST "$1" | wc -l; }
-[ "$(markers "$work/unsigned/Lumiupd.exe")" -gt 0 ] ||
-  { printf LUMIUPD-MANIFEST; head -c 16368 /dev/zero; } >>"$work/unsigned/Lumiupd.exe"
+# The manifest's section of an updater, as objdump lists it (count) and as
+# objcopy takes it out.
+sections() { i686-w64-mingw32-objdump -h "$1" | grep -c ' \.lumiman '; }
+manifest_of() { i686-w64-mingw32-objcopy -O binary --only-section=.lumiman "$1" /dev/stdout; }
+[ "$(sections "$work/unsigned/Lumiupd.exe")" -eq 0 ] || fail "the built updater holds a manifest section"
 cp "$work/unsigned/"*.exe "$work/signed/"
 LUMIUPD_SIGN_PFX=$work/vendor.p12 LUMIUPD_SIGN_PASSWORD=secret-1 LUMIUPD_SIGN_CAFILE=$work/vendor.crt \
   "$source/scripts/sign.sh" "$work/signed/Lumiupd.exe" "$work/signed/LumiupdCheck.exe" || fail "sign.sh"
@@ -77,19 +77,38 @@ for rel in every-command.exe data/NEW.DAT UPDHELP.DLL; do
   grep -q "^  $rel " "$work/package.log" || fail "$rel is not listed"
 done
 
-# The manifest as the updater reads it, worked out here with sha256sum.
-area=$(grep -a -b -o LUMIUPD-MANIFEST "$out/every-command.exe" | head -1 | cut -d: -f1)
-length=$(od -An -tu4 -j $((area + 16)) -N4 "$out/every-command.exe" | tr -d ' ')
-manifest=$(tail -c +$((area + 21)) "$out/every-command.exe" | head -c "$length")
-expected="LUMIUPD-MANIFEST 1
+# The manifest as the updater reads it, worked out here with sha256sum; the
+# updater's own digest by Python, over the file without its checksum, its
+# signature and the manifest's section data.
+manifest=$(manifest_of "$out/every-command.exe" | tr -d '\0')
+sealed=$(python3 - "$out/every-command.exe" <<'PY'
+import hashlib, struct, sys
+d = open(sys.argv[1], 'rb').read()
+pe = struct.unpack_from('<I', d, 0x3C)[0]
+count, optional = struct.unpack_from('<H', d, pe + 6)[0], pe + 24
+sections = optional + struct.unpack_from('<H', d, pe + 20)[0]
+left = [(optional + 64, 4), (optional + 96 + 32, 8), struct.unpack_from('<II', d, optional + 96 + 32)]
+for i in range(count):
+    h = sections + 40 * i
+    if d[h:h + 8] == b'.lumiman':
+        left.append(struct.unpack_from('<II', d, h + 16)[::-1])
+at, digest = 0, hashlib.sha256()
+for start, size in sorted(l for l in left if l[1]):
+    digest.update(d[at:start]); at = start + size
+digest.update(d[at:])
+print(digest.hexdigest())
+PY
+)
+expected="LUMIUPD-MANIFEST 2
 id=U0302
 created=$(date -u -d "@$(stat -c %Y "$stage/data/CONV.DAT" "$stage/data/NEW.DAT" "$stage/MIRO42.DLL" \
-  "$stage/UPDHELP.DLL" "$stage/CONVERT.EXE" "$source/docs/examples/every-command.INF" | sort -n | tail -1)" +%FT%TZ)"
+  "$stage/UPDHELP.DLL" "$stage/CONVERT.EXE" "$source/docs/examples/every-command.INF" | sort -n | tail -1)" +%FT%TZ)
+updater=$sealed"
 for rel in every-command.INF CONVERT.EXE MIRO42.DLL UPDHELP.DLL data/CONV.DAT data/NEW.DAT; do
   expected+=$'\n'"file=$(sha256sum <"$out/$rel" | cut -c1-64) $(stat -c %s "$out/$rel") ${rel//\//\\}"
 done
 [ "$manifest" = "$expected" ] || fail "the manifest: $manifest"
-[ "$(markers "$out/every-command.exe")" -eq 2 ] || fail "the manifest area is not the one the updater has"
+[ "$(sections "$out/every-command.exe")" -eq 1 ] || fail "the packaged updater does not hold one manifest section"
 "$checker" --verify "$out" >"$work/verify.log"; code=$?
 [ $code -eq 0 ] && grep -q '^RESULT: verified$' "$work/verify.log" ||
   { cat "$work/verify.log"; fail "the packaged folder does not verify (exit $code)"; }
@@ -118,6 +137,10 @@ verify_refused script-changed every-command.INF "printf 'copy=data\\\\LATE.DAT\\
 grep -q "/data/LATE.DAT: error: the script takes this file but the manifest does not list it" \
   "$work/bad/script-changed.log" || fail "the file the manifest leaves out is not named"
 verify_refused no-manifest every-command.exe "cp '$work/unsigned/Lumiupd.exe' every-command.exe"
+verify_refused tampered-updater every-command.exe \
+  "printf 'X' | dd of=every-command.exe bs=1 seek=2000 conv=notrunc status=none"
+grep -q "every-command.exe: error: it is not the updater its manifest was written for" \
+  "$work/bad/tampered-updater.log" || fail "a changed updater is not told from the packaged one"
 "$checker" --verify "$stage" >/dev/null 2>&1; code=$?
 [ $code -eq 2 ] || fail "a folder without an updater: exit $code, not 2"
 
@@ -138,9 +161,8 @@ cmp -s "$work/unsigned-1/every-command.exe" "$work/unsigned-2/every-command.exe"
 
 # Refusals leave nothing at OUT, nor a half-built folder beside it.
 package "$source/docs/examples/every-command.INF" "$stage" "$out" >/dev/null 2>&1 && fail "packaged over an existing folder"
-{ printf LUMIUPD-MANIFEST; head -c 16368 /dev/zero; } >"$work/area"
-cat "$build/bin/recorder.exe" "$work/area" "$work/area" >"$work/twice.exe"
-for updater in "$build/bin/recorder.exe:holds no manifest area" "$work/twice.exe:holds the manifest marker more than once" \
+for updater in "$build/bin/recorder.exe:reads no manifest: it is not an updater that verifies its folder" \
+               "$work/unsigned-1/every-command.exe:no manifest can be added: it holds one already" \
                "$work/signed/Lumiupd.exe:is signed: give LUMIUPD_SIGN_PFX"; do
   UPDATER=${updater%%:*} LUMIUPD_SIGN_PFX= package "$source/docs/examples/every-command.INF" "$stage" "$work/out/refused" \
     >"$work/refused.log" 2>&1 && fail "packaged with ${updater%%:*}"

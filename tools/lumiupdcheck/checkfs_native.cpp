@@ -176,7 +176,7 @@ FILE *OpenCheckedFile(const char *path, const char *mode)
     char unixPath[UNIX_PATH_BYTES];
     if (KindOfPath(path) != PATH_FILE || !ResolvePath(path, unixPath, sizeof(unixPath)))
         return nullptr;
-    FILE *raw = fopen(unixPath, strcmp(mode, "r+b") == 0 ? "r+b" : "rb");
+    FILE *raw = fopen(unixPath, strcmp(mode, "r+b") == 0 ? "r+b" : strcmp(mode, "wb") == 0 ? "wb" : "rb");
     if (!raw || strcmp(mode, "rt") != 0)
         return raw;
     FILE *text = TextModeCopy(raw);
@@ -212,4 +212,107 @@ int FileModifiedTime(const char *path, long long *seconds)
         return 0;
     *seconds = (long long)info.st_mtime;
     return 1;
+}
+
+namespace {
+
+// The names of a folder, sorted ignoring ASCII letter case; each folder
+// asked about is listed once (a package has few folders, many files).
+struct FolderNames {
+    char folder[UNIX_PATH_BYTES];
+    char **names;
+    size_t count;
+};
+PtrList *g_listed = nullptr;
+
+FolderNames *ReadNames(const char *folder)
+{
+    FolderNames *listed = (FolderNames *)calloc(1, sizeof(FolderNames));
+    DIR *dir = listed && StrCopy(listed->folder, sizeof(listed->folder), folder) ? opendir(folder) : nullptr;
+    if (!dir) {
+        free(listed);
+        return nullptr;
+    }
+    size_t capacity = 0;
+    int ok = 1;
+    for (struct dirent *entry = readdir(dir); entry && ok; entry = readdir(dir)) {
+        if (listed->count == capacity) {
+            capacity = capacity ? 2 * capacity : 64;
+            char **grown = (char **)realloc(listed->names, capacity * sizeof(char *));
+            ok = grown != nullptr;
+            listed->names = ok ? grown : listed->names;
+        }
+        if (ok && (listed->names[listed->count] = StrDup(entry->d_name)) != nullptr)
+            listed->count++;
+    }
+    closedir(dir);
+    if (ok && listed->names) {
+        qsort(listed->names, listed->count, sizeof(char *), CompareNames);
+        return listed;
+    }
+    for (size_t i = 0; i < listed->count; i++)
+        free(listed->names[i]);
+    free(listed->names);
+    free(listed);
+    return nullptr;
+}
+
+const FolderNames *ListNames(const char *folder)
+{
+    for (PtrNode *node = PtrListFirst(g_listed); node; node = node->next)
+        if (strcmp(((const FolderNames *)node->data)->folder, folder) == 0)
+            return (const FolderNames *)node->data;
+    FolderNames *listed = ReadNames(folder);
+    if (listed && ((!g_listed && !(g_listed = PtrListCreate())) || !PtrListAppend(g_listed, listed))) {
+        for (size_t i = 0; i < listed->count; i++)
+            free(listed->names[i]);
+        free(listed->names);
+        free(listed);
+        return nullptr;
+    }
+    return listed;
+}
+
+// How many entries of folder are named name, ASCII letter case ignored, and
+// one of them in found.
+int CountInAnyCase(const char *folder, const char *name, char *found, size_t size)
+{
+    const FolderNames *listed = ListNames(folder);
+    const char *key = name;
+    char **hit = listed ? (char **)bsearch(&key, listed->names, listed->count, sizeof(char *), CompareNames) : nullptr;
+    if (!hit)
+        return 0;
+    StrCopy(found, size, *hit);
+    int count = 1;
+    for (char **p = hit; p > listed->names && strcasecmp(p[-1], name) == 0; p--)
+        count++;
+    for (char **p = hit + 1; p < listed->names + listed->count && strcasecmp(*p, name) == 0; p++)
+        count++;
+    return count;
+}
+
+} // namespace
+
+const char *PathAmbiguity(const char *folder, const char *relative)
+{
+    char at[UNIX_PATH_BYTES], wanted[UNIX_PATH_BYTES];
+    if (!ResolvePath(folder, at, sizeof(at)) || !Cp932ToUtf8(relative, wanted, sizeof(wanted)))
+        return nullptr;
+    ToSlashes(wanted);
+    char *save = nullptr;
+    struct stat info;
+    memset(&info, 0, sizeof(info));
+    for (char *part = strtok_r(wanted, "/", &save); part; part = strtok_r(nullptr, "/", &save)) {
+        char name[256];
+        int alike = CountInAnyCase(at, part, name, sizeof(name));
+        if (alike > 1)
+            return "another entry has this name in other letter case: which one a program takes cannot be told";
+        if (alike == 0)
+            return nullptr;
+        if (!StrAppend(at, sizeof(at), "/") || !StrAppend(at, sizeof(at), name) || lstat(at, &info) != 0)
+            return nullptr;
+        if (S_ISLNK(info.st_mode))
+            return "a link on the way to the file: the updater takes only the file its path names";
+    }
+    return info.st_nlink > 1 ? "a file with more than one name (a hard link): the updater refuses it" : nullptr;
 }

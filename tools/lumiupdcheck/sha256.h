@@ -2,10 +2,12 @@
 // implementation (libcrypto on the build machine).
 #pragma once
 
-#include <stdio.h>
+#include "checks/manifestimage.h"
 
-enum { SHA256_BYTES = 32 };
+#include <stdio.h>
 
 // Reads file from where it stands to its end. 1 with digest and the count
 // of bytes read; 0 on a read error.
 int Sha256OfFile(FILE *file, unsigned char digest[SHA256_BYTES], unsigned long long *size);
+// The digest of the ranges of bytes, one after another.
+int Sha256OfRanges(const unsigned char *bytes, const ByteRange *ranges, int count, unsigned char digest[SHA256_BYTES]);

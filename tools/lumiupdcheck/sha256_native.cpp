@@ -21,3 +21,17 @@ int Sha256OfFile(FILE *file, unsigned char digest[SHA256_BYTES], unsigned long l
     *size = total;
     return ok;
 }
+
+int Sha256OfRanges(const unsigned char *bytes, const ByteRange *ranges, int count, unsigned char digest[SHA256_BYTES])
+{
+    EVP_MD_CTX *context = EVP_MD_CTX_new();
+    if (!context)
+        return 0;
+    int ok = EVP_DigestInit_ex(context, EVP_sha256(), nullptr);
+    for (int i = 0; ok && i < count; i++)
+        ok = EVP_DigestUpdate(context, bytes + ranges[i].start, ranges[i].end - ranges[i].start);
+    unsigned int length = 0;
+    ok = ok && EVP_DigestFinal_ex(context, digest, &length) && length == SHA256_BYTES;
+    EVP_MD_CTX_free(context);
+    return ok;
+}
