@@ -111,10 +111,12 @@ def count_undurable(live, after_app, figures, what):
         print("soak: UNDURABLE %s (%s)" % (" ".join(names + ["folders"] * (after[1] != live[1])), what), flush=True)
 
 
-def count_broken(app, before, commands, new, figures, what):
-    local = dict(lost=0, partial=0, settings_lost=0)
-    soak.check(app, before, commands, new, local, what)
-    figures["broken"] += sum(local.values())
+def count_broken(app, before, commands, new, figures, what, in_place=()):
+    """Files neither old nor new; those written in place (in_place) only
+    counted apart, until the next run has finished them."""
+    local = dict(lost=0, partial=0, settings_lost=0, inplace_partial=0)
+    soak.check(app, before, commands, new, local, what, in_place)
+    figures["broken"] += local["lost"] + local["partial"] + local["settings_lost"]
 
 
 class CutState:
@@ -172,19 +174,22 @@ def one_cut_run(rng, k, figures, cuts):
     before = soak.installed_tree(app0)
     whole_before = soak.snapshot(app0)
     model = rng.choice(MODELS)
-    # The application holding its settings file (sharing reading and
-    # writing) makes the settings write go in place.
-    holder = "MIRO42.INI" if rng.random() < 0.3 else None
+    # The application holding its settings file, or a data file the update
+    # copies (sharing reading and writing), makes that write go in place.
+    copied = [n for a, n in commands if a == "copy" and "\\" not in n and n in before]
+    roll = rng.random()
+    holder = "MIRO42.INI" if roll < 0.3 else rng.choice(copied) if copied and roll < 0.5 else None
+    in_place = {holder} if holder and holder != "MIRO42.INI" else set()
     estimate = max(10, int(cuts.per_command * len(commands)))
     # Anywhere in the run, or (more often than that would) within the writes
     # of the settings file or the history.
     cut = (rng.randint(1, int(estimate * 1.25) + 1), None)
     if rng.random() < 0.4:
-        cut = (rng.randint(1, 10), rng.choice(["MIRO42.INI", "update.log"]))
+        cut = (rng.randint(1, 10), rng.choice(["MIRO42.INI", "update.log"] + list(in_place)))
     answers = [rng.choice(soak.ANSWERS[:2] if atomic else soak.ANSWERS) for _ in range(rng.randint(0, 6))]
     what = "cut run %d: %s, %s model, cut at change %d%s%s" % (
         k, "atomic" if atomic else "plain", model, cut[0], " of " + cut[1] if cut[1] else "",
-        ", settings held" if holder else "")
+        ", %s held" % holder if holder else "")
     code, live, after, text, _ = run_cut(rng, k, drive, gen0, upd, answers, cut, model, holder)
     if live is not None and not cut[1]:
         cuts.learn(changes_of(text), commands)
@@ -197,8 +202,9 @@ def one_cut_run(rng, k, figures, cuts):
     app1 = os.path.join(after, "app")
     # An all-or-nothing update cut in its burst is whole only once the next
     # run has finished it: it is judged after that run.
+    # A write in place cut short is finished by the next run too.
     if not atomic:
-        count_broken(app1, before, commands, new, figures, what)
+        count_broken(app1, before, commands, new, figures, what, in_place)
     count_undurable(live, app1, figures, what + ", cut after its end")
     # The next run over what survived: the same update, or one that fails.
     gen1 = os.path.join(base, "g1")
