@@ -141,7 +141,8 @@ std::string WithApp(std::string text, const std::string &app)
 
 // One run of the case in a fresh copy of the application; the snapshots
 // before and after it (the plug-in's own fill.bin left out). Holds held.dat
-// (reading, sharing reading) meanwhile.
+// (reading, sharing reading) meanwhile, and the history as the application
+// may (sharing reading and writing: its line is written in place).
 RunResult RunCase(const FailureCase &c, bool atomic, const std::string &app, std::string *before,
                   std::string *after)
 {
@@ -152,6 +153,8 @@ RunResult RunCase(const FailureCase &c, bool atomic, const std::string &app, std
     *before = Snapshot(app);
     HANDLE held = CreateFileA((app + "held.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                               nullptr);
+    HANDLE history = CreateFileA((app + "update.log").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
     RunOptions options;
     options.answers = {{IDYES}};
     for (const auto &box : c.boxes)
@@ -159,6 +162,7 @@ RunResult RunCase(const FailureCase &c, bool atomic, const std::string &app, std
     options.answers.push_back({IDOK});
     RunResult r = RunProgram(upd + "Lumiupd.exe", "\"" + app + "\"", options);
     CloseHandle(held);
+    CloseHandle(history);
     *after = Snapshot(app, "fill.bin");
     SetFileAttributesA((app + "readonly.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     return r;
