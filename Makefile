@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo try-update try-update-tools fuzz bench soak clean check-script release package
+.PHONY: all bootstrap bootstrap-packages configure build test demo try-update try-update-tools fuzz bench soak clean check-script release package
 FUZZ_SECONDS ?= 60
 RUNS ?=
 SEED ?=
@@ -10,6 +10,10 @@ all: build
 
 bootstrap:
 	@scripts/bootstrap.sh $(BUILD)
+
+# The packages alone, without the Wine prefix: for what runs no Windows program.
+bootstrap-packages:
+	@scripts/bootstrap.sh $(BUILD) packages
 
 # The toolchain is read by the first configure only; given again, CMake warns
 # that it went unused.
@@ -57,27 +61,31 @@ fuzz: bootstrap
 
 # make check-script SCRIPT=path/Lumiupd.INF [FOLDER=path/update-folder] [STRICT=1] [RAW=1]
 # Relative paths are taken from the folder make was called from.
-# The native checker; RAW=1 runs LumiupdCheck.exe under Wine, in code page 932.
-check-script: configure
+# The native checker, one already built when there is one (the build's, or
+# the release's); RAW=1 builds and runs LumiupdCheck.exe under Wine, in code
+# page 932.
+check-script: $(if $(filter 1,$(RAW)),configure,bootstrap-packages)
 	@test -n "$(SCRIPT)" || { echo "usage: make check-script SCRIPT=path [FOLDER=path]" >&2; exit 2; }
-	@cmake --build $(BUILD) --target lumiupd_check_native LumiupdCheck >$(BUILD)/check-script-build.log || { cat $(BUILD)/check-script-build.log; exit 2; }
 	@export CALLER_DIR="$(PWD)" STRICT="$(STRICT)"; \
-	if [ "$(RAW)" = 1 ]; then RAW=1 scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; \
+	if [ "$(RAW)" = 1 ]; then \
+	  cmake --build $(BUILD) --target LumiupdCheck >$(BUILD)/check-script-build.log || { cat $(BUILD)/check-script-build.log; exit 2; }; \
+	  RAW=1 scripts/with-wine-env.sh $(BUILD) scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; \
 	else scripts/check-script.sh $(BUILD) "$(SCRIPT)" "$(FOLDER)"; fi
 
 # make release [LUMIUPD_SIGN_PFX=cert.p12 LUMIUPD_SIGN_PASSWORD=...]: build/release/,
 # built twice at two paths and refused unless byte-identical; signed when a certificate is given.
-release: bootstrap
+release: bootstrap-packages
 	@scripts/release.sh $(BUILD)
 
-# make package SCRIPT=path/NAME.INF FROM=staging-folder OUT=folder: an update
-# folder from the release (made first when missing).
-package: $(BUILD)/release/Lumiupd.exe configure
-	@test -n "$(SCRIPT)" -a -n "$(FROM)" -a -n "$(OUT)" || { echo "usage: make package SCRIPT=path/NAME.INF FROM=folder OUT=folder" >&2; exit 2; }
-	@cmake --build $(BUILD) --target lumiupd_check_native >$(BUILD)/package-build.log || { cat $(BUILD)/package-build.log; exit 2; }
-	@scripts/package.sh $(BUILD) "$(SCRIPT)" "$(FROM)" "$(OUT)"
+# make package SCRIPT=path/NAME.INF FROM=staging-folder OUT=folder [STRICT=1]:
+# an update folder from the release (made first when missing). Every finding
+# of the checker is shown; STRICT=1 refuses warnings as well as errors.
+# Relative paths are taken from the folder make was called from.
+package: $(BUILD)/release/Lumiupd.exe bootstrap-packages
+	@test -n "$(SCRIPT)" -a -n "$(FROM)" -a -n "$(OUT)" || { echo "usage: make package SCRIPT=path/NAME.INF FROM=folder OUT=folder [STRICT=1]" >&2; exit 2; }
+	@CALLER_DIR="$(PWD)" STRICT="$(STRICT)" scripts/package.sh $(BUILD) "$(SCRIPT)" "$(FROM)" "$(OUT)"
 
-$(BUILD)/release/Lumiupd.exe:
+$(BUILD)/release/Lumiupd.exe: | bootstrap-packages
 	@scripts/release.sh $(BUILD)
 
 clean:
