@@ -29,18 +29,20 @@ test: build
 demo: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/demo.sh $(BUILD)
 
-# make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1]:
+# make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1] [RESULT=path]:
 # the update folder run against a registered installed copy in the build's
 # Wine prefix; the report in UTF-8, its last line the updater's exit code.
 # make ends with 0 when that code is 0 and with 2 otherwise;
 # scripts/try-update.sh BUILD_DIR FOLDER [VERSION] [ARGS] [ANSWERS] ends with
 # the code itself. WHATIF=1 makes it a dry run and prints the dry run's own
-# report as well. Knobs, each also a make variable: TRY_APP, TRY_SEED,
-# TRY_RUNNING_MS, TRY_SHOTS, TRY_REPORT, TRY_SMALL_DRIVE (see the script and
-# docs/guide.md).
+# report as well; RESULT=path collects the run's result file. ARGS is the
+# command line as typed at a Windows prompt (ARGS='-auto "C:\My Folder"').
+# Knobs, each also a make variable: TRY_APP, TRY_SEED, TRY_RUNNING_MS,
+# TRY_SHOTS, TRY_REPORT, TRY_SMALL_DRIVE, TRY_TIMEOUT (see the script and
+# docs/guide.md). Relative paths are taken from the folder make was called from.
 try-update: try-update-tools
-	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1]' >&2; exit 2; }
-	@TRY_WHATIF="$(WHATIF)" scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(if $(filter /%,$(FOLDER)),$(FOLDER),$(PWD)/$(FOLDER))" "$(VERSION)" "$(ARGS)" "$(ANSWERS)"
+	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1] [RESULT=path]' >&2; exit 2; }
+	@CALLER_DIR="$(PWD)" TRY_WHATIF="$(WHATIF)" $(if $(RESULT),TRY_RESULT="$(RESULT)") scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(FOLDER)" "$(VERSION)" '$(subst ','\'',$(ARGS))' "$(ANSWERS)"
 
 # What trying an update needs, without the tests: the updater, the dialog
 # robot and the stand-ins for the application, its library and the shell.
