@@ -45,9 +45,32 @@ RecordedFolder *AddFolder(const char *folder)
 
 void FreeFolder(RecordedFolder *entry)
 {
-    PtrListFreeStrings(entry->commands);
+    while (!PtrListIsEmpty(entry->commands)) {
+        RecordedCommand *command = (RecordedCommand *)PtrListPopFront(entry->commands);
+        free(command->path);
+        free(command);
+    }
+    PtrListDestroy(entry->commands);
     free(entry->folder);
     free(entry);
+}
+
+// The command under way ends with outcome; what was noted for it is cleared.
+void AddCommand(int outcome)
+{
+    if (!g_record.on || !g_record.current || !g_record.current->commands)
+        return;
+    RecordedCommand *command = (RecordedCommand *)malloc(sizeof(RecordedCommand));
+    if (command) {
+        command->outcome = outcome;
+        command->error = g_record.error;
+        // Only a command that did not go through keeps its file.
+        command->path = outcome != OUTCOME_DONE && g_record.path[0] ? StrDup(g_record.path) : nullptr;
+        if (!Keep(g_record.current->commands, command))
+            free(command->path);
+    }
+    g_record.error = 0;
+    g_record.path[0] = '\0';
 }
 
 } // namespace
@@ -108,17 +131,50 @@ void RecordError(unsigned long error)
     g_record.error = error;
 }
 
+void RecordFaultPath(const char *path)
+{
+    if (g_record.on && !g_record.path[0] && path)
+        StrCopy(g_record.path, sizeof(g_record.path), path);
+}
+
 void RecordCommand(int ok)
 {
-    if (!g_record.on || !g_record.current || !g_record.current->commands)
+    AddCommand(!ok ? OUTCOME_FAILED : g_record.error ? OUTCOME_IGNORED : OUTCOME_DONE);
+}
+
+void RecordPrediction(int outcome)
+{
+    AddCommand(outcome);
+}
+
+void RecordHeld(const char *module, unsigned long holderId, const char *holder)
+{
+    RecordedCause *cause = &g_record.cause;
+    if (!g_record.on || cause->held[0])
         return;
-    RecordedCommand *command = (RecordedCommand *)malloc(sizeof(RecordedCommand));
-    if (command) {
-        command->outcome = !ok ? OUTCOME_FAILED : g_record.error ? OUTCOME_IGNORED : OUTCOME_DONE;
-        command->error = g_record.error;
-    }
-    Keep(g_record.current->commands, command);
-    g_record.error = 0;
+    StrCopy(cause->held, sizeof(cause->held), module);
+    cause->holderId = holderId;
+    StrCopy(cause->holder, sizeof(cause->holder), holder ? holder : "");
+}
+
+void RecordNoSpace(const char *folder, long long needed, long long freeBytes)
+{
+    RecordedCause *cause = &g_record.cause;
+    if (!g_record.on || cause->shortOf[0])
+        return;
+    StrCopy(cause->shortOf, sizeof(cause->shortOf), folder);
+    cause->needed = needed;
+    cause->freeBytes = freeBytes;
+}
+
+void RecordScriptLine(long line, const char *text)
+{
+    RecordedCause *cause = &g_record.cause;
+    if (!g_record.on || cause->scriptLine)
+        return;
+    cause->scriptLine = line;
+    // A line is at most 259 bytes as read; a longer one is cut like the reader cuts it.
+    StrCopy(cause->lineText, sizeof(cause->lineText), text);
 }
 
 void RecordBox(const char *caption, const char *text, unsigned int type, int answer)
