@@ -65,12 +65,22 @@ void AddCommand(int outcome)
         command->outcome = outcome;
         command->error = g_record.error;
         // Only a command that did not go through keeps its file.
-        command->path = outcome != OUTCOME_DONE && g_record.path[0] ? StrDup(g_record.path) : nullptr;
+        command->path = outcome != OUTCOME_DONE ? g_record.path : nullptr;
+        if (command->path)
+            g_record.path = nullptr;
         if (!Keep(g_record.current->commands, command))
             free(command->path);
     }
     g_record.error = 0;
-    g_record.path[0] = '\0';
+    free(g_record.path);
+    g_record.path = nullptr;
+}
+
+// Keeps a heap copy of text in *slot unless one is there already.
+void KeepFirst(char **slot, const char *text)
+{
+    if (g_record.on && !*slot && text)
+        *slot = StrDup(text);
 }
 
 } // namespace
@@ -99,6 +109,10 @@ void RunRecordFree(void)
     }
     PtrListDestroy(g_record.folders);
     PtrListDestroy(g_record.boxes);
+    RecordedCause &cause = g_record.cause;
+    char *texts[] = {g_record.path, cause.held, cause.holder, cause.shortOf, cause.lineText};
+    for (char *text : texts)
+        free(text);
     memset(&g_record, 0, sizeof(g_record));
 }
 
@@ -133,8 +147,7 @@ void RecordError(unsigned long error)
 
 void RecordFaultPath(const char *path)
 {
-    if (g_record.on && !g_record.path[0] && path)
-        StrCopy(g_record.path, sizeof(g_record.path), path);
+    KeepFirst(&g_record.path, path);
 }
 
 void RecordCommand(int ok)
@@ -150,19 +163,19 @@ void RecordPrediction(int outcome)
 void RecordHeld(const char *module, unsigned long holderId, const char *holder)
 {
     RecordedCause *cause = &g_record.cause;
-    if (!g_record.on || cause->held[0])
+    if (cause->held)
         return;
-    StrCopy(cause->held, sizeof(cause->held), module);
+    KeepFirst(&cause->held, module);
     cause->holderId = holderId;
-    StrCopy(cause->holder, sizeof(cause->holder), holder ? holder : "");
+    KeepFirst(&cause->holder, holderId ? holder : nullptr);
 }
 
 void RecordNoSpace(const char *folder, long long needed, long long freeBytes)
 {
     RecordedCause *cause = &g_record.cause;
-    if (!g_record.on || cause->shortOf[0])
+    if (cause->shortOf)
         return;
-    StrCopy(cause->shortOf, sizeof(cause->shortOf), folder);
+    KeepFirst(&cause->shortOf, folder);
     cause->needed = needed;
     cause->freeBytes = freeBytes;
 }
@@ -170,11 +183,10 @@ void RecordNoSpace(const char *folder, long long needed, long long freeBytes)
 void RecordScriptLine(long line, const char *text)
 {
     RecordedCause *cause = &g_record.cause;
-    if (!g_record.on || cause->scriptLine)
+    if (cause->scriptLine || !g_record.on)
         return;
     cause->scriptLine = line;
-    // A line is at most 259 bytes as read; a longer one is cut like the reader cuts it.
-    StrCopy(cause->lineText, sizeof(cause->lineText), text);
+    KeepFirst(&cause->lineText, text);
 }
 
 void RecordBox(const char *caption, const char *text, unsigned int type, int answer)

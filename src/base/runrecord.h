@@ -7,7 +7,6 @@
 #pragma once
 
 #include "base/ptrlist.h"
-#include "base/strutil.h"
 
 // OUTCOME_UNKNOWN only in a dry run: known by running the command alone.
 enum { OUTCOME_DONE = 0, OUTCOME_FAILED = 1, OUTCOME_IGNORED = 2, OUTCOME_UNKNOWN = 3 };
@@ -35,15 +34,16 @@ struct RecordedBox {
 
 // What explains a refusal before the commands: the held module (5) and who
 // holds it, the short drive (7), the rejected script line (2). Each part is
-// set by the step that meets it, the first time only.
+// set by the step that meets it, the first time only. Texts are heap copies
+// (null when not met): the record costs a run without it nothing.
 struct RecordedCause {
-    char held[MAX_PATH_BYTES];      // the module, or empty
-    unsigned long holderId;         // its holder's process id, 0 when unknown
-    char holder[MAX_PATH_BYTES];    // the holder's program, or empty
-    char shortOf[MAX_PATH_BYTES];   // the destination without room, or empty
+    char *held;                // the module
+    unsigned long holderId;    // its holder's process id, 0 when unknown
+    char *holder;              // the holder's program
+    char *shortOf;             // the destination without room
     long long needed, freeBytes;
-    long scriptLine;                // the rejected line (from 1), 0 when none
-    char lineText[MAX_PATH_BYTES];  // that line as read
+    long scriptLine;           // the rejected line (from 1), 0 when none
+    char *lineText;            // that line as read
 };
 
 struct RunRecord {
@@ -51,8 +51,8 @@ struct RunRecord {
     PtrList *folders;  // RecordedFolder, in the order they were judged
     PtrList *boxes;    // RecordedBox, in the order they were answered
     RecordedFolder *current;
-    unsigned long error;          // noted for the command under way
-    char path[MAX_PATH_BYTES];    // the file at fault noted for it, or empty
+    unsigned long error;  // noted for the command under way
+    char *path;           // the file at fault noted for it (heap), or null
     RecordedCause cause;
 };
 

@@ -188,18 +188,18 @@ void Cause(JsonText *out, const RunEnd &end)
     const RecordedCause &cause = GetRunRecord()->cause;
     JsonRaw(out, ",\n  \"cause\": ");
     // A script that could not be opened at all has no line to name.
-    if (end.nResult == RESULT_BAD_SCRIPT && cause.scriptLine)
+    if (end.nResult == RESULT_BAD_SCRIPT && cause.scriptLine && cause.lineText)
         Emit(out, "{\"line\": %d, \"text\": %s}", (int)cause.scriptLine, cause.lineText);
     else if (end.nResult == RESULT_BAD_SCRIPT)
         JsonRaw(out, "{\"line\": null, \"text\": null}");
     else if (end.nResult == RESULT_UPDATE_FAILED)
         FailedCommand(out);
-    else if (end.nResult == RESULT_LOCKED_FILE && cause.held[0] && cause.holderId)
+    else if (end.nResult == RESULT_LOCKED_FILE && cause.held && cause.holder)
         Emit(out, "{\"file\": %s, \"processId\": %d, \"program\": %s}", cause.held, (int)cause.holderId,
              cause.holder);
-    else if (end.nResult == RESULT_LOCKED_FILE && cause.held[0])
+    else if (end.nResult == RESULT_LOCKED_FILE && cause.held)
         Emit(out, "{\"file\": %s, \"processId\": null, \"program\": null}", cause.held);
-    else if (end.nResult == RESULT_NO_SPACE && cause.shortOf[0])
+    else if (end.nResult == RESULT_NO_SPACE && cause.shortOf)
         Emit(out, "{\"folder\": %s, \"neededBytes\": %D, \"freeBytes\": %D}", cause.shortOf, cause.needed,
              cause.freeBytes);
     else if (end.nResult == RESULT_BAD_PACKAGE && end.badFile && end.badFile[0])
