@@ -1,7 +1,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap bootstrap-packages configure build test demo try-update try-update-tools fuzz bench soak clean check-script release package
+.PHONY: all bootstrap bootstrap-packages configure build test demo try-update try-matrix try-update-tools fuzz bench soak clean check-script release package
 FUZZ_SECONDS ?= 60
 RUNS ?=
 SEED ?=
@@ -43,6 +43,14 @@ demo: build
 try-update: try-update-tools
 	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1] [RESULT=path]' >&2; exit 2; }
 	@CALLER_DIR="$(PWD)" TRY_WHATIF="$(WHATIF)" $(if $(RESULT),TRY_RESULT="$(RESULT)") scripts/with-wine-env.sh $(BUILD) scripts/try-update.sh $(BUILD) "$(FOLDER)" "$(VERSION)" '$(subst ','\'',$(ARGS))' "$(ANSWERS)"
+
+# make try-matrix FOLDER=path VERSIONS="2.2 2.3 2.4" [CONDITIONS="running small twice"] [ARGS=-unattended]:
+# the folder tried against an installed copy of each version, then under
+# each condition, and one table: condition, exit code, the installed copy
+# whole old, whole new or mixed, the id registered (scripts/try-matrix.sh).
+try-matrix: try-update-tools
+	@test -n "$(FOLDER)" -a -n "$(VERSIONS)" || { echo 'usage: make try-matrix FOLDER=path VERSIONS="2.2 2.3 2.4" [CONDITIONS="running small twice"]' >&2; exit 2; }
+	@CALLER_DIR="$(PWD)" $(if $(ARGS),ARGS='$(subst ','\'',$(ARGS))') scripts/with-wine-env.sh $(BUILD) scripts/try-matrix.sh $(BUILD) "$(FOLDER)" "$(VERSIONS)"
 
 # What trying an update needs, without the tests: the updater, the dialog
 # robot and the stand-ins for the application, its library and the shell.

@@ -29,7 +29,9 @@
 # default 60 and one more per command of the script). Relative paths are
 # taken from CALLER_DIR (the folder make was called from) when it is set.
 # The folder and TRY_SEED are copied with their files' times, so that a file
-# the installed copy already has is the same file to the updater.
+# the installed copy already has is the same file to the updater. TRY_AGAIN=1
+# runs against the installed copy as the previous try left it (the update
+# run a second time), instead of a new one.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/caller-path.sh
@@ -85,10 +87,14 @@ small_drive() {
 }
 [ -z "${TRY_SMALL_DRIVE:-}" ] || small_drive
 
-rm -rf "$appUnix" "$updUnix" "$whatifUnix" "$resultUnix"
+again=0
+[ "${TRY_AGAIN:-}" = 1 ] && [ -z "${TRY_SMALL_DRIVE:-}" ] && [ -f "$appUnix/RT_IDX.DAT" ] && again=1
+[ $again = 1 ] || rm -rf "$appUnix"
+rm -rf "$updUnix" "$whatifUnix" "$resultUnix"
 mkdir -p "$appUnix" "$updUnix" "$report"
 rm -f "$report"/files-before.txt "$report"/files-after.txt "$report"/dialogs.txt "$report"/Lumiupd.log
 rm -f "$report"/drive-before.txt "$report"/drive-after.txt "$report"/dialogs.raw "$report"/whatif.txt
+rm -f "$report"/hashes-before.txt "$report"/hashes-after.txt
 # The report shows this run's trace or none: never an earlier run's.
 rm -f "$build"/wineprefix/drive_c/users/*/Temp/Lumiupd.log
 cp -r --preserve=timestamps "$folder"/. "$updUnix/"
@@ -158,24 +164,30 @@ drive_cleanup() {
 }
 
 # The installed copy: what the updater relies on of one.
-python3 - "$appUnix" "$version" <<'PY'
+new_copy() {
+  python3 - "$appUnix" "$version" <<'PY'
 import sys, os
 app, version = sys.argv[1], sys.argv[2].encode()
 data = bytearray(128); data[0:4] = b"RTIX"; data[72:72 + min(8, len(version))] = version[:8]
 open(os.path.join(app, "RT_IDX.DAT"), "wb").write(bytes(data))
 open(os.path.join(app, "MIRO42.INI"), "wb").write(b"[MAIN]\r\nINSTALLED=U0100\r\nLANG=ja\r\n[VIEW]\r\nZOOM=100\r\n")
 PY
-cp "$bin/MIRO42_fixture.dll" "$appUnix/MIRO42.DLL"
-[ -n "${TRY_RUNNING_MS:-}" ] && cp "$bin/LumitelApp.exe" "$appUnix/Lumitel.exe"
-touch -d '2024-01-01 00:00' "$appUnix"/*
-[ -n "${TRY_SEED:-}" ] && cp -r --preserve=timestamps "$TRY_SEED"/. "$appUnix/"
+  cp "$bin/MIRO42_fixture.dll" "$appUnix/MIRO42.DLL"
+  touch -d '2024-01-01 00:00' "$appUnix"/*
+  [ -z "${TRY_SEED:-}" ] || cp -r --preserve=timestamps "$TRY_SEED"/. "$appUnix/"
+}
+[ $again = 1 ] || new_copy
+[ -z "${TRY_RUNNING_MS:-}" ] || cp "$bin/LumitelApp.exe" "$appUnix/Lumitel.exe"
 "$run" reg delete "$key" /f >/dev/null 2>&1 || true
 "$run" reg add "$key\\Try" /v Path /t REG_SZ /d "$appWin" /f >/dev/null
 
 listing() { ( cd "$appUnix" && find . -type f -printf '%P %s %TY-%Tm-%Td %TH:%TM\n' | sort ); }
 installed() { sed -n 's/^INSTALLED=//p' "$appUnix/MIRO42.INI" | tr -d '\r'; }
 before=$(installed)
+# Every file of the installed copy by its SHA-256, for make try-matrix.
+hashes() { ( cd "$appUnix" && find . -type f -printf '%P\0' | LC_ALL=C sort -z | xargs -0 -r sha256sum ); }
 listing >"$report/files-before.txt"
+hashes >"$report/hashes-before.txt"
 drive_listing >"$report/drive-before.txt"
 
 # A stand-in desktop shell (a post program borrows its token), and, when
@@ -226,6 +238,7 @@ grep -v '^exit code:\|^stopped by the robot:' "$report/dialogs.txt" | sed 's/^/ 
 [ -z "$stopped" ] || echo "== Stopped by the robot: $stopped"
 echo "== Files changed in $appWin:"
 listing >"$report/files-after.txt"
+hashes >"$report/hashes-after.txt"
 changes=$(diff "$report/files-before.txt" "$report/files-after.txt" | sed -n 's/^</  before:/p; s/^>/  after: /p' || true)
 printf '%s\n' "${changes:-  (none)}"
 drive_listing >"$report/drive-after.txt"
