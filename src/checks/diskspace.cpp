@@ -89,7 +89,12 @@ long long WalkNeed(const char *srcFolder, const char *dstFolder, PeakNeed *peak)
             if (strcmp(fd.cFileName, ".") == 0 || strcmp(fd.cFileName, "..") == 0)
                 continue;
             TracePrintf("\t\t\t\tfd.cFileName = %s, --> ", fd.cFileName);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            // A junction or a folder link is never entered: two links to
+            // "." kept the walk going for good, and a link to another
+            // user's folder put that user's file names into this trace.
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                TracePrintf("Link skipped\n");
+            else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 nSize += FolderEntryNeed(srcFolder, fd.cFileName, dstEntry, peak);
             else
                 nSize = FileEntryNeed(fd, dstEntry, nSize, peak);

@@ -46,17 +46,30 @@ const char *ReadToken(const char *p, Token *t, int quoted)
     }
 }
 
-// "whatif" alone, or "whatif=" and the report's path (the last one given
-// wins; an empty one means beside the trace log). 1 when it was one.
-int ApplyWhatIf(CommandLineOptions *cl, const char *token)
+// Every option whose name starts with "whatif" asks for a dry run, also
+// after more prefix characters ("--whatif"): a misspelt one taken for an unknown
+// option would have made the run a real update. "whatif" alone, or
+// "whatif=" and the report's path (the last one given wins; an empty one
+// means beside the trace log); any other form is refused. truncated: the
+// token did not fit, so not even its path can be taken. 1 when it was one.
+int ApplyWhatIf(CommandLineOptions *cl, const char *token, int truncated)
 {
-    char name[7];
-    strncpy(name, token, 6);
-    name[6] = '\0';
-    if (AsciiStricmp(name, "whatif") != 0 || (token[6] && token[6] != '='))
+    const char *name = token;
+    while (*name == '-' || *name == '/')
+        name++;
+    char head[7];
+    strncpy(head, name, 6);
+    head[6] = '\0';
+    if (AsciiStricmp(head, "whatif") != 0)
         return 0;
     cl->whatIf = 1;
-    StrCopy(cl->whatIfPath, sizeof(cl->whatIfPath), token[6] ? token + 7 : "");
+    if (!truncated && (name[6] == '\0' || name[6] == '=')) {
+        StrCopy(cl->whatIfPath, sizeof(cl->whatIfPath), name[6] ? name + 7 : "");
+        return 1;
+    }
+    cl->whatIfRefused = 1;
+    strncpy(cl->whatIfRefusedOption, token, sizeof(cl->whatIfRefusedOption) - 1);
+    cl->whatIfRefusedOption[sizeof(cl->whatIfRefusedOption) - 1] = '\0';
     return 1;
 }
 
@@ -71,7 +84,7 @@ void ApplyToken(CommandLineOptions *cl, const char *token, int isOption)
             cl->flag |= CL_FLAG_SILENT;
         else if (AsciiStricmp(token, "unattended") == 0)
             cl->flag |= CL_FLAG_AUTO | CL_FLAG_SILENT | CL_FLAG_UNATTENDED;
-        else if (!ApplyWhatIf(cl, token) && strlen(token) > 7 && token[6] == '=') {
+        else if (!ApplyWhatIf(cl, token, 0) && strlen(token) > 7 && token[6] == '=') {
             char name[8];
             memcpy(name, token, 7);
             name[6] = '\0';
@@ -120,9 +133,12 @@ void ParseCommandLine(const char *line, CommandLineOptions *cl)
         if (!t.overflow) {
             ApplyToken(cl, t.text, isOption);
         } else if (!isOption) {
-            // An overlong option can only be an unknown one: ignored.
             memset(cl->dst, 0, sizeof(cl->dst));
             cl->dstTooLong = 1;
+        } else {
+            // An overlong option is an unknown one, ignored, unless it asks
+            // for a dry run.
+            ApplyWhatIf(cl, t.text, 1);
         }
     }
 }

@@ -1,6 +1,7 @@
 // The updater's command line: options "auto", "silent", "unattended",
 // "result=PATH" and "whatif" (or "whatif=PATH") with a "-" or "/" prefix, and
-// one destination folder. Nothing here is ever an error.
+// one destination folder. Nothing here is an error but an option that asks
+// for a dry run in a form the updater cannot take (the run refuses it).
 #pragma once
 
 #include "base/strutil.h"
@@ -25,6 +26,12 @@ struct CommandLineOptions {
     // whatIfPath, or beside the trace log when that is empty.
     int whatIf;
     char whatIfPath[MAX_PATH_BYTES];
+    // An option that names the dry run but is not "whatif" or "whatif=PATH"
+    // ("whatif:PATH", "whatifs", a path too long to take): the run stays a
+    // dry one and refuses, since a misspelt dry run must never update. The
+    // option as given (its first bytes when it was too long).
+    int whatIfRefused;
+    char whatIfRefusedOption[CL_TOKEN_MAX + 1];
 };
 
 // line: the command line without the program's own path. cl must be zeroed.

@@ -157,6 +157,8 @@ int RunUpdate(void *instance, const char *cmdLine)
     int nResult;
     if (!InitUpdateScript(&script))
         nResult = RESULT_NO_MEMORY;
+    else if (cl.whatIfRefused)
+        nResult = WhatIfRefuseOption(cl.whatIfRefusedOption);
     else if (!manifestRead)
         nResult = RESULT_BAD_PACKAGE;
     else if (!UpdateScriptPath(instance, scriptPath))

@@ -133,6 +133,14 @@ void WhatIfStart(const char *reportPath, const char *cmdLine, const char *srcFol
     ReportLine(&g_report, "コマンドライン: %s", cmdLine);
 }
 
+int WhatIfRefuseOption(const char *option)
+{
+    TracePrintf("\tdry run option refused - %s\n", option);
+    ReportLine(&g_report, "確認実行のオプション「%s」は使えません: -whatif または -whatif=PATH と書いてください。"
+                          "何も読まずに終了します", option);
+    return RESULT_BAD_SCRIPT;
+}
+
 int WhatIfSteps(int nResult, const char *srcFolder, const char *cmdDst, const PtrList *dsts,
                 const UpdateScript &script)
 {

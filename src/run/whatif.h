@@ -8,6 +8,9 @@
 // Starts the report (reportPath empty: beside the trace log) and says in
 // the trace that this run is a dry one.
 void WhatIfStart(const char *reportPath, const char *cmdLine, const char *srcFolder);
+// A dry run asked for in a form that cannot be taken: traced and reported,
+// and nothing more is done. Returns the code: the script is not read.
+int WhatIfRefuseOption(const char *option);
 // The steps after the destinations were looked for (nResult so far): the
 // destinations, the checks and every command in each destination. Returns
 // the code the real run would end with where that can be known, else 0.

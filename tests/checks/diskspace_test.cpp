@@ -68,6 +68,12 @@ TEST(DiskSpace, NeedWalksSubfoldersAgainstLikePaths)
     CreateDirectoryA((dst + "sub").c_str(), nullptr);
     WriteFileBytes(dst + "sub\\b.bin", std::string(100, 'B'));
     WriteFileBytes(dst + "b.bin", std::string(999, 'x'));  // not a like path of sub\b.bin
+    // Folder links are passed over: one back to the folder itself, one to
+    // another folder, whose files count nothing and are never named.
+    std::string away = MakeTestDir("space_away");
+    WriteFileBytes(away + "far.bin", std::string(4000, 'f'));
+    UnixLink loop(src + "sub\\loop", src), elsewhere(src + "elsewhere", away);
+    ASSERT_TRUE(loop.Planted() && elsewhere.Planted());
 
     TraceLogStart();
     // -500 + 7 + (300 - 100) + 50 (no deeper folder in the destination)
@@ -86,6 +92,8 @@ TEST(DiskSpace, NeedWalksSubfoldersAgainstLikePaths)
     EXPECT_TRUE(Contains(lines, "\t\t\tpszDstPath\t\t= " + dst + "\\empty"));
     EXPECT_TRUE(Contains(lines, "\t\t\t\tfd.cFileName = sub, --> GoToSub"));
     EXPECT_TRUE(Contains(lines, "\t\t\t\tfd.cFileName = empty, --> GoToSub"));
+    EXPECT_TRUE(Contains(lines, "\t\t\t\tfd.cFileName = loop, --> Link skipped"));
+    EXPECT_TRUE(Contains(lines, "\t\t\t\tfd.cFileName = elsewhere, --> Link skipped"));
     EXPECT_TRUE(Contains(lines, "\t\t\tnSize = 0")) << "the empty folder adds nothing";
     // A file line shows the sum before and after its own share.
     bool sawA = false;
@@ -98,8 +106,10 @@ TEST(DiskSpace, NeedWalksSubfoldersAgainstLikePaths)
         }
     }
     EXPECT_TRUE(sawA);
-    for (const auto &line : lines)
+    for (const auto &line : lines) {
         EXPECT_EQ(line.find("fd.cFileName = ."), line.find("fd.cFileName = .hidden")) << line;
+        EXPECT_EQ(line.find("far.bin"), std::string::npos) << line;
+    }
 
     // The check compares the peak: what the growing and new files add
     // (7 + 200 + 50), shrinking ones taking nothing back, plus the largest

@@ -20,6 +20,11 @@ int WalkFolderFiles(const char *, FolderFileVisitor, void *)
     return 0;
 }
 
+int WalkFolderFilesEx(const char *, FolderFileVisitor, FolderLinkVisitor, void *)
+{
+    return 0;
+}
+
 // The script as the parser below reads it natively (no text-mode translation),
 // so that the two verdicts compare.
 FILE *OpenCheckedFile(const char *path, const char *mode)

@@ -13,7 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     memset(&cl, 0, sizeof(cl));
     ParseCommandLine(line, &cl);
     size_t len = strnlen(cl.dst, sizeof(cl.dst));
-    if (len == sizeof(cl.dst) || (cl.flag & ~3) || (cl.dstTooLong && len))
+    if (len == sizeof(cl.dst) || (cl.flag & ~7) || (cl.dstTooLong && len))
+        abort();
+    // Unattended brings auto and silent; a refused dry run is a dry run.
+    if (((cl.flag & 4) && cl.flag != 7) || (cl.whatIfRefused && !cl.whatIf) ||
+        strnlen(cl.whatIfPath, sizeof(cl.whatIfPath)) == sizeof(cl.whatIfPath) ||
+        strnlen(cl.whatIfRefusedOption, sizeof(cl.whatIfRefusedOption)) == sizeof(cl.whatIfRefusedOption))
         abort();
     free(line);
     return 0;

@@ -114,6 +114,33 @@ TEST_F(FailureCodes, UnreadableScriptIs2)
                                                              ", \"text\": \"update=MIRO42.DLL\"}");
         }
     }
+    // A dry run asked for in a form that cannot be taken is refused before
+    // the script is read, no window shown: taken for an unknown option, it
+    // had made the run a real update. "--whatif" is a dry run.
+    ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", ExampleScript("typical.INF")));
+    std::string log = TraceLogPath();
+    std::string defaultReport = log.substr(0, log.size() - strlen("Lumiupd.log")) + "Lumiupd.whatif.txt";
+    for (const std::string &option : {"whatif:" + defaultReport, std::string("WhatIfs"), "whatif=C:\\" + std::string(300, 'r')}) {
+        SCOPED_TRACE(option.substr(0, 20));
+        UpdaterRun r = RunUpdater(upd, "/" + option, {});
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 2u);
+        EXPECT_TRUE(r.events.empty()) << "a box or the progress dialog";
+        std::vector<std::string> trace = Head("/" + option, 0, "");
+        Append(&trace, {"dry run (-whatif): nothing is changed; report " + defaultReport,
+                        "\tdry run option refused - " + option.substr(0, 255),
+                        "whatif report written: " + defaultReport, "", "nResult = 2"});
+        ExpectTrace(trace);
+        std::vector<std::string> report = ReportLines(defaultReport);
+        EXPECT_TRUE(Has(report, "確認実行のオプション「" + option.substr(0, 255) +
+                                    "」は使えません: -whatif または -whatif=PATH と書いてください。何も読まずに終了します"));
+        EXPECT_TRUE(Has(report, "終了コード: 2 " + std::string(MessageTable[2])));
+    }
+    UpdaterRun r = RunUpdater(upd, "--WHATIF", {});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(r.events.empty()) << "a box or the progress dialog";
+    EXPECT_TRUE(TraceHas("dry run (-whatif): nothing is changed; report " + defaultReport));
     ExpectUntouched(app);
 }
 
@@ -196,6 +223,13 @@ TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
                                                          "copy=RT_IDX.DAT"})));
     ASSERT_TRUE(CreateDirectoryA((upd + "nodir").c_str(), nullptr));
     ASSERT_TRUE(CopyFileA((upd + "RT_IDX.DAT").c_str(), (upd + "nodir\\RT_IDX.DAT").c_str(), FALSE));
+    // Folder links in the update folder are not entered by the space
+    // check's walk: two links to the folder itself had kept it going for
+    // good, and one to another user's folder put its names into the trace.
+    std::string other = MakeTestDir("acc_codes_otheruser");
+    ASSERT_TRUE(WriteFileBytes(other + "their-secret.txt", "s"));
+    UnixLink loop1(upd + "loop1", upd), loop2(upd + "loop2", upd), away(upd + "away", other);
+    ASSERT_TRUE(loop1.Planted() && loop2.Planted() && away.Planted());
     // A dry run first foresees the copy into a folder the copy lacks: 4, and
     // the same outcome for every command as the real run then gives.
     std::string predicted = ResultPath("predicted"), result = ResultPath("result");
@@ -206,6 +240,9 @@ TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
     ExpectResultHas(predicted, "\"dryRun\": true");
     r = RunUpdater(upd, "/UNATTENDED -result=" + result, {});
     ASSERT_FALSE(r.timedOut);
+    EXPECT_FALSE(TraceMentions("their-secret"));
+    for (const char *link : {"loop1", "loop2", "away"})
+        EXPECT_TRUE(TraceHas("\t\t\t\tfd.cFileName = " + std::string(link) + ", --> Link skipped")) << link;
     EXPECT_EQ(r.exitCode, 4u);
     EXPECT_TRUE(r.events.empty());
     EXPECT_TRUE(ReadFileBytes(app + "MIRO42.DLL") == ReadFileBytes(upd + "MIRO42.DLL"));

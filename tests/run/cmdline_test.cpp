@@ -39,9 +39,28 @@ TEST(CommandLine, OptionsAnyCaseAnyOrder)
     EXPECT_EQ(w.whatIf, 1);
     EXPECT_STREQ(w.whatIfPath, "C:\\a b\\r.txt");
     EXPECT_STREQ(w.dst, "C:\\y\\");
-    EXPECT_EQ(Parse("-whatifx").whatIf, 0);
     EXPECT_EQ(Parse("-what").whatIf, 0);
     EXPECT_EQ(Parse("\"-whatif\"").whatIf, 0);
+    w = Parse("--WhatIf=r.txt");
+    EXPECT_EQ(w.whatIf, 1);
+    EXPECT_EQ(w.whatIfRefused, 0);
+    EXPECT_STREQ(w.whatIfPath, "r.txt");
+    w = Parse("-/-whatif");
+    EXPECT_EQ(w.whatIf, 1);
+    EXPECT_EQ(w.whatIfRefused, 0);
+    // Any other option naming the dry run is one that refuses, never an
+    // unknown option (which would have made the run a real update).
+    for (const std::string &bad : {std::string("-whatifx"), std::string("/whatif:r.txt"), std::string("-/WhatIf:x"),
+                                   "-whatif=" + std::string(CL_TOKEN_MAX, 'r')}) {
+        SCOPED_TRACE(bad.substr(0, 16));
+        w = Parse(bad + " -auto");
+        EXPECT_EQ(w.whatIf, 1);
+        EXPECT_EQ(w.whatIfRefused, 1);
+        EXPECT_EQ(w.flag, 1);
+        EXPECT_EQ(std::string(w.whatIfRefusedOption), bad.substr(1, CL_TOKEN_MAX));
+    }
+    // A later well-formed one does not undo the refusal.
+    EXPECT_EQ(Parse("-whatif:a -whatif").whatIfRefused, 1);
     // The result file's path: any case, either prefix, quoted, anywhere; it
     // is neither a flag nor the destination.
     CommandLineOptions cl = Parse("C:\\x /RESULT=\"C:\\out dir\\r.json\" -auto");

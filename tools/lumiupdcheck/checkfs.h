@@ -22,7 +22,16 @@ void ShownPath(char *out, size_t size, const char *folder, const char *file);
 // folder ("data\NEW.DAT") and its size in bytes.
 typedef void (*FolderFileVisitor)(const char *relative, unsigned long long size, void *context);
 
+// Told of every link to a folder (a junction or a symbolic link) the walk
+// passes over, by its path relative to the walked folder.
+typedef void (*FolderLinkVisitor)(const char *relative, void *context);
+
 // Walks folder (ending with a backslash) and every folder below it. Returns
 // 0 when folder itself cannot be listed; entries whose path would not fit in
 // 260 bytes are passed over, as the updater's own walk cannot reach them.
+// Links to folders are never entered, as the updater's disk-space walk does
+// not enter them: a loop would never end, and a link to another user's
+// folder would show what is in it.
 int WalkFolderFiles(const char *folder, FolderFileVisitor visit, void *context);
+// The same, telling skipped (when not null) of each link passed over.
+int WalkFolderFilesEx(const char *folder, FolderFileVisitor visit, FolderLinkVisitor skipped, void *context);

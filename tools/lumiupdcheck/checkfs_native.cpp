@@ -72,8 +72,13 @@ int ResolvePath(const char *path, char *out, size_t size)
     return 1;
 }
 
-int WalkLevel(const char *unixFolder, const char *folder, const char *relative, FolderFileVisitor visit,
-              void *context);
+struct Walk {
+    FolderFileVisitor visit;
+    FolderLinkVisitor skipped;
+    void *context;
+};
+
+int WalkLevel(const char *unixFolder, const char *folder, const char *relative, const Walk *walk);
 
 int CompareNames(const void *a, const void *b)
 {
@@ -82,25 +87,29 @@ int CompareNames(const void *a, const void *b)
 
 // One entry of a folder: a file is told, a folder walked.
 void VisitEntry(const char *unixFolder, const char *folder, const char *relative, const char *entryName,
-                FolderFileVisitor visit, void *context)
+                const Walk *walk)
 {
     char unixPath[UNIX_PATH_BYTES], name[MAX_PATH_BYTES], path[MAX_PATH_BYTES], inner[MAX_PATH_BYTES];
-    struct stat info;
+    struct stat info, own;
     if (!Utf8ToCp932(entryName, name, sizeof(name)) || !JoinPath(path, sizeof(path), folder, name) ||
         !JoinPath(inner, sizeof(inner), relative, name) ||
         snprintf(unixPath, sizeof(unixPath), "%s/%s", unixFolder, entryName) >= (int)sizeof(unixPath) ||
-        stat(unixPath, &info) != 0)
+        stat(unixPath, &info) != 0 || lstat(unixPath, &own) != 0)
         return;
     if (!S_ISDIR(info.st_mode)) {
-        visit(inner, (unsigned long long)info.st_size, context);
+        walk->visit(inner, (unsigned long long)info.st_size, walk->context);
+    } else if (S_ISLNK(own.st_mode)) {
+        // What Windows shows as a folder link; a link to a file reads as
+        // the file there too.
+        if (walk->skipped)
+            walk->skipped(inner, walk->context);
     } else if (AddBackslash(path, sizeof(path)) && AddBackslash(inner, sizeof(inner))) {
-        WalkLevel(unixPath, path, inner, visit, context);
+        WalkLevel(unixPath, path, inner, walk);
     }
 }
 
 // Entries in the order of an NTFS listing (letter case ignored).
-int WalkLevel(const char *unixFolder, const char *folder, const char *relative, FolderFileVisitor visit,
-              void *context)
+int WalkLevel(const char *unixFolder, const char *folder, const char *relative, const Walk *walk)
 {
     DIR *dir = opendir(unixFolder);
     if (!dir)
@@ -122,7 +131,7 @@ int WalkLevel(const char *unixFolder, const char *folder, const char *relative, 
     if (sorted)
         qsort(sorted, count, sizeof(char *), CompareNames);
     for (i = 0; sorted && i < count; i++)
-        VisitEntry(unixFolder, folder, relative, sorted[i], visit, context);
+        VisitEntry(unixFolder, folder, relative, sorted[i], walk);
     free(sorted);
     if (names)
         PtrListFreeStrings(names);
@@ -183,10 +192,16 @@ void ShownPath(char *out, size_t size, const char *folder, const char *file)
 
 int WalkFolderFiles(const char *folder, FolderFileVisitor visit, void *context)
 {
+    return WalkFolderFilesEx(folder, visit, nullptr, context);
+}
+
+int WalkFolderFilesEx(const char *folder, FolderFileVisitor visit, FolderLinkVisitor skipped, void *context)
+{
     char unixFolder[UNIX_PATH_BYTES];
     if (!ResolvePath(folder, unixFolder, sizeof(unixFolder)))
         return 0;
-    return WalkLevel(unixFolder, folder, "", visit, context);
+    Walk walk = {visit, skipped, context};
+    return WalkLevel(unixFolder, folder, "", &walk);
 }
 
 int FileModifiedTime(const char *path, long long *seconds)

@@ -24,7 +24,13 @@ int IsDotEntry(const char *name)
 
 // folder ends with a backslash; relative is the path of folder below the
 // walked root ("" at the root, else ending with a backslash).
-int WalkLevel(const char *folder, const char *relative, FolderFileVisitor visit, void *context)
+struct Walk {
+    FolderFileVisitor visit;
+    FolderLinkVisitor skipped;
+    void *context;
+};
+
+int WalkLevel(const char *folder, const char *relative, const Walk *walk)
 {
     char pattern[MAX_PATH_BYTES];
     if (!JoinPath(pattern, sizeof(pattern), folder, "*"))
@@ -40,12 +46,18 @@ int WalkLevel(const char *folder, const char *relative, FolderFileVisitor visit,
         if (!JoinPath(path, sizeof(path), folder, entry.cFileName) ||
             !JoinPath(name, sizeof(name), relative, entry.cFileName))
             continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (AddBackslash(path, sizeof(path)) && AddBackslash(name, sizeof(name)))
-                WalkLevel(path, name, visit, context);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (walk->skipped)
+                walk->skipped(name, walk->context);
             continue;
         }
-        visit(name, ((unsigned long long)entry.nFileSizeHigh << 32) | entry.nFileSizeLow, context);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (AddBackslash(path, sizeof(path)) && AddBackslash(name, sizeof(name)))
+                WalkLevel(path, name, walk);
+            continue;
+        }
+        walk->visit(name, ((unsigned long long)entry.nFileSizeHigh << 32) | entry.nFileSizeLow, walk->context);
     } while (FindNextFileA(search.handle, &entry));
     return 1;
 }
@@ -72,5 +84,11 @@ void ShownPath(char *out, size_t size, const char *folder, const char *file)
 
 int WalkFolderFiles(const char *folder, FolderFileVisitor visit, void *context)
 {
-    return WalkLevel(folder, "", visit, context);
+    return WalkFolderFilesEx(folder, visit, nullptr, context);
+}
+
+int WalkFolderFilesEx(const char *folder, FolderFileVisitor visit, FolderLinkVisitor skipped, void *context)
+{
+    Walk walk = {visit, skipped, context};
+    return WalkLevel(folder, "", &walk);
 }

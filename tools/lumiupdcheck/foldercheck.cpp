@@ -88,6 +88,15 @@ void VisitFile(const char *relative, unsigned long long size, void *context)
     }
 }
 
+void VisitLink(const char *relative, void *context)
+{
+    FolderWalk *walk = (FolderWalk *)context;
+    FolderFinding(&walk->checker->log, SEVERITY_WARNING,
+                  "a link to a folder (junction or symbolic link): not looked into; the updater's disk-space "
+                  "check passes it over too",
+                  relative);
+}
+
 } // namespace
 
 void CheckCommandFiles(ScriptChecker *checker, const FileEntry *entry, const char *text)
@@ -109,7 +118,7 @@ void CheckFolderFiles(ScriptChecker *checker)
     memset(&walk, 0, sizeof(walk));
     walk.checker = checker;
     NameUpdater(&walk, checker->scriptPath);
-    if (!WalkFolderFiles(checker->updateFolder, VisitFile, &walk)) {
+    if (!WalkFolderFilesEx(checker->updateFolder, VisitFile, VisitLink, &walk)) {
         FolderFinding(&checker->log, SEVERITY_WARNING, "the update folder cannot be listed", "");
         return;
     }

@@ -111,6 +111,12 @@ TEST(ScriptChecker, UpdateFolderMissingAndUnusedFiles)
                          {"CONVERT.EXE", "MZ"},        {"unused.txt", "u"},     {"sub\\deep\\extra.bin", "xx"},
                          {"ソフト\\表.dat", "s"},       {"plug\\in.dll", "p"}};
     std::string dir = WriteScriptFolder("checker_folder", script, files);
+    // Folder links are named and not looked into: a loop would never end,
+    // and another user's folder is not the checker's to list.
+    std::string away = MakeTestDir("checker_folder_away");
+    ASSERT_TRUE(WriteFileBytes(away + "far.bin", "far"));
+    UnixLink loop(dir + "sub\\loop", dir), elsewhere(dir + "elsewhere", away);
+    ASSERT_TRUE(loop.Planted() && elsewhere.Planted());
     CheckRun run = RunChecker("\"" + dir + "Lumiupd.INF\" \"" + dir.substr(0, dir.size() - 1) + "\"");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     std::vector<std::string> found = run.Findings(dir);
@@ -129,8 +135,12 @@ TEST(ScriptChecker, UpdateFolderMissingAndUnusedFiles)
     EXPECT_EQ(folder, std::vector<std::string>({
                           "Lumiupd.INF: note: the script (it counts in the disk-space check)",
                           "Lumiupd.exe: note: the updater that reads this script (it counts in the disk-space check)",
+                          "elsewhere: warning: a link to a folder (junction or symbolic link): not looked into; the "
+                          "updater's disk-space check passes it over too",
                           "sub\\deep\\extra.bin: warning: no command uses this file; it still counts in the "
                           "disk-space check",
+                          "sub\\loop: warning: a link to a folder (junction or symbolic link): not looked into; the "
+                          "updater's disk-space check passes it over too",
                           "unused.txt: warning: no command uses this file; it still counts in the disk-space check",
                       }));
     size_t total = script.size() + 2 + 5 + 3 + 2 + 1 + 2 + 1 + 1;

@@ -91,7 +91,8 @@ def run_both(path, folder=None):
 def staging_folder():
     """An update folder for docs/examples/every-command.INF with what a real
     one gets wrong: names in other letter case, a folder where a program
-    should be, files no command uses, a Japanese name, a foreign updater."""
+    should be, files no command uses, a Japanese name, a foreign updater,
+    links to folders."""
     stage = os.path.join(build, "checker_agreement_folder")
     shutil.rmtree(stage, ignore_errors=True)
     files = {"miro42.dll": "library", "data/NEW.DAT": "new", "data/conv.dat": "c", "UPDHELP.DLL": "plug",
@@ -103,6 +104,13 @@ def staging_folder():
         with open(full, "w") as out:
             out.write(text)
     shutil.copy(os.path.join(source, "docs", "examples", "every-command.INF"), stage)
+    # Folder links, which neither checker enters: a loop and a way out.
+    away = os.path.join(build, "checker_agreement_away")
+    os.makedirs(away, exist_ok=True)
+    with open(os.path.join(away, "far.bin"), "w") as out:
+        out.write("far")
+    os.symlink(stage, os.path.join(stage, "data", "loop"))
+    os.symlink(away, os.path.join(stage, "away"))
     return os.path.join(stage, "every-command.INF"), stage
 
 
