@@ -154,7 +154,7 @@ int WhatIfSteps(int nResult, const char *srcFolder, const char *cmdDst, const Pt
         nResult = RESULT_NO_SPACE;
     // Every destination is looked at, as the real run works in every one; a
     // sure failure in any makes the run's code 4.
-    DryState state = {PtrListCreate(), 0, 0};
+    DryState state = {PtrListCreate(), 0, 0, ""};
     int anyFailed = 0;
     for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
         const char *folder = (const char *)PtrListNextData(&cursor);

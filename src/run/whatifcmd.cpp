@@ -59,8 +59,9 @@ int Look(const char *path, FileFacts *facts)
 }
 
 // 'F' (a file), 'D' (a folder) or 0 (nothing) at path once the commands
-// before have run: the last change they make there, else the disk.
-char KindAt(const DryState *state, const char *path)
+// before have run: the last change they make there, else the disk, whose
+// facts go to facts (exists 0 for a file only a command before makes).
+char KindAt(const DryState *state, const char *path, FileFacts *facts)
 {
     char kind = 1;
     for (PtrNode *cursor = PtrListFirst(state->changes); cursor;) {
@@ -68,23 +69,32 @@ char KindAt(const DryState *state, const char *path)
         if (AsciiStricmp(change + 1, path) == 0)
             kind = change[0] == '-' ? 0 : change[0];
     }
+    facts->exists = 0;
     if (kind != 1)
         return kind;
-    FileFacts facts;
-    return !Look(path, &facts) ? 0 : facts.folder ? 'D' : 'F';
+    return !Look(path, facts) ? 0 : facts->folder ? 'D' : 'F';
 }
 
-// The folder path is in is there once the commands before have run.
-int ParentThere(const DryState *state, const char *path)
+// The folder path is in is there once the commands before have run. The
+// last folder found is kept: the commands of an update mostly write into
+// the same few folders, and a dry run under Wine pays a round trip to the
+// server for each look (no command removes a folder).
+int ParentThere(DryState *state, const char *path)
 {
     char parent[MAX_PATH_BYTES];
+    FileFacts facts;
     if (!StrCopy(parent, sizeof(parent), path))
         return 0;
     char *slash = MbsRChr(parent, '\\');
     if (!slash)
         return 1;
     *slash = '\0';
-    return slash == parent || slash[-1] == ':' || KindAt(state, parent) == 'D';
+    if (slash == parent || slash[-1] == ':' || AsciiStricmp(parent, state->folderThere) == 0)
+        return 1;
+    if (KindAt(state, parent, &facts) != 'D')
+        return 0;
+    StrCopy(state->folderThere, sizeof(state->folderThere), parent);
+    return 1;
 }
 
 void Change(DryState *state, char kind, const char *path)
@@ -130,7 +140,7 @@ void Describe(Foresight *f, const char *format, ...)
 void ForeseeCopy(Foresight *f, DryState *state, const char *src, const char *dst)
 {
     FileFacts from, to;
-    if (KindAt(state, src) != 'F') {
+    if (KindAt(state, src, &from) != 'F') {
         Describe(f, "copy: %s → %s: コピー元がありません", src, dst);
         return Fails(f, state, src, 0);
     }
@@ -138,9 +148,10 @@ void ForeseeCopy(Foresight *f, DryState *state, const char *src, const char *dst
         Describe(f, "copy: %s → %s: コピー先のフォルダがありません", src, dst);
         return Fails(f, state, dst, 0);
     }
-    Look(src, &from);
     Look(dst, &to);
-    if (!to.exists)
+    if (!from.exists)
+        Describe(f, "copy: %s → %s: 前のコマンドが置くファイルを置きます", src, dst);
+    else if (!to.exists)
         Describe(f, "copy: %s → %s: 新しく置きます (%I64u バイト %s)", src, dst, from.size, from.when);
     else if (to.size == from.size && CompareFileTime(&to.write, &from.write) == 0)
         Describe(f, "copy: %s → %s: 同じファイルです (%I64u バイト %s)", src, dst, from.size, from.when);
@@ -153,11 +164,11 @@ void ForeseeCopy(Foresight *f, DryState *state, const char *src, const char *dst
 void ForeseeRemove(Foresight *f, DryState *state, const char *dst)
 {
     FileFacts facts;
-    if (KindAt(state, dst) != 'F') {
+    if (KindAt(state, dst, &facts) != 'F') {
         Describe(f, "remove: %s: ありません: 削除に失敗し、中止・再試行・無視を尋ねます", dst);
         return Fails(f, state, dst, 0);
     }
-    if (Look(dst, &facts))
+    if (facts.exists)
         Describe(f, "remove: %s: 削除します (%I64u バイト %s)", dst, facts.size, facts.when);
     else
         Describe(f, "remove: %s: 削除します (前のコマンドが置くファイル)", dst);
@@ -166,7 +177,8 @@ void ForeseeRemove(Foresight *f, DryState *state, const char *dst)
 
 void ForeseeCreate(Foresight *f, DryState *state, const char *dst)
 {
-    if (KindAt(state, dst)) {
+    FileFacts facts;
+    if (KindAt(state, dst, &facts)) {
         Describe(f, "create: %s: 既にあります", dst);
         return;
     }
@@ -184,10 +196,12 @@ int InSystemFolder(const DryState *state, const char *dll)
 {
     char system[MAX_PATH_BYTES];
     char path[MAX_PATH_BYTES];
+    FileFacts facts;
     UINT n = GetSystemDirectoryA(system, sizeof(system));
     if (!PathIsRelativeA(dll))
-        return KindAt(state, dll) == 'F';
-    return n > 0 && n < sizeof(system) && JoinPath(path, sizeof(path), system, dll) && KindAt(state, path) == 'F';
+        return KindAt(state, dll, &facts) == 'F';
+    return n > 0 && n < sizeof(system) && JoinPath(path, sizeof(path), system, dll) &&
+           KindAt(state, path, &facts) == 'F';
 }
 
 // The plug-in as the executor looks for it; its result is its own.
@@ -197,7 +211,9 @@ void ForeseeDll(Foresight *f, DryState *state, const char *srcFolder, const char
     const char *dll = extra && extra->dll ? extra->dll : "";
     const char *func = extra && extra->func ? extra->func : "";
     char path[MAX_PATH_BYTES];
-    int inUpdate = PathIsRelativeA(dll) && JoinPath(path, sizeof(path), srcFolder, dll) && KindAt(state, path) == 'F';
+    FileFacts facts;
+    int inUpdate =
+        PathIsRelativeA(dll) && JoinPath(path, sizeof(path), srcFolder, dll) && KindAt(state, path, &facts) == 'F';
     if (!inUpdate && !InSystemFolder(state, dll)) {
         Describe(f, "dll: %s: プラグインが見つかりません", dll);
         Fails(f, state, dll, 0);
@@ -222,7 +238,8 @@ void ForeseeExec(Foresight *f, DryState *state, const char *src, const char *fol
     DWORD got = ExpandEnvironmentStringsA(src, command, sizeof(command));
     if (got == 0 || got > sizeof(command))
         StrCopy(command, sizeof(command), src);
-    if (!PathIsRelativeA(command) && strchr(PathLastComponent(command), '.') && KindAt(state, command) != 'F') {
+    FileFacts facts;
+    if (!PathIsRelativeA(command) && strchr(PathLastComponent(command), '.') && KindAt(state, command, &facts) != 'F') {
         Describe(f, "exe: %s: プログラムがありません", command);
         Fails(f, state, src, 0);
     } else {
@@ -326,7 +343,7 @@ int ReportCommands(WhatIfReport *report, const char *srcFolder, const char *fold
         ReportLine(report, "%s%s", f.text, failed ? SKIPPED : "");
         if (failed)
             continue;
-        state->guessing = view.guessing;
+        *state = view;
         RecordFaultPath(f.path);
         RecordPrediction(f.outcome);
         failed = f.outcome == OUTCOME_FAILED;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/ptrlist.h"
+#include "base/strutil.h"
 #include "run/whatifreport.h"
 
 // What the commands looked at so far would have changed, for those after
@@ -13,6 +14,7 @@ struct DryState {
     PtrList *changes;  // heap texts: 'F' a file made, 'D' a folder made, '-' removed; then the path
     int guessing;
     int frozen;        // for a command that is not run: nothing is changed
+    char folderThere[MAX_PATH_BYTES];  // the last folder found there
 };
 
 void DryStateFree(DryState *state);
