@@ -38,7 +38,7 @@ demo: build
 # report as well; RESULT=path collects the run's result file. ARGS is the
 # command line as typed at a Windows prompt (ARGS='-auto "C:\My Folder"').
 # Knobs, each also a make variable: TRY_APP, TRY_SEED, TRY_RUNNING_MS,
-# TRY_SHOTS, TRY_REPORT, TRY_SMALL_DRIVE, TRY_TIMEOUT (see the script and
+# TRY_SHOTS, TRY_REPORT, TRY_SMALL_DRIVE, TRY_TIMEOUT, TRY_AGAIN (see the script and
 # docs/guide.md). Relative paths are taken from the folder make was called from.
 try-update: try-update-tools
 	@test -n "$(FOLDER)" || { echo 'usage: make try-update FOLDER=path [VERSION=1.1] [ARGS=-auto] [ANSWERS="yes ok"] [WHATIF=1] [RESULT=path]' >&2; exit 2; }

@@ -7,15 +7,9 @@
 set -u
 build=$1 source=$2
 folder="$build/try-matrix-test"
-rm -rf "$folder"
-mkdir -p "$folder"
-cp "$source/docs/examples/typical.INF" "$folder/Lumiupd.INF"
-printf 'new library' >"$folder/MIRO42.DLL"
-python3 - "$folder/RT_IDX.DAT" <<'PY'
-import sys
-data = bytearray(128); data[72:76] = b"1.30"
-open(sys.argv[1], "wb").write(bytes(data))
-PY
+# shellcheck source=tests/run/typical_update.sh
+. "$source/tests/run/typical_update.sh"
+typical_update "$folder"
 fail=0
 expect() {  # expect ROW: the table holds the row, its blanks squeezed
   tr -s ' ' <"$build/try-matrix-test.out" | grep -qxF -- "$1" || { echo "FAIL: no row [$1]"; fail=1; }
