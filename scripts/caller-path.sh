@@ -6,6 +6,6 @@
 from_caller() {
   case "$1" in
     /*|[A-Za-z]:\\*|[A-Za-z]:/*|'') printf '%s' "$1" ;;
-    *) printf '%s/%s' "${CALLER_DIR:-$PWD}" "$1" ;;
+    *) realpath -ms -- "${CALLER_DIR:-$PWD}/$1" | tr -d '\n' ;;
   esac
 }
