@@ -50,10 +50,17 @@ try() {  # try CONDITION VERSION [VAR=VALUE...]
 
 # Modules the script copies: the application gets up to 15 s for each.
 modules=$(grep -ciE '^copy=.*\.(dll|exe)[[:space:]]*$' "$script" || true)
+# The update run twice: again at once on the copy the first version it
+# succeeds on was left as, which that row's run already was the first of.
+twice() {
+  local first=$row
+  try "$1, run twice" "$1" TRY_AGAIN=1
+  cp "$out/$first/hashes-before.txt" "$out/$row/hashes-before.txt"
+}
 first_ok=""
 for version in "${versions[@]}"; do
   try "$version" "$version"
-  [ -n "$first_ok" ] || [ "$last_code" != 0 ] || first_ok=$version
+  [ -n "$first_ok" ] || [ "$last_code" != 0 ] || { first_ok=$version; [[ " $conditions " != *" twice "* ]] || twice "$version"; }
 done
 target=${first_ok:-${versions[0]}}
 for condition in $conditions; do
@@ -70,10 +77,9 @@ for condition in $conditions; do
       size=$(( $(du -sk "$build/bin/MIRO42_fixture.dll" | cut -f1) + 16 + seed + $(du -sk "$folder" | cut -f1) / 2 ))
       try "$target, small drive (${size}k)" "$target" TRY_SMALL_DRIVE=${size}k ;;
     twice)
-      try "$target, run once" "$target"
-      cp "$out/$row/hashes-before.txt" "$out/first-before.txt"
-      try "$target, run twice" "$target" TRY_AGAIN=1
-      cp "$out/first-before.txt" "$out/$row/hashes-before.txt" ;;
+      # Done right after the first run that succeeded; with none, on the
+      # first version.
+      [ -n "$first_ok" ] || { try "$target" "$target"; twice "$target"; } ;;
     *) echo "try-matrix: no such condition: $condition (running, small, twice)" >&2; exit 2 ;;
   esac
 done

@@ -27,7 +27,6 @@ if [ "$(id -u)" = 0 ]; then
 else
   expect "1.1, small drive (needs root: left out) - - -"
 fi
-expect "1.1, run once 0 whole new yes"
 expect "1.1, run twice 3 whole new yes"
 [ "$fail" = 0 ] || cat "$build/try-matrix-test.out"
 
