@@ -106,6 +106,8 @@ int Copy(const char *src, const char *dst, HWND dialog)
     if (GetFileTimeByFilename(src, nullptr, nullptr, &write)) {
         TraceLastWriteTime(&write);
         result = CopyAsked(src, dst, &write, dialog);
+    } else {
+        RecordFaultPath(src);
     }
     TracePrintf("\t\tbResult = %d\n", result);
     TracePrintf("\t\t[%s]<<\n", "Copy");
