@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need; quiet and quick when all is there.
-# Usage: scripts/bootstrap.sh [BUILD_DIR]   (the Wine prefix lives under BUILD_DIR)
+# Usage: scripts/bootstrap.sh [BUILD_DIR] [packages]
+# The Wine prefix lives under BUILD_DIR; "packages" leaves it out, for the
+# commands that run no Windows program (the native checker, packaging).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -29,4 +31,4 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $sudo_cmd locale-gen >/dev/null
 fi
 
-"$here/scripts/wine-prefix.sh" "$build"
+[ "${2:-}" = packages ] || "$here/scripts/wine-prefix.sh" "$build"

@@ -1,21 +1,18 @@
 #!/usr/bin/env bash
-# Checks a script (and, optionally, an update folder) with the build's native
-# checker, bin/lumiupd-check, which shows its findings in UTF-8. With RAW=1
-# the Windows checker runs under Wine instead (inside scripts/with-wine-env.sh)
+# Checks a script (and, optionally, an update folder) with a native checker,
+# lumiupd-check, which shows its findings in UTF-8: one already built when
+# there is one, else the checker alone is built (scripts/native-checker.sh).
+# With RAW=1 the Windows checker runs under Wine instead (inside scripts/with-wine-env.sh)
 # and its own code page 932 bytes are shown; Linux paths are then handed over
 # as Windows paths, and a path that already names a drive is passed as it is.
 # Relative paths are taken from CALLER_DIR (the folder make was called from)
 # when it is set; STRICT=1 makes every finding fail the check.
 # Usage: scripts/check-script.sh BUILD_DIR SCRIPT [FOLDER]
 set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/caller-path.sh
+. "$here/scripts/caller-path.sh"
 build=$1 script=$2 folder=${3:-}
-
-from_caller() {
-  case "$1" in
-    /*|[A-Za-z]:\\*|[A-Za-z]:/*|'') printf '%s' "$1" ;;
-    *) printf '%s/%s' "${CALLER_DIR:-.}" "$1" ;;
-  esac
-}
 script=$(from_caller "$script")
 folder=$(from_caller "$folder")
 strict=()
@@ -24,7 +21,8 @@ strict=()
 if [ "${RAW:-0}" != 1 ]; then
   args=("${strict[@]}" "$script")
   [ -n "$folder" ] && args+=("$folder")
-  exec "$build/bin/lumiupd-check" "${args[@]}"
+  checker=$("$here/scripts/native-checker.sh" "$build") || exit 2
+  exec "$checker" "${args[@]}"
 fi
 
 windows_path() {

@@ -7,19 +7,24 @@
 # script and of every other file, and the digest of NAME.exe itself) in a
 # section of its own, added before it is signed: with LUMIUPD_SIGN_PFX and
 # LUMIUPD_SIGN_PASSWORD it is signed by scripts/sign.sh.
-# Refuses (exit 1, nothing at OUT) when the checker finds an error, a file
-# the commands name is missing from FROM, the updater reads no manifest or
-# holds one already, a signed updater is given without a certificate to
-# sign it again, the folder does not verify against its manifest, or OUT
-# already exists. The
+# Every finding of the checker is shown first, in the compiler format.
+# Refuses (exit 1, nothing at OUT) when the checker finds an error (with
+# STRICT=1, a warning as well), a file the commands name is missing from
+# FROM, the updater reads no manifest or holds one already, a signed updater
+# is given without a certificate to sign it again, the folder does not
+# verify against its manifest, or OUT already exists. The
 # folder is put together beside OUT and renamed into place when complete.
-# Usage: scripts/package.sh BUILD_DIR SCRIPT FROM OUT   (UPDATER=path overrides build/release/Lumiupd.exe)
+# Relative paths are taken from CALLER_DIR (the folder make was called from)
+# when it is set, else from the current folder.
+# Usage: [STRICT=1] scripts/package.sh BUILD_DIR SCRIPT FROM OUT   (UPDATER=path overrides build/release/Lumiupd.exe)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "$1" && pwd) script=$2 from=$3 out=$4
-updater=${UPDATER:-$build/release/Lumiupd.exe}
-checker=$build/bin/lumiupd-check
-[ -x "$checker" ] || checker=$build/release/lumiupd-check
+# shellcheck source=scripts/caller-path.sh
+. "$here/scripts/caller-path.sh"
+build=$(cd "$1" && pwd) script=$(from_caller "$2") from=$(from_caller "$3") out=$(from_caller "$4")
+updater=$(from_caller "${UPDATER:-$build/release/Lumiupd.exe}")
+strict=()
+[ "${STRICT:-0}" = 1 ] && strict=(--strict)
 
 refuse() { echo "package: $*; nothing was written at $out" >&2; exit 1; }
 
@@ -30,21 +35,29 @@ refuse() { echo "package: $*; nothing was written at $out" >&2; exit 1; }
 name=$(basename "$script"); name=${name%.*}
 from=$(cd "$from" && pwd)
 
-# The checker on the script and FROM: its errors refuse the package, and its
-# folder findings tell which files of FROM no command takes.
+checker=$("$here/scripts/native-checker.sh" "$build") || refuse "no checker could be built"
+
+# The checker on the script and FROM, every finding shown: its errors (with
+# STRICT=1 its warnings too) refuse the package, and its folder findings tell
+# which files of FROM no command takes.
 set +e
-report=$("$checker" "$script" "$from")
+report=$("$checker" "${strict[@]}" "$script" "$from")
 code=$?
 set -e
-findings=$(printf '%s\n' "$report" | sed -n '/^SUMMARY$/,/^RESULT: /!p')
-[ $code -eq 0 ] || { printf '%s\n' "$findings" >&2; refuse "the checker refuses $script (exit $code)"; }
+findings=$(printf '%s\n' "$report" | sed -n '/^SUMMARY$/,/^RESULT: /!p' | grep -v '^RESULT: ' || true)
+counts=$(printf '%s\n' "$report" | sed -n 's/^RESULT: .*(\([0-9]*\) errors\{0,1\}, \([0-9]*\) warnings\{0,1\})$/\1 \2/p' | tail -1)
+read -r errors warnings <<<"${counts:-x x}"
+[ -z "$findings" ] || printf '%s\n' "$findings" >&2
+echo "package: the checker: ${errors/x/?} error(s), ${warnings/x/?} warning(s) in $script" >&2
 # An error the updater itself lets through (a script saved as UTF-8) still
 # ships something broken: any error refuses the package.
-errors=$(printf '%s\n' "$report" | sed -n 's/^RESULT: .*(\([0-9]*\) errors\{0,1\}, .*/\1/p' | tail -1)
-[ "${errors:-1}" -eq 0 ] ||
-  { printf '%s\n' "$findings" >&2; refuse "the checker reports errors in $script (${errors:-unknown}): an update ships only without them"; }
+[ "$errors" = 0 ] || [ "$errors" = x ] ||
+  refuse "the checker reports errors in $script ($errors): an update ships only without them"
+[ $code -eq 0 ] || [ "$errors" != 0 ] || [ "${STRICT:-0}" != 1 ] ||
+  refuse "STRICT=1 and the checker warns about $script ($warnings): an update ships only without warnings"
+[ $code -eq 0 ] || refuse "the checker refuses $script (exit $code)"
 missing=$(printf '%s\n' "$findings" | grep -E ': warning: (file|plug-in|program) ".*" is (missing from the update folder|a folder in the update folder, not a file)$' || true)
-[ -z "$missing" ] || { printf '%s\n' "$missing" >&2; refuse "files the commands take are not files in $from"; }
+[ -z "$missing" ] || refuse "files the commands take are not files in $from (above)"
 unused_suffix=': warning: no command uses this file; it still counts in the disk-space check'
 declare -A unused=()
 while IFS= read -r line; do

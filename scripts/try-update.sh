@@ -13,7 +13,9 @@
 # into 2.
 # Usage: scripts/try-update.sh BUILD_DIR FOLDER [VERSION] [ARGS] [ANSWERS]
 #   VERSION  the installed copy's data version (RT_IDX.DAT), default 1.1
-#   ARGS     the updater's command line, e.g. "-auto"
+#   ARGS     the updater's command line as typed at a Windows prompt, e.g.
+#            -auto "C:\Program Files\LumiTry\App": a path holding a blank
+#            is quoted, as it would be there
 #   ANSWERS  the robot's answers to the boxes, in order, e.g. "yes ok"
 # Environment: TRY_APP (the copy's folder under Program Files, default
 # LumiTry\App), TRY_SEED (a folder whose files the installed copy gets as
@@ -22,12 +24,24 @@
 # for the report's files, default BUILD_DIR/try-update), TRY_SMALL_DRIVE (a
 # size such as 2m: the installed copy goes on a drive T: of that size, a
 # tmpfs; root only), TRY_WHATIF (1: a dry run, -whatif, whose own report is
-# printed at the end).
+# printed at the end), TRY_RESULT (a path: the run's result file, -result=,
+# is copied there and shown), TRY_TIMEOUT (seconds the robot gives the run;
+# default 60 and one more per command of the script). Relative paths are
+# taken from CALLER_DIR (the folder make was called from) when it is set.
+# The folder and TRY_SEED are copied with their files' times, so that a file
+# the installed copy already has is the same file to the updater. TRY_AGAIN=1
+# runs against the installed copy as the previous try left it (the update
+# run a second time), instead of a new one.
 set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/caller-path.sh
+. "$here/scripts/caller-path.sh"
 mkdir -p "$1"
 build=$(cd "$1" && pwd)
-folder=$(cd "$2" && pwd)
-here=$(cd "$(dirname "$0")/.." && pwd)
+folder=$(cd "$(from_caller "$2")" && pwd)
+for knob in TRY_SEED TRY_SHOTS TRY_REPORT TRY_RESULT; do
+  [ -z "${!knob:-}" ] || export "$knob=$(from_caller "${!knob}")"
+done
 if [ "${WINEPREFIX:-}" != "$build/wineprefix" ] || [ -z "${DISPLAY:-}" ]; then
   make -s -C "$here" BUILD="$build" try-update-tools >&2 || { echo "try-update: building the tools failed" >&2; exit 125; }
   exec "$here/scripts/with-wine-env.sh" "$build" "$here/scripts/try-update.sh" "$build" "$folder" "${@:3}"
@@ -44,7 +58,9 @@ updUnix="$build/wineprefix/drive_c/LumiTry/Update"
 drive="$build/wineprefix/drive_c"
 report=${TRY_REPORT:-$build/try-update}
 whatifUnix="$build/wineprefix/drive_c/LumiTry/whatif.txt"
+resultUnix="$build/wineprefix/drive_c/LumiTry/result.json"
 [ "${TRY_WHATIF:-}" = 1 ] && args="-whatif=C:\\LumiTry\\whatif.txt $args"
+[ -z "${TRY_RESULT:-}" ] || args="-result=C:\\LumiTry\\result.json $args"
 key='HKLM\Software\Kevrani\ルミテル ミルテ版'
 
 # The script decides the updater's name: NAME.INF is read by NAME.exe.
@@ -53,6 +69,10 @@ script=""
 for s in "${scripts[@]}"; do [ -e "$s" ] && { [ -z "$script" ] || { echo "try-update: more than one script in $folder" >&2; exit 2; }; script=$s; }; done
 [ -n "$script" ] || { echo "try-update: no .INF script in $folder" >&2; exit 2; }
 exe="$(basename "${script%.*}").exe"
+# Each command costs its pause of 200 ms and its work: the robot's time grows
+# with the commands, in the one installed copy set up here.
+commands=$(grep -ciE '^(copy|remove|dll|exe|shortcut|log|create)=' "$script" || true)
+timeout=${TRY_TIMEOUT:-$((60 + commands))}
 
 # A small drive: the space check reads the drive of the installed copy, and a
 # folder in C: is no drive of its own.
@@ -67,11 +87,17 @@ small_drive() {
 }
 [ -z "${TRY_SMALL_DRIVE:-}" ] || small_drive
 
-rm -rf "$appUnix" "$updUnix" "$whatifUnix"
+again=0
+[ "${TRY_AGAIN:-}" = 1 ] && [ -z "${TRY_SMALL_DRIVE:-}" ] && [ -f "$appUnix/RT_IDX.DAT" ] && again=1
+[ $again = 1 ] || rm -rf "$appUnix"
+rm -rf "$updUnix" "$whatifUnix" "$resultUnix"
 mkdir -p "$appUnix" "$updUnix" "$report"
 rm -f "$report"/files-before.txt "$report"/files-after.txt "$report"/dialogs.txt "$report"/Lumiupd.log
-rm -f "$report"/drive-before.txt "$report"/drive-after.txt "$report"/dialogs.raw
-cp -r "$folder"/. "$updUnix/"
+rm -f "$report"/drive-before.txt "$report"/drive-after.txt "$report"/dialogs.raw "$report"/whatif.txt
+rm -f "$report"/hashes-before.txt "$report"/hashes-after.txt
+# The report shows this run's trace or none: never an earlier run's.
+rm -f "$build"/wineprefix/drive_c/users/*/Temp/Lumiupd.log
+cp -r --preserve=timestamps "$folder"/. "$updUnix/"
 [ -e "$updUnix/$exe" ] || cp "$bin/Lumiupd.exe" "$updUnix/$exe"
 
 # Shift-JIS text in UTF-8, whatever bytes it holds: a byte that is no code
@@ -86,10 +112,12 @@ for char, byte in (("\x80", "80"), ("\uf8f0", "a0"), ("\uf8f1", "fd"), ("\uf8f2"
 sys.stdout.write(text.replace("\r", ""))'
 }
 # Every file and folder of drive C outside the installed copy, the update
-# folder, the system and the temporary folders: where else the run writes
-# (an install folder, a shortcut) shows in the difference.
+# folder, the system and the temporary folders and the result file (shown on
+# its own): where else the run writes (an install folder, a shortcut) shows
+# in the difference.
 drive_listing() {
   ( cd "$drive" && find . \( -path ./windows -o -path ./LumiTry/Update -o -path './users/*/Temp' \
+      -o -path ./LumiTry/result.json \
       -o -path "./${appUnix#"$drive"/}" \) -prune -o -printf '%y\t%P\t%s %TY-%Tm-%Td %TH:%TM\n' | grep -v '^d		' | sort )
 }
 # The difference of the two listings, one section per folder that changed.
@@ -136,24 +164,30 @@ drive_cleanup() {
 }
 
 # The installed copy: what the updater relies on of one.
-python3 - "$appUnix" "$version" <<'PY'
+new_copy() {
+  python3 - "$appUnix" "$version" <<'PY'
 import sys, os
 app, version = sys.argv[1], sys.argv[2].encode()
 data = bytearray(128); data[0:4] = b"RTIX"; data[72:72 + min(8, len(version))] = version[:8]
 open(os.path.join(app, "RT_IDX.DAT"), "wb").write(bytes(data))
 open(os.path.join(app, "MIRO42.INI"), "wb").write(b"[MAIN]\r\nINSTALLED=U0100\r\nLANG=ja\r\n[VIEW]\r\nZOOM=100\r\n")
 PY
-cp "$bin/MIRO42_fixture.dll" "$appUnix/MIRO42.DLL"
-[ -n "${TRY_SEED:-}" ] && cp -r "$TRY_SEED"/. "$appUnix/"
-[ -n "${TRY_RUNNING_MS:-}" ] && cp "$bin/LumitelApp.exe" "$appUnix/Lumitel.exe"
-touch -d '2024-01-01 00:00' "$appUnix"/*
+  cp "$bin/MIRO42_fixture.dll" "$appUnix/MIRO42.DLL"
+  touch -d '2024-01-01 00:00' "$appUnix"/*
+  [ -z "${TRY_SEED:-}" ] || cp -r --preserve=timestamps "$TRY_SEED"/. "$appUnix/"
+}
+[ $again = 1 ] || new_copy
+[ -z "${TRY_RUNNING_MS:-}" ] || cp "$bin/LumitelApp.exe" "$appUnix/Lumitel.exe"
 "$run" reg delete "$key" /f >/dev/null 2>&1 || true
 "$run" reg add "$key\\Try" /v Path /t REG_SZ /d "$appWin" /f >/dev/null
 
 listing() { ( cd "$appUnix" && find . -type f -printf '%P %s %TY-%Tm-%Td %TH:%TM\n' | sort ); }
 installed() { sed -n 's/^INSTALLED=//p' "$appUnix/MIRO42.INI" | tr -d '\r'; }
 before=$(installed)
+# Every file of the installed copy by its SHA-256, for make try-matrix.
+hashes() { ( cd "$appUnix" && find . -type f -printf '%P\0' | LC_ALL=C sort -z | xargs -0 -r sha256sum ); }
 listing >"$report/files-before.txt"
+hashes >"$report/hashes-before.txt"
 drive_listing >"$report/drive-before.txt"
 
 # A stand-in desktop shell (a post program borrows its token), and, when
@@ -178,7 +212,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Strict: an answer that does not fit the box shown stops the run.
-robot=(--strict)
+robot=(--strict --timeout "$timeout" --command-line "$args")
 for a in $answers; do robot+=(--answer "$a"); done
 if [ -n "${TRY_SHOTS:-}" ]; then
   mkdir -p "$TRY_SHOTS"
@@ -186,23 +220,25 @@ if [ -n "${TRY_SHOTS:-}" ]; then
 fi
 # The robot's output goes to a file: a pipe would be held open by Wine's
 # background processes.
-# shellcheck disable=SC2086
-"$run" "$bin/LumiupdRobot.exe" "${robot[@]}" -- "C:\\LumiTry\\Update\\$exe" $args >"$report/dialogs.raw" 2>&1 || true
+"$run" "$bin/LumiupdRobot.exe" "${robot[@]}" -- "C:\\LumiTry\\Update\\$exe" >"$report/dialogs.raw" 2>&1 || true
 to_utf8 <"$report/dialogs.raw" >"$report/dialogs.txt"
 code=$(sed -n 's/^exit code: \(-\?[0-9]*\).*/\1/p' "$report/dialogs.txt" | tail -1)
 stopped=$(sed -n 's/^stopped by the robot: //p' "$report/dialogs.txt")
 ! grep -q '^exit code: .*(timed out, killed)$' "$report/dialogs.txt" ||
-  stopped="the updater did not end within the robot's time-out (60 s) and was killed"
+  stopped="the updater did not end within the robot's time-out ($timeout s; TRY_TIMEOUT=SECONDS gives more) and was killed"
+# The robot's own code for a program the system would not start.
+[ "$code" != -1000 ] || stopped="the updater did not start: the system could not run C:\\LumiTry\\Update\\$exe"
 [ -z "$stopped" ] || code=""
 sleep 1
 
-echo "== $exe $args, installed copy $appWin (data version $version)"
+echo "== $exe $args, installed copy $appWin (data version $version), robot's time-out $timeout s"
 echo "== Exit code: ${code:-none}"
 echo "== Boxes shown:"
 grep -v '^exit code:\|^stopped by the robot:' "$report/dialogs.txt" | sed 's/^/  /' || echo "  none"
 [ -z "$stopped" ] || echo "== Stopped by the robot: $stopped"
 echo "== Files changed in $appWin:"
 listing >"$report/files-after.txt"
+hashes >"$report/hashes-after.txt"
 changes=$(diff "$report/files-before.txt" "$report/files-after.txt" | sed -n 's/^</  before:/p; s/^>/  after: /p' || true)
 printf '%s\n' "${changes:-  (none)}"
 drive_listing >"$report/drive-after.txt"
@@ -216,6 +252,8 @@ echo "== Trace log ($log):"
 if [ -n "$log" ]; then
   cp "$log" "$report/Lumiupd.log"
   to_utf8 <"$log" | sed 's/^/  /'
+else
+  echo "  none: the updater wrote no trace in this run"
 fi
 if [ "${TRY_WHATIF:-}" = 1 ]; then
   echo "== Dry run report ($whatifUnix):"
@@ -224,6 +262,18 @@ if [ "${TRY_WHATIF:-}" = 1 ]; then
     sed '1s/^\xEF\xBB\xBF//' "$whatifUnix" | tr -d '\r' | sed 's/^/  /'
   else
     echo "  none"
+  fi
+fi
+if [ -n "${TRY_RESULT:-}" ]; then
+  # Like the updater's own: no file means the run did not reach its end.
+  rm -f "$TRY_RESULT"
+  echo "== Result file ($TRY_RESULT):"
+  if [ -f "$resultUnix" ]; then
+    mkdir -p "$(dirname "$TRY_RESULT")"
+    cp "$resultUnix" "$TRY_RESULT"
+    sed 's/^/  /' "$resultUnix"
+  else
+    echo "  none: the run did not reach its end"
   fi
 fi
 echo "== Exit code: ${code:-none}"

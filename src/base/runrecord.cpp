@@ -45,9 +45,42 @@ RecordedFolder *AddFolder(const char *folder)
 
 void FreeFolder(RecordedFolder *entry)
 {
-    PtrListFreeStrings(entry->commands);
+    while (!PtrListIsEmpty(entry->commands)) {
+        RecordedCommand *command = (RecordedCommand *)PtrListPopFront(entry->commands);
+        free(command->path);
+        free(command);
+    }
+    PtrListDestroy(entry->commands);
     free(entry->folder);
     free(entry);
+}
+
+// The command under way ends with outcome; what was noted for it is cleared.
+void AddCommand(int outcome)
+{
+    if (!g_record.on || !g_record.current || !g_record.current->commands)
+        return;
+    RecordedCommand *command = (RecordedCommand *)malloc(sizeof(RecordedCommand));
+    if (command) {
+        command->outcome = outcome;
+        command->error = g_record.error;
+        // Only a command that did not go through keeps its file.
+        command->path = outcome != OUTCOME_DONE ? g_record.path : nullptr;
+        if (command->path)
+            g_record.path = nullptr;
+        if (!Keep(g_record.current->commands, command))
+            free(command->path);
+    }
+    g_record.error = 0;
+    free(g_record.path);
+    g_record.path = nullptr;
+}
+
+// Keeps a heap copy of text in *slot unless one is there already.
+void KeepFirst(char **slot, const char *text)
+{
+    if (g_record.on && !*slot && text)
+        *slot = StrDup(text);
 }
 
 } // namespace
@@ -76,6 +109,10 @@ void RunRecordFree(void)
     }
     PtrListDestroy(g_record.folders);
     PtrListDestroy(g_record.boxes);
+    RecordedCause &cause = g_record.cause;
+    char *texts[] = {g_record.path, cause.held, cause.holder, cause.shortOf, cause.lineText};
+    for (char *text : texts)
+        free(text);
     memset(&g_record, 0, sizeof(g_record));
 }
 
@@ -114,17 +151,48 @@ void RecordError(unsigned long error)
     g_record.error = error;
 }
 
+void RecordFaultPath(const char *path)
+{
+    KeepFirst(&g_record.path, path);
+}
+
 void RecordCommand(int ok)
 {
-    if (!g_record.on || !g_record.current || !g_record.current->commands)
+    AddCommand(!ok ? OUTCOME_FAILED : g_record.error ? OUTCOME_IGNORED : OUTCOME_DONE);
+}
+
+void RecordPrediction(int outcome)
+{
+    AddCommand(outcome);
+}
+
+void RecordHeld(const char *module, unsigned long holderId, const char *holder)
+{
+    RecordedCause *cause = &g_record.cause;
+    if (cause->held)
         return;
-    RecordedCommand *command = (RecordedCommand *)malloc(sizeof(RecordedCommand));
-    if (command) {
-        command->outcome = !ok ? OUTCOME_FAILED : g_record.error ? OUTCOME_IGNORED : OUTCOME_DONE;
-        command->error = g_record.error;
-    }
-    Keep(g_record.current->commands, command);
-    g_record.error = 0;
+    KeepFirst(&cause->held, module);
+    cause->holderId = holderId;
+    KeepFirst(&cause->holder, holderId ? holder : nullptr);
+}
+
+void RecordNoSpace(const char *folder, long long needed, long long freeBytes)
+{
+    RecordedCause *cause = &g_record.cause;
+    if (cause->shortOf)
+        return;
+    KeepFirst(&cause->shortOf, folder);
+    cause->needed = needed;
+    cause->freeBytes = freeBytes;
+}
+
+void RecordScriptLine(long line, const char *text)
+{
+    RecordedCause *cause = &g_record.cause;
+    if (cause->scriptLine || !g_record.on)
+        return;
+    cause->scriptLine = line;
+    KeepFirst(&cause->lineText, text);
 }
 
 void RecordBox(const char *caption, const char *text, unsigned int type, int answer)

@@ -161,8 +161,11 @@ HANDLE OpenChecked(const char *path, DWORD access, DWORD share, DWORD dispositio
         DWORD now = disposition;
         if (disposition == OPEN_ALWAYS)
             now = attempt % 2 ? CREATE_NEW : OPEN_EXISTING;
-        file = CreateFileA(path, access, share, nullptr, now, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr);
+        // The check below asks for the reparse tag, which Windows answers
+        // only to a handle that may read attributes (GENERIC_WRITE or DELETE
+        // alone may not; Wine does not enforce it).
+        file = CreateFileA(path, access | FILE_READ_ATTRIBUTES, share, nullptr, now,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         DWORD error = GetLastError();
         if (file == INVALID_HANDLE_VALUE && (disposition != OPEN_ALWAYS ||
                                              (error != ERROR_FILE_NOT_FOUND && error != ERROR_FILE_EXISTS)))

@@ -1,6 +1,8 @@
 // The run's trace log, "Lumiupd.log" in the user's temporary folder.
 // Every call opens, appends and closes, so each line is on disk when it
-// returns; no failure of the log ever reaches the caller or the user.
+// returns; no failure of the log ever reaches the caller or the user. A dry
+// run (base/dryrun) is the exception: it changes nothing, and its lines are
+// written together when TraceLogStop lets go of the log.
 #pragma once
 
 #include "base/strutil.h"
@@ -19,7 +21,8 @@ extern char szLogPath[MAX_PATH_BYTES];
 void TraceLogStart(void);
 
 void TracePrintf(const char *format, ...) TRACE_FORMAT;
-// Lets go of the log's name (the run holds it from its first line on).
+// Writes a dry run's gathered lines, then lets go of the log's name (the
+// run holds it from its first line on).
 void TraceLogStop(void);
 
 // The system's text for GetLastError(), ending in CR LF; always a LocalAlloc'd

@@ -1,5 +1,6 @@
 #include "base/tracelog.h"
 
+#include "base/dryrun.h"
 #include "base/safefile.h"
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <io.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 char szLogPath[MAX_PATH_BYTES];
@@ -93,6 +95,65 @@ void KeepPreviousLog(HANDLE log, const char *folder)
     CloseHandle(kept);
 }
 
+// A dry run changes nothing, so none of its lines has to be on disk before
+// the next one is made: its lines are gathered here and written in one go
+// when the run lets go of the log. Opening the log for every line was most of
+// a dry run's time under Wine, each open a handful of requests to the server.
+char *held = nullptr;
+size_t heldLength = 0, heldSize = 0;
+
+// Appends text with every "\n" as CR LF, as the text mode of a line does.
+int Hold(const char *text)
+{
+    size_t n = strlen(text) * 2;
+    if (heldLength + n + 1 > heldSize) {
+        size_t size = (heldSize + n + 1) * 2;
+        char *grown = (char *)realloc(held, size);
+        if (!grown)
+            return 0;
+        held = grown;
+        heldSize = size;
+    }
+    for (const char *p = text; *p; p++) {
+        if (*p == '\n')
+            held[heldLength++] = '\r';
+        held[heldLength++] = *p;
+    }
+    return 1;
+}
+
+void WriteHeld(void)
+{
+    HANDLE file = heldLength && szLogPath[0] ? OpenLogHandle(OPEN_EXISTING) : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        SetFilePointer(file, 0, nullptr, FILE_END);
+        WriteFile(file, held, (DWORD)heldLength, &written, nullptr);
+        CloseHandle(file);
+    }
+    free(held);
+    held = nullptr;
+    heldLength = heldSize = 0;
+}
+
+// A dry run's line, kept for WriteHeld; 0 when it must be written at once.
+int HeldLine(const char *format, va_list args)
+{
+    if (!IsDryRun())
+        return 0;
+    va_list again;
+    va_copy(again, args);
+    int n = _vscprintf(format, again);
+    va_end(again);
+    char *line = n >= 0 ? (char *)malloc((size_t)n + 1) : nullptr;
+    int kept = line && vsnprintf(line, (size_t)n + 1, format, args) >= 0 && Hold(line);
+    free(line);
+    // Short of memory: what was gathered goes first, then lines one by one.
+    if (!kept)
+        WriteHeld();
+    return kept;
+}
+
 } // namespace
 
 void TraceLogStart(void)
@@ -124,6 +185,12 @@ void TracePrintf(const char *format, ...)
 #ifdef LUMIUPD_BENCH_BUILD
     benchTraceCalls++;
 #endif
+    va_list args;
+    va_start(args, format);
+    int kept = HeldLine(format, args);
+    va_end(args);
+    if (kept)
+        return;
     // The file must already exist: a log removed during the run stays so.
     HANDLE handle = OpenLogHandle(OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)
@@ -140,7 +207,6 @@ void TracePrintf(const char *format, ...)
         return;
     }
     fseek(file, 0, SEEK_END);
-    va_list args;
     va_start(args, format);
     vfprintf(file, format, args);
     va_end(args);
@@ -149,6 +215,7 @@ void TracePrintf(const char *format, ...)
 
 void TraceLogStop(void)
 {
+    WriteHeld();
     Unpin();
 }
 

@@ -1,8 +1,10 @@
 #include "checks/checkfile.h"
 
+#include "base/runrecord.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "checks/checkrules.h"
+#include "checks/holder.h"
 #include "script/script.h"
 
 #include <windows.h>
@@ -59,6 +61,19 @@ int ProbeModule(const char *folder, const char *filename)
     return 1;
 }
 
+// The run's record names the first held module and, where the system tells
+// it, the process that has it loaded; a run without a record asks nothing.
+void NoteHeld(const char *folder, const char *filename)
+{
+    char path[PROBE_BYTES];
+    if (!GetRunRecord()->on || !StrCopy(path, sizeof(path), folder) || !StrAppend(path, sizeof(path), filename))
+        return;
+    unsigned long pid = 0;
+    char program[MAX_PATH_BYTES];
+    FindModuleHolder(path, &pid, program, sizeof(program));
+    RecordHeld(path, pid, program);
+}
+
 int CheckFolder(const char *folder, const PtrList *commands, ModuleSeen seen, void *data)
 {
     int bResult = 1;
@@ -71,13 +86,16 @@ int CheckFolder(const char *folder, const PtrList *commands, ModuleSeen seen, vo
             TracePrintf("\t\t\tNot Module\n");
             continue;
         }
-        if (!seen) {
+        if (!seen)
             WaitForRunningApp();
-            if (!ProbeModule(folder, entry->filename))
+        int held = !ProbeModule(folder, entry->filename);
+        if (held)
+            NoteHeld(folder, entry->filename);
+        if (!seen) {
+            if (held)
                 return 0;
             continue;
         }
-        int held = !ProbeModule(folder, entry->filename);
         seen(data, folder, entry->filename, held);
         if (held)
             bResult = 0;

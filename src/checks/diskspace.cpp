@@ -1,5 +1,6 @@
 #include "checks/diskspace.h"
 
+#include "base/runrecord.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "checks/checkrules.h"
@@ -156,8 +157,10 @@ int checkSpacePeak(const PtrList *dsts, const char *srcFolder, SpacePeak kind, S
         if (seen)
             seen(data, dst, needed, freeBytes);
         // Every destination is measured and traced, even after one failed.
-        if (freeBytes < needed)
+        if (freeBytes < needed) {
+            RecordNoSpace(dst, needed, freeBytes);
             ubResult = 0;
+        }
     }
     TracePrintf("\t\tubResult = %d\n", ubResult);
     TracePrintf("\t\t[%s]<<\n", "checkSpace");

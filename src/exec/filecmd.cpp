@@ -95,6 +95,8 @@ int CopyWith(AtomicUpdate *update, const char *src, const char *dst, HWND dialog
     if (GetFileTimeByFilename(src, nullptr, nullptr, &write)) {
         TraceLastWriteTime(&write);
         result = CopyAsked(update, src, dst, &write, dialog);
+    } else {
+        RecordFaultPath(src);
     }
     TracePrintf("\t\tbResult = %d\n", result);
     TracePrintf("\t\t[%s]<<\n", "Copy");

@@ -262,3 +262,13 @@ int InstalledValues(const char *folder, const char *id, char **oldValue, char **
     }
     return 1;
 }
+
+int InstalledListsId(const char *folder, const char *id)
+{
+    char *oldValue = nullptr;
+    char *newValue = nullptr;
+    int listed = id && id[0] && InstalledValues(folder, id, &oldValue, &newValue) && InstalledHasId(oldValue, id);
+    free(oldValue);
+    free(newValue);
+    return listed;
+}

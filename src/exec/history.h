@@ -23,3 +23,5 @@ char *HistoryLineOf(const char *comment, const char *id);
 // (*newValue), both heap (free). 0, both null, when the settings file cannot
 // be read whole; the last error tells why.
 int InstalledValues(const char *folder, const char *id, char **oldValue, char **newValue);
+// Whether the folder's INSTALLED already lists id (0 when it cannot be read).
+int InstalledListsId(const char *folder, const char *id);

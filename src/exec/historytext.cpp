@@ -65,3 +65,18 @@ char *MergeInstalledIds(const char *oldValue, const char *id)
     memcpy(out + used, id, idLen + 1);
     return out;
 }
+
+int InstalledHasId(const char *value, const char *id)
+{
+    size_t idLen = strlen(id);
+    for (const char *p = value; idLen;) {
+        const char *comma = strchr(p, ',');
+        size_t len = comma ? (size_t)(comma - p) : strlen(p);
+        if (len == idLen && memcmp(p, id, len) == 0)
+            return 1;
+        if (!comma)
+            return 0;
+        p = comma + 1;
+    }
+    return 0;
+}

@@ -14,3 +14,6 @@ void SplitComment(char *comment, char **first, char **second);
 // by a comma, then id. A heap text (free), null when out of memory. Entries
 // are never cut: the result is sized from the inputs.
 char *MergeInstalledIds(const char *oldValue, const char *id);
+// Whether id is one of the entries of an INSTALLED value (compared byte for
+// byte, as the merge compares them); an empty id is in none.
+int InstalledHasId(const char *value, const char *id);

@@ -158,28 +158,47 @@ void CutDestination(CommandPaths *paths, const char *folder, const FileEntry *en
     AppendCut(paths->dst, MAX_PATH_BYTES, &used, entry->filename);
 }
 
+// The file a failed command is about, for the run's record: the program or
+// plug-in it runs, the link it makes, else the file it writes or removes. A
+// handler that knows better (a copy's unreadable source) noted it first.
+const char *FaultPathOf(const FileEntry *entry, const CommandPaths &paths)
+{
+    if (entry->act == ACT_EXE)
+        return paths.src;
+    if (entry->act == ACT_DLL && entry->extra)
+        return ((const AddOnExtra *)entry->extra)->dll;
+    if (entry->act == ACT_SHORTCUT)
+        return (const char *)entry->extra;
+    return paths.dst;
+}
+
+int TooLong(const FileEntry *entry)
+{
+    TracePrintf("\t\tpath too long - %s\n", entry->filename);
+    RecordFaultPath(entry->filename);
+    return 0;
+}
+
 int RunCommand(const FileEntry *entry, const char *srcFolder, const char *folder, const char *id,
                HWND dialog, AtomicUpdate *atomic)
 {
     CommandPaths paths;
     paths.text[0] = '\0';
     if (!BuildSource(&paths, srcFolder, folder, entry)) {
-        if (UsesSource(entry->act)) {
-            TracePrintf("\t\tpath too long - %s\n", entry->filename);
-            return 0;
-        }
+        if (UsesSource(entry->act))
+            return TooLong(entry);
         CutSource(&paths, srcFolder, entry);
     }
     Progress(dialog, PROGRESS_SOURCE, paths.src);
     if (!BuildDestination(&paths, folder, entry)) {
-        if (UsesDestination(entry->act)) {
-            TracePrintf("\t\tpath too long - %s\n", entry->filename);
-            return 0;
-        }
+        if (UsesDestination(entry->act))
+            return TooLong(entry);
         CutDestination(&paths, folder, entry);
     }
     Progress(dialog, PROGRESS_DESTINATION, paths.dst);
-    return RunHandler(entry, paths, folder, id, dialog, atomic);
+    int ok = RunHandler(entry, paths, folder, id, dialog, atomic);
+    RecordFaultPath(FaultPathOf(entry, paths));
+    return ok;
 }
 
 // The result of the destination's last command run (1 when there is none):

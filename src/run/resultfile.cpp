@@ -6,6 +6,7 @@
 #include "base/safefile.h"
 #include "base/tracelog.h"
 #include "exec/filereplace.h"
+#include "exec/history.h"
 
 #include <windows.h>
 #include <stdarg.h>
@@ -21,7 +22,7 @@ const char *const MEANINGS[] = {"declined",      "success",       "no-memory",  
                                 "no-space",      "bad-package"};
 static_assert(sizeof(MEANINGS) / sizeof(MEANINGS[0]) == RESULT_COUNT + 1, "a meaning for every exit code");
 const char *const COMMANDS[] = {"", "copy", "remove", "dll", "exe", "shortcut", "log", "create"};
-const char *const OUTCOMES[] = {"done", "failed", "ignored"};
+const char *const OUTCOMES[] = {"done", "failed", "ignored", "unknown"};
 // By box answer (IDOK 1 to IDNO 7); 0 when no box could be shown.
 const char *const ANSWERS[] = {"none", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
 
@@ -70,8 +71,8 @@ void PutCode(JsonText *out, unsigned code)
     Put(out, bytes, (size_t)n);
 }
 
-// format with %d (an int), %r (a text as it is) and %s (an ANSI text as a
-// JSON string, or null).
+// format with %d (an int), %D (a long long), %r (a text as it is) and %s (an
+// ANSI text as a JSON string, or null).
 void Emit(JsonText *out, const char *format, ...)
 {
     va_list args;
@@ -82,9 +83,12 @@ void Emit(JsonText *out, const char *format, ...)
             continue;
         }
         char kind = *++p;
-        if (kind == 'd') {
-            char digits[16];
-            snprintf(digits, sizeof(digits), "%d", va_arg(args, int));
+        if (kind == 'd' || kind == 'D') {
+            char digits[24];
+            if (kind == 'd')
+                snprintf(digits, sizeof(digits), "%d", va_arg(args, int));
+            else
+                snprintf(digits, sizeof(digits), "%I64d", va_arg(args, long long));
             JsonRaw(out, digits);
             continue;
         }
@@ -125,19 +129,26 @@ void Commands(JsonText *out, const RecordedFolder *folder, const PtrList *comman
              command ? OUTCOMES[command->outcome] : "skipped");
         if (command && command->error)
             ErrorText(out, command->error);
+        if (command && command->path)
+            Emit(out, ", \"path\": %s", command->path);
         JsonRaw(out, cursor ? "}," : "}\n      ");
     }
     JsonRaw(out, "]");
 }
 
-void Folders(JsonText *out, const PtrList *commands)
+void Folders(JsonText *out, const UpdateScript &script)
 {
     for (PtrNode *cursor = PtrListFirst(GetRunRecord()->folders); cursor;) {
         const RecordedFolder *folder = (const RecordedFolder *)PtrListNextData(&cursor);
-        Emit(out, "\n    {\n      \"folder\": %s,\n      \"dataVersion\": %s,\n      \"accepted\": %r",
-             folder->folder, folder->versionRead ? folder->version : nullptr, folder->accepted ? "true" : "false");
+        Emit(out,
+             "\n    {\n      \"folder\": %s,\n      \"dataVersion\": %s,\n      \"accepted\": %r,\n"
+             "      \"alreadyUpdated\": %r",
+             folder->folder, folder->versionRead ? folder->version : nullptr, folder->accepted ? "true" : "false",
+             // A copy the version check refused whose INSTALLED lists the id: the
+             // update ran there before and its data version is the one it brought.
+             !folder->accepted && InstalledListsId(folder->folder, script.id) ? "true" : "false");
         if (folder->commands)
-            Commands(out, folder, commands);
+            Commands(out, folder, script.commands);
         // Only all-or-nothing updates are ever restored: other records keep
         // their fields.
         if (folder->restored)
@@ -155,16 +166,65 @@ void Boxes(JsonText *out)
     }
 }
 
-void Record(JsonText *out, int nResult, const UpdateScript &script, int unattended, unsigned long elapsedMs)
+// The first command that failed: its folder, its place in the script (from
+// 1) and its file.
+void FailedCommand(JsonText *out)
 {
+    for (PtrNode *cursor = PtrListFirst(GetRunRecord()->folders); cursor;) {
+        const RecordedFolder *folder = (const RecordedFolder *)PtrListNextData(&cursor);
+        int index = 0;
+        for (PtrNode *done = PtrListFirst(folder->commands); done;) {
+            const RecordedCommand *command = (const RecordedCommand *)PtrListNextData(&done);
+            index++;
+            if (command->outcome == OUTCOME_FAILED) {
+                Emit(out, "{\"folder\": %s, \"command\": %d, \"path\": %s}", folder->folder, index, command->path);
+                return;
+            }
+        }
+    }
+    JsonRaw(out, "null");
+}
+
+// What explains the exit code, as far as the run met it; null for the codes
+// that need nothing more, and where the step could not tell.
+void Cause(JsonText *out, const RunEnd &end)
+{
+    const RecordedCause &cause = GetRunRecord()->cause;
+    JsonRaw(out, ",\n  \"cause\": ");
+    // A script that could not be opened at all has no line to name.
+    if (end.nResult == RESULT_BAD_SCRIPT && cause.scriptLine && cause.lineText)
+        Emit(out, "{\"line\": %d, \"text\": %s}", (int)cause.scriptLine, cause.lineText);
+    else if (end.nResult == RESULT_BAD_SCRIPT)
+        JsonRaw(out, "{\"line\": null, \"text\": null}");
+    else if (end.nResult == RESULT_UPDATE_FAILED)
+        FailedCommand(out);
+    else if (end.nResult == RESULT_LOCKED_FILE && cause.held && cause.holder)
+        Emit(out, "{\"file\": %s, \"processId\": %d, \"program\": %s}", cause.held, (int)cause.holderId,
+             cause.holder);
+    else if (end.nResult == RESULT_LOCKED_FILE && cause.held)
+        Emit(out, "{\"file\": %s, \"processId\": null, \"program\": null}", cause.held);
+    else if (end.nResult == RESULT_NO_SPACE && cause.shortOf)
+        Emit(out, "{\"folder\": %s, \"neededBytes\": %D, \"freeBytes\": %D}", cause.shortOf, cause.needed,
+             cause.freeBytes);
+    else if (end.nResult == RESULT_BAD_PACKAGE && end.badFile && end.badFile[0])
+        Emit(out, "{\"file\": %s}", end.badFile);
+    else
+        JsonRaw(out, "null");
+}
+
+void Record(JsonText *out, const UpdateScript &script, const RunEnd &end)
+{
+    int nResult = end.nResult;
     Emit(out, "{\n  \"exitCode\": %d,\n  \"meaning\": \"%r\",\n  \"updater\": \"%r\",\n  \"id\": %s,\n"
-              "  \"unattended\": %r,\n  \"destinations\": [",
+              "  \"unattended\": %r,\n  \"dryRun\": %r",
          nResult, nResult >= -1 && nResult < RESULT_COUNT ? MEANINGS[nResult + 1] : "", LUMIUPD_VERSION_TEXT,
-         script.id, unattended ? "true" : "false");
-    Folders(out, script.commands);
+         script.id, end.unattended ? "true" : "false", end.dryRun ? "true" : "false");
+    Cause(out, end);
+    JsonRaw(out, ",\n  \"destinations\": [");
+    Folders(out, script);
     JsonRaw(out, "],\n  \"boxes\": [");
     Boxes(out);
-    Emit(out, "],\n  \"milliseconds\": %d\n}\n", (int)elapsedMs);
+    Emit(out, "],\n  \"milliseconds\": %d\n}\n", (int)end.elapsedMs);
 }
 
 int FullPath(const char *path, char *full)
@@ -210,12 +270,11 @@ void StartResultFile(const char *path)
         DeletePlainFile(full);
 }
 
-void WriteResultFile(const char *path, int nResult, const UpdateScript &script, int unattended,
-                     unsigned long elapsedMs)
+void WriteResultFile(const char *path, const UpdateScript &script, const RunEnd &end)
 {
     JsonText out;
     memset(&out, 0, sizeof(out));
-    Record(&out, nResult, script, unattended, elapsedMs);
+    Record(&out, script, end);
     if (out.failed || !WriteWholeFile(path, out.text, (DWORD)out.used)) {
         if (out.failed)
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -12,10 +12,18 @@
 // deleted, so that one found there afterwards is always this run's.
 void StartResultFile(const char *path);
 
-// At the end of the run: the record of script's run that ended with
-// nResult after elapsedMs. Traces a line only when it cannot be written.
-void WriteResultFile(const char *path, int nResult, const UpdateScript &script, int unattended,
-                     unsigned long elapsedMs);
+// How the run ended, as the record tells it.
+struct RunEnd {
+    int nResult;
+    int unattended;
+    int dryRun;           // the code and the outcomes are predictions
+    const char *badFile;  // code 8: the file of the update folder at fault
+    unsigned long elapsedMs;
+};
+
+// At the end of the run: the record of script's run. Traces a line only when
+// it cannot be written.
+void WriteResultFile(const char *path, const UpdateScript &script, const RunEnd &end);
 
 // The record as it is put together; failed once memory ran out.
 struct JsonText {

@@ -191,10 +191,12 @@ int RunUpdate(void *instance, const char *cmdLine)
     // A dry run asks nothing and shows nothing, as an unattended one.
     int unattended = (cl.flag & CL_FLAG_UNATTENDED) || cl.whatIf;
     SetUnattended(unattended);
-    if (cl.result[0]) {
+    if (cl.result[0])
         StartResultFile(cl.result);
+    // A dry run's report names the copies the version check refused, from
+    // the record.
+    if (cl.result[0] || cl.whatIf)
         RunRecordStart();
-    }
     UINT startedErrorMode = 0;
     if (unattended)
         startedErrorMode = QuietErrorMode();
@@ -222,8 +224,10 @@ int RunUpdate(void *instance, const char *cmdLine)
     LeaveStage(&staged);
     if (nResult == RESULT_SUCCESS && script.post && !cl.whatIf)
         StartProcess(script.post);
-    if (cl.result[0])
-        WriteResultFile(cl.result, nResult, script, cl.flag & CL_FLAG_UNATTENDED, GetTickCount() - started);
+    if (cl.result[0]) {
+        RunEnd end = {nResult, cl.flag & CL_FLAG_UNATTENDED, cl.whatIf, package.bad, GetTickCount() - started};
+        WriteResultFile(cl.result, script, end);
+    }
     RunRecordFree();
     FreeUpdateScript(&script);
     TracePrintf("\nnResult = %d\n", nResult);

@@ -2,10 +2,13 @@
 
 #include "base/dryrun.h"
 #include "base/messages.h"
+#include "base/runrecord.h"
 #include "base/tracelog.h"
 #include "checks/checkfile.h"
 #include "checks/checkrules.h"
 #include "checks/diskspace.h"
+#include "checks/holder.h"
+#include "exec/history.h"
 #include "exec/recover.h"
 #include "run/whatifcmd.h"
 #include "run/whatifreport.h"
@@ -42,13 +45,23 @@ void ReportRunningApp(WhatIfReport *r)
                pid);
 }
 
+// A held module names its holder where the system tells it.
 void ModuleFound(void *data, const char *folder, const char *filename, int held)
 {
+    WhatIfReport *r = (WhatIfReport *)data;
     if (!g_appLooked)
-        ReportRunningApp((WhatIfReport *)data);
+        ReportRunningApp(r);
     g_appLooked = 1;
-    ReportLine((WhatIfReport *)data, "モジュール: %s%s: %s", folder, filename,
-               held ? "ほかのプログラムが使用中です" : "使用されていません");
+    char path[MAX_PATH_BYTES];
+    unsigned long pid = 0;
+    char program[MAX_PATH_BYTES];
+    if (!held)
+        ReportLine(r, "モジュール: %s%s: 使用されていません", folder, filename);
+    else if (JoinPath(path, sizeof(path), folder, filename) && FindModuleHolder(path, &pid, program, sizeof(program)))
+        ReportLine(r, "モジュール: %s%s: ほかのプログラムが使用中です: %s (プロセス ID %lu)", folder, filename,
+                   program, pid);
+    else
+        ReportLine(r, "モジュール: %s%s: ほかのプログラムが使用中です", folder, filename);
 }
 
 void SpaceFound(void *data, const char *dst, long long needed, long long freeBytes)
@@ -70,6 +83,21 @@ void ReportVersion(WhatIfReport *r, const char *folder, const char *verdict)
         ReportLine(r, "対象: %s (RT_IDX.DAT を読めません: %s)", folder, verdict);
 }
 
+// The copies the version check refused, each marked when its INSTALLED shows
+// that this update ran there before.
+void ReportRefused(const UpdateScript &script)
+{
+    for (PtrNode *cursor = PtrListFirst(GetRunRecord()->folders); cursor;) {
+        const RecordedFolder *folder = (const RecordedFolder *)PtrListNextData(&cursor);
+        if (folder->accepted)
+            continue;
+        int updated = InstalledListsId(folder->folder, script.id);
+        ReportLine(&g_report, "対象外: %s (データバージョン %s: この更新の target に合いません%s%s%s)", folder->folder,
+                   folder->versionRead ? folder->version : "なし", updated ? "。INSTALLED に " : "",
+                   updated ? script.id : "", updated ? " があり、更新済みです" : "");
+    }
+}
+
 int ReportDestinations(int nResult, const char *cmdDst, const PtrList *dsts, const UpdateScript &script)
 {
     if (nResult == RESULT_GATE_REFUSED) {
@@ -80,6 +108,7 @@ int ReportDestinations(int nResult, const char *cmdDst, const PtrList *dsts, con
             ReportLine(&g_report, "対象: コマンドラインのフォルダが長すぎます: 対象外です");
         return nResult;
     }
+    ReportRefused(script);
     if (nResult == RESULT_NO_DESTINATION) {
         ReportLine(&g_report, "対象: %s (「自分で指定しますか？」には「いいえ」と答えました)",
                    MessageTable[RESULT_NO_DESTINATION]);
@@ -131,11 +160,19 @@ int WhatIfSteps(int nResult, const char *srcFolder, const char *cmdDst, const Pt
                         &g_report) &&
         nResult == RESULT_SUCCESS)
         nResult = RESULT_NO_SPACE;
+    // Every destination is looked at, as the real run works in every one; a
+    // sure failure in any makes the run's code 4.
+    DryState state = {PtrListCreate(), 0, 0, ""};
+    int anyFailed = 0;
     for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
         const char *folder = (const char *)PtrListNextData(&cursor);
         ReportLine(&g_report, "コマンド: %s", folder);
-        ReportCommands(&g_report, srcFolder, folder, script.commands, script.id);
+        if (!ReportCommands(&g_report, srcFolder, folder, script.commands, script.id, &state))
+            anyFailed = 1;
     }
+    DryStateFree(&state);
+    if (anyFailed && nResult == RESULT_SUCCESS)
+        nResult = RESULT_UPDATE_FAILED;
     return nResult;
 }
 
@@ -145,6 +182,9 @@ void WhatIfFinish(int nResult, const UpdateScript &script, const char *badFile)
         ReportLine(&g_report, "post: %s をデスクトップのユーザーとして起動します: 確認実行のため起動していません",
                    script.post);
     const char *text = nResult >= 0 && nResult < RESULT_COUNT ? MessageTable[nResult] : "";
+    if (nResult == RESULT_UPDATE_FAILED)
+        ReportLine(&g_report, "予測の前提: 無人実行と同じ答え (中止・再試行・無視の問いには「中止」)。人が「無視」と"
+                              "答えれば、失敗するコピーと削除を飛ばして続けます");
     if (nResult == RESULT_SUCCESS)
         text = "実際の更新の終了コードは、コマンドの結果によって 0 か 4 になります。";
     ReportLine(&g_report, "終了コード: %d %s%s%s", nResult, text, nResult == RESULT_BAD_PACKAGE ? " " : "",

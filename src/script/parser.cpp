@@ -163,10 +163,15 @@ int ScriptPathFromModulePath(char *path, size_t size)
 
 int ReadScriptFile(const char *path, UpdateScript *script)
 {
+    return ReadScriptFileEx(path, script, nullptr, nullptr);
+}
+
+int ReadScriptFileEx(const char *path, UpdateScript *script, ScriptLineSink sink, void *context)
+{
     FILE *file = fopen(path, "rt");
     if (!file)
         return 0;
-    int read = ReadScriptStream(file, script);
+    int read = ReadScriptStreamEx(file, script, sink, context);
     fclose(file);
     return read;
 }

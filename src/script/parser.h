@@ -68,6 +68,8 @@ typedef int (*ScriptLineSink)(const char *raw, size_t rawLength, const ScriptLin
 // ReadScriptStream with every line handed to sink as well. Without a sink it
 // is ReadScriptStream. 1 when no line read was rejected.
 int ReadScriptStreamEx(FILE *file, UpdateScript *script, ScriptLineSink sink, void *context);
+// ReadScriptFile with every line handed to sink as well.
+int ReadScriptFileEx(const char *path, UpdateScript *script, ScriptLineSink sink, void *context);
 
 // One line as read (it may still end in CR/LF; it is cut in place).
 // 1 = stored or ignored; 0 = the line is rejected and the parse ends.

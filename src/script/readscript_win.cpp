@@ -1,5 +1,6 @@
 #include "script/readscript.h"
 
+#include "base/runrecord.h"
 #include "base/strutil.h"
 #include "script/parser.h"
 
@@ -19,10 +20,36 @@ int UpdateScriptPath(void *module, char *path)
     return ScriptPathFromModulePath(path, MAX_PATH_BYTES);
 }
 
+namespace {
+
+// Counts the script's lines (a cut piece of a long line is no line of its
+// own) and notes the one that refuses the script in the run's record; the
+// read stops there, as it does without a sink.
+int NoteRejectedLine(const char *raw, size_t rawLength, const ScriptLineReport *report, void *context)
+{
+    long *line = (long *)context;
+    if (IsRejectedLine(report->outcome)) {
+        char text[SCRIPT_LINE_BUFFER];
+        size_t n = 0;
+        while (n < rawLength && n < sizeof(text) - 1 && raw[n] && raw[n] != '\r' && raw[n] != '\n')
+            n++;
+        memcpy(text, raw, n);
+        text[n] = '\0';
+        RecordScriptLine(*line, text);
+        return 0;
+    }
+    if (rawLength > 0 && raw[rawLength - 1] == '\n')
+        ++*line;
+    return 1;
+}
+
+} // namespace
+
 int ReadUpdateScript(void *module, UpdateScript *script)
 {
     char path[MAX_PATH_BYTES];
-    return UpdateScriptPath(module, path) && ReadScriptFile(path, script);
+    long line = 1;
+    return UpdateScriptPath(module, path) && ReadScriptFileEx(path, script, NoteRejectedLine, &line);
 }
 
 int ReadScriptThrough(void *handle, UpdateScript *script)

@@ -1,7 +1,11 @@
 // LumiupdRobot.exe: starts a program, answers its message boxes in order and
 // prints every dialog it saw, then the program's exit code.
 // Usage: LumiupdRobot.exe [--answer yes|no|ok|cancel|abort|retry|ignore]...
-//                         [--timeout SECONDS] [--shots DIR] [--strict] -- PROGRAM [ARGS...]
+//                         [--timeout SECONDS] [--shots DIR] [--strict]
+//                         [--command-line TEXT] -- PROGRAM [ARGS...]
+// --command-line gives the program's arguments as one text, as typed at a
+// Windows prompt (its quotes kept), in place of ARGS, which are each quoted
+// when they hold a blank.
 // With --shots, the screen is saved (BMP) before each box is answered and once
 // while the progress dialog shows both paths. With --strict, an answer that
 // the box shown has no button for, or a dialog that is no message box nor the
@@ -142,6 +146,7 @@ int main(int argc, char **argv)
     RunOptions options;
     std::string shots;
     bool strict = false;
+    const char *commandLine = nullptr;
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--") != 0; i++) {
         if (strcmp(argv[i], "--answer") == 0 && i + 1 < argc) {
@@ -158,15 +163,17 @@ int main(int argc, char **argv)
             shots = argv[++i];
         else if (strcmp(argv[i], "--strict") == 0)
             strict = true;
+        else if (strcmp(argv[i], "--command-line") == 0 && i + 1 < argc)
+            commandLine = argv[++i];
     }
     SetHandlers(options, shots, strict);
     if (i + 1 >= argc) {
-        fprintf(stderr, "usage: LumiupdRobot.exe [--answer BUTTON]... [--timeout S] [--shots DIR] [--strict] -- "
-                        "PROGRAM [ARGS...]\n");
+        fprintf(stderr, "usage: LumiupdRobot.exe [--answer BUTTON]... [--timeout S] [--shots DIR] [--strict] "
+                        "[--command-line TEXT] -- PROGRAM [ARGS...]\n");
         return 2;
     }
-    std::string args;
-    for (int j = i + 2; j < argc; j++)
+    std::string args = commandLine ? commandLine : "";
+    for (int j = i + 2; j < argc && !commandLine; j++)
         args += (args.empty() ? "" : " ") + Quote(argv[j]);
     RunResult r = RunProgram(argv[i + 1], args, options);
     for (const DialogRecord &d : r.dialogs) {

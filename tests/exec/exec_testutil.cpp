@@ -215,7 +215,8 @@ SmallDrive::SmallDrive(const std::string &name, int kilobytes)
         why_ = "cannot start mount";
         return;
     }
-    ready_ = WaitForDriveSize(folder_, true, (ULONGLONG)kilobytes * 1024);
+    limit_ = (ULONGLONG)kilobytes * 1024;
+    ready_ = WaitForDriveSize(folder_, true, limit_);
     if (!ready_)
         why_ = "the small drive did not appear (mounting needs root)";
 }
@@ -225,5 +226,7 @@ SmallDrive::~SmallDrive()
     if (unixFolder_.empty())
         return;
     StartLinuxProgram("/bin/umount -l \"" + unixFolder_ + "\"");
-    WaitForDriveSize(folder_, false, 0);
+    // Until the small drive is gone: an unmount still on its way had taken
+    // the next case's drive of the same name away, so its copy found room.
+    WaitForDriveSize(folder_, false, limit_);
 }

@@ -72,6 +72,7 @@ public:
 
 private:
     std::string folder_, unixFolder_;
+    ULONGLONG limit_ = 0;
     bool ready_ = false;
     std::string why_;
 };

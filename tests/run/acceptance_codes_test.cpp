@@ -71,31 +71,47 @@ protected:
     {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
+    // Where a run leaves its result file (the folder is made afresh).
+    std::string ResultPath(const std::string &name) { return MakeTestDir("acc_codes_" + name) + "result.json"; }
+    // The result file holds text (its fields are written in a fixed layout).
+    void ExpectResultHas(const std::string &path, const std::string &text)
+    {
+        std::string json = ReadFileBytes(path);
+        EXPECT_NE(json.find(text), std::string::npos) << text << "\nnot in\n" << json;
+    }
     std::string upd;
 };
 
-// 2: no script, or a script with a line the updater does not know.
+// 2: no script, or a script with a line the updater does not know. The
+// result file names the line, or none when there is no script to read.
 TEST_F(FailureCodes, UnreadableScriptIs2)
 {
     std::string app = Registered("acc_codes_2");
-    for (const std::string &script : {std::string(), ExampleScript("typical.INF") + "update=MIRO42.DLL\r\n"}) {
-        for (const char *args : {"", "-auto"}) {
-            SCOPED_TRACE(std::string(args) + (script.empty() ? " no script" : " unknown key"));
+    std::string result = ResultPath("result");
+    std::string typical = ExampleScript("typical.INF");
+    std::string line = std::to_string(std::count(typical.begin(), typical.end(), '\n') + 1);
+    for (const std::string &script : {std::string(), typical + "update=MIRO42.DLL\r\n"}) {
+        for (const std::string &args : {std::string(), "-auto -result=" + result}) {
+            SCOPED_TRACE(args + (script.empty() ? " no script" : " unknown key"));
             DeleteFileA((upd + "Lumiupd.INF").c_str());
             if (!script.empty()) {
                 ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", script));
             }
             // The dry run's report is written all the same.
-            if (args[0])
+            if (!args.empty())
                 DryRun(args, 2);
             UpdaterRun r = RunUpdater(upd, args, {});
             ASSERT_FALSE(r.timedOut);
             EXPECT_EQ(r.exitCode, 2u);
             ASSERT_EQ(r.boxes.size(), 1u);
             ExpectClosingBox(r.boxes[0], MessageTable[2], 2);
-            std::vector<std::string> trace = Head(args, args[0] ? 1 : 0, "");
+            std::vector<std::string> trace = Head(args, args.empty() ? 0 : 1, "");
             Append(&trace, {"", "nResult = 2"});
             ExpectTrace(trace);
+            if (!args.empty())
+                ExpectResultHas(result, script.empty() ? "\"cause\": {\"line\": null, \"text\": null}"
+                                                       : "\"cause\": {\"line\": " + line +
+                                                             ", \"text\": \"update=MIRO42.DLL\"}");
         }
     }
     // A dry run asked for in a form that cannot be taken is refused before
@@ -146,6 +162,19 @@ TEST_F(FailureCodes, NoInstalledCopyIs3)
         Append(&trace, {"\t[GetDstPath]>>", "\t[GetDstPath]<<", "", "nResult = 3"});
         ExpectTrace(trace);
     }
+    // A copy this update already ran in (its data version the update's own,
+    // its INSTALLED listing the id) is still no destination, but the dry run
+    // and the result file tell it from one the update was never for.
+    std::string done = MakeInstalledFolder("acc_codes_3_done", "1.30");
+    ASSERT_TRUE(WriteFileBytes(done + "MIRO42.INI", "[MAIN]\r\nINSTALLED=U0100,U0301\r\n"));
+    ASSERT_TRUE(RegisterInstalled("Lumitel", done));
+    found = DryRun("", 3);
+    EXPECT_TRUE(Has(found, "対象外: " + done + " (データバージョン 1.30: この更新の target に合いません。INSTALLED に U0301 "
+                                             "があり、更新済みです)"));
+    std::string result = ResultPath("result");
+    UpdaterRun r = RunUpdater(upd, "-unattended -result=" + result, {});
+    EXPECT_EQ(r.exitCode, 3u);
+    ExpectResultHas(result, "\"dataVersion\": \"1.30\",\n      \"accepted\": false,\n      \"alreadyUpdated\": true");
 }
 
 // 4: a program of the script ends with code 2; the command before it stays
@@ -157,9 +186,13 @@ TEST_F(FailureCodes, FailingCommandIs4)
                                                          "copy=MIRO42.DLL", "exe=CONVERT.EXE,code:2",
                                                          "copy=RT_IDX.DAT"})));
     ASSERT_TRUE(CopyFileA((BinDir() + "recorder.exe").c_str(), (upd + "CONVERT.EXE").c_str(), FALSE));
-    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    std::string result = ResultPath("result");
+    UpdaterRun r = RunUpdater(upd, "-result=" + result, {{IDYES}, {IDOK}});
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 4u);
+    // The record names the program: a program's own code has no system text.
+    ExpectResultHas(result, "\"cause\": {\"folder\": " + JsonQuoted(app) + ", \"command\": 2, \"path\": " +
+                                JsonQuoted(upd + "CONVERT.EXE") + "}");
     ASSERT_EQ(r.boxes.size(), 2u);
     ExpectClosingBox(r.boxes[1], MessageTable[4], 4);
     EXPECT_EQ(r.events, (std::vector<std::string>{"box", "progress", "box"}));
@@ -197,7 +230,15 @@ TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
     ASSERT_TRUE(WriteFileBytes(other + "their-secret.txt", "s"));
     UnixLink loop1(upd + "loop1", upd), loop2(upd + "loop2", upd), away(upd + "away", other);
     ASSERT_TRUE(loop1.Planted() && loop2.Planted() && away.Planted());
-    r = RunUpdater(upd, "/UNATTENDED", {});
+    // A dry run first foresees the copy into a folder the copy lacks: 4, and
+    // the same outcome for every command as the real run then gives.
+    std::string predicted = ResultPath("predicted"), result = ResultPath("result");
+    std::vector<std::string> found = DryRun("-result=" + predicted, 4);
+    EXPECT_TRUE(Has(found, "copy: " + upd + "nodir\\RT_IDX.DAT → " + app +
+                               "nodir\\RT_IDX.DAT: コピー先のフォルダがありません (このコマンドは失敗します)"));
+    EXPECT_TRUE(Has(found, "INSTALLED: " + app + "MIRO42.INI: コマンドが失敗するため登録しません"));
+    ExpectResultHas(predicted, "\"dryRun\": true");
+    r = RunUpdater(upd, "/UNATTENDED -result=" + result, {});
     ASSERT_FALSE(r.timedOut);
     EXPECT_FALSE(TraceMentions("their-secret"));
     for (const char *link : {"loop1", "loop2", "away"})
@@ -211,9 +252,15 @@ TEST_F(FailureCodes, UnattendedRunsShowNoWindow)
     EXPECT_TRUE(TraceMentions("\t\tbox not shown (answer Abort): " + text.substr(0, text.find('\r'))));
     ExpectTail({"\t\tbResult = 0", "\t\t[Copy]<<", "\tbResult = 0", "\t[Update]<<",
                 "\t\tbox not shown (answer OK): " + std::string(MessageTable[4]), "", "nResult = 4"});
+    EXPECT_EQ(ResultOutcomes(result), (std::vector<std::string>{"done", "failed", "skipped"}));
+    EXPECT_EQ(ResultOutcomes(predicted), ResultOutcomes(result));
+    ExpectResultHas(result, "\"cause\": {\"folder\": " + JsonQuoted(app) + ", \"command\": 2, \"path\": " +
+                                JsonQuoted(app + "nodir\\RT_IDX.DAT") + "}");
 
     // A program that is not there: the shell fails it without its own box.
     ASSERT_TRUE(WriteFileBytes(upd + "Lumiupd.INF", CrLf({"id=U0305", "target=1.2", "exe=absent.exe"})));
+    found = DryRun("", 4);
+    EXPECT_TRUE(Has(found, "exe: " + upd + "absent.exe: プログラムがありません (このコマンドは失敗します)"));
     r = RunUpdater(upd, "-unattended", {});
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 4u);
@@ -236,7 +283,8 @@ TEST_F(FailureCodes, LibraryHeldByTheApplicationIs5)
         DWORD start = GetTickCount();
         std::vector<std::string> found = DryRun("", 5);
         EXPECT_LT(GetTickCount() - start, 10000u) << "the dry run waited for the application";
-        EXPECT_TRUE(Has(found, "モジュール: " + app + "MIRO42.DLL: ほかのプログラムが使用中です"));
+        EXPECT_TRUE(Has(found, "モジュール: " + app + "MIRO42.DLL: ほかのプログラムが使用中です: " + app +
+                                   "Lumitel.exe (プロセス ID " + std::to_string(windowed.pid()) + ")"));
         EXPECT_TRUE(Has(found, "実行中のルミテル: " + app + "Lumitel.exe (プロセス ID " + std::to_string(windowed.pid()) +
                                    "): 実際の更新ではその終了を 15 秒まで待ちます"));
         EXPECT_TRUE(MachineSnapshot({app, upd}) == before) << "the dry run changed the machine";
@@ -244,7 +292,10 @@ TEST_F(FailureCodes, LibraryHeldByTheApplicationIs5)
     }
     RunningApp running;
     ASSERT_TRUE(running.Start(app, 30000, false)) << running.failure();
-    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    std::string result = ResultPath("result");
+    UpdaterRun r = RunUpdater(upd, "-result=" + result, {{IDYES}, {IDOK}});
+    ExpectResultHas(result, "\"cause\": {\"file\": " + JsonQuoted(app + "MIRO42.DLL") + ", \"processId\": " +
+                                std::to_string(running.pid()) + ", \"program\": " + JsonQuoted(app + "Lumitel.exe") + "}");
     running.Stop();
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 5u);
@@ -316,9 +367,12 @@ TEST_F(FailureCodes, FullDiskIs7)
     EXPECT_TRUE(Has(found, "空き容量: " + app + " (ドライブ V:) 必要 " + std::to_string(peak) + " バイト、空き " +
                                std::to_string(freeBytes.QuadPart) + " バイト: 足りません"));
     EXPECT_TRUE(MachineSnapshot({app, upd}) == before) << "the dry run changed the machine";
-    UpdaterRun r = RunUpdater(upd, "", {{IDYES}, {IDOK}});
+    std::string result = ResultPath("result");
+    UpdaterRun r = RunUpdater(upd, "-result=" + result, {{IDYES}, {IDOK}});
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 7u);
+    ExpectResultHas(result, "\"cause\": {\"folder\": " + JsonQuoted(app) + ", \"neededBytes\": " +
+                                std::to_string(peak) + ", \"freeBytes\": " + std::to_string(freeBytes.QuadPart) + "}");
     ASSERT_EQ(r.boxes.size(), 2u);
     ExpectClosingBox(r.boxes[1], MessageTable[7], 7);
     EXPECT_FALSE(r.progress.seen);

@@ -298,6 +298,25 @@ TEST_F(EveryCommand, DryRunForetellsTheRealRun)
                  "post: " + post[0].substr(1, post[0].size() - 2) +
                      " をデスクトップのユーザーとして起動します: 確認実行のため起動していません",
                  "終了コード: 0 実際の更新の終了コードは、コマンドの結果によって 0 か 4 になります。"});
+
+    // The same update again finds OLD.DAT gone: the dry run foresees its
+    // remove failing and ends with 4, and the real run, unattended, then
+    // gives that code and each command the outcome the dry run's record said.
+    std::string foreseen = MakeTestDir("acc_every_predicted") + "result.json";
+    std::string result = MakeTestDir("acc_every_result") + "result.json";
+    dry = RunUpdater(upd, "-whatif=" + report + " -result=" + foreseen, {});
+    EXPECT_EQ(dry.exitCode, 4u);
+    found = ReportLines(report);
+    EXPECT_TRUE(std::find(found.begin(), found.end(),
+                          "remove: " + app + "OLD.DAT: ありません: 削除に失敗し、中止・再試行・無視を尋ねます (このコマンドは失敗します)") !=
+                found.end());
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(found.back(), "終了コード: 4 " + std::string(MessageTable[4]));
+    r = RunUpdater(upd, "-unattended -result=" + result, {});
+    EXPECT_EQ(r.exitCode, 4u);
+    EXPECT_EQ(ResultOutcomes(result), (std::vector<std::string>{"done", "done", "done", "failed", "skipped", "skipped",
+                                                                "skipped", "skipped"}));
+    EXPECT_EQ(ResultOutcomes(foreseen), ResultOutcomes(result));
 }
 
 // The update folder that make package built from a staging tree, with a

@@ -492,3 +492,15 @@ std::string ReportTime(const std::string &path)
              st.wSecond);
     return text;
 }
+
+std::vector<std::string> ResultOutcomes(const std::string &path)
+{
+    std::string json = ReadFileBytes(path);
+    std::vector<std::string> outcomes;
+    const std::string key = "\"outcome\": \"";
+    for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+        size_t from = at + key.size();
+        outcomes.push_back(json.substr(from, json.find('"', from) - from));
+    }
+    return outcomes;
+}

@@ -99,3 +99,5 @@ std::string MachineSnapshot(const std::vector<std::string> &folders);
 std::vector<std::string> ReportLines(const std::string &path);
 // A file's last-write time in local time as the report gives it.
 std::string ReportTime(const std::string &path);
+// The "outcome" of every command in a result file, in order.
+std::vector<std::string> ResultOutcomes(const std::string &path);

@@ -58,19 +58,26 @@ void ExpectBoxes(const RunResult &r, DWORD code, const std::vector<std::string> 
 using Changes = std::vector<std::string>;
 
 // The result file of AbortAtEachPromptInTurn when its question k is answered
-// Abort and those before it Ignore (k = 3: all of them ignored).
+// Abort and those before it Ignore (k = 3: all of them ignored). The command
+// that failed is its cause; it and those ignored name their file.
 std::string AbortResult(const std::string &app, const std::vector<std::string> &commands,
                         const std::vector<std::string> &prompts, size_t k)
 {
     const size_t asked[] = {1, 3, 5};
     const DWORD errors[] = {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND};
     int code = k == prompts.size() ? 0 : 4;
+    size_t failedAt = k < prompts.size() ? asked[k] : commands.size();
+    auto fileOf = [&](size_t i) { return JsonQuoted(app + commands[i].substr(commands[i].find('=') + 1)); };
+    std::string cause = code ? "{\"folder\": " + JsonQuoted(app) + ", \"command\": " + std::to_string(failedAt + 1) +
+                                   ", \"path\": " + fileOf(failedAt) + "}"
+                             : "null";
     std::string json = "{\n  \"exitCode\": " + std::to_string(code) + ",\n  \"meaning\": \"" +
                        (code ? "update-failed" : "success") +
                        "\",\n  \"updater\": \"1.0.0\",\n  \"id\": \"FAULT\",\n  \"unattended\": false,\n"
+                       "  \"dryRun\": false,\n  \"cause\": " + cause + ",\n"
                        "  \"destinations\": [\n    {\n      \"folder\": " + JsonQuoted(app) +
-                       ",\n      \"dataVersion\": \"1.10\",\n      \"accepted\": true,\n      \"commands\": [";
-    size_t failedAt = k < prompts.size() ? asked[k] : commands.size();
+                       ",\n      \"dataVersion\": \"1.10\",\n      \"accepted\": true,\n"
+                       "      \"alreadyUpdated\": false,\n      \"commands\": [";
     for (size_t i = 0, prompt = 0; i < commands.size(); i++) {
         size_t eq = commands[i].find('=');
         json += "\n        {\"command\": \"" + commands[i].substr(0, eq) + "\", \"file\": " +
@@ -80,7 +87,8 @@ std::string AbortResult(const std::string &app, const std::vector<std::string> &
         } else if (prompt < 3 && i == asked[prompt]) {
             json += std::string(i == failedAt ? "\"failed\"" : "\"ignored\"") +
                     ", \"error\": " + std::to_string(errors[prompt]) + ", \"errorText\": " +
-                    JsonQuoted(prompts[prompt].substr(0, prompts[prompt].find_last_not_of("\r\n ") + 1)) + "}";
+                    JsonQuoted(prompts[prompt].substr(0, prompts[prompt].find_last_not_of("\r\n ") + 1)) +
+                    ", \"path\": " + fileOf(i) + "}";
             prompt++;
         } else {
             json += "\"done\"}";

@@ -117,9 +117,13 @@ TEST(PackageRuns, AFolderUnlikeItsManifestIsRefusedBeforeAnyChange)
         EXPECT_EQ(r.boxes[0].text, std::string(MessageTable[RESULT_BAD_PACKAGE]) + "\n" + c.file);
         EXPECT_TRUE(TraceHas("\tpackage refused - " + c.file + ": " + c.reason)) << c.file;
         EXPECT_EQ(TreeChanges(before, ReadTree(app)), std::vector<std::string>{});
-        r = RunUnattended(upd, app);
+        // Unattended, the result file names the file instead of the box.
+        std::string result = MakeTestDir("package_bad_result") + "result.json";
+        r = RunProgram(upd + "Lumiupd.exe", "-unattended \"" + app + "\" -result=" + result, {});
         EXPECT_EQ(r.exitCode, 8u);
         EXPECT_TRUE(r.boxes.empty()) << BoxTexts(r);
+        EXPECT_NE(ReadFileBytes(result).find("\"cause\": {\"file\": " + JsonQuoted(c.file) + "}"), std::string::npos)
+            << ReadFileBytes(result);
     }
     EXPECT_FALSE(FileExists(std::string(temp) + "..\\CONVERT.txt")) << "the program outside the folder ran";
     DeleteFileA(outside.c_str());

@@ -159,6 +159,31 @@ done
 cmp -s "$work/unsigned-1/every-command.exe" "$work/unsigned-2/every-command.exe" ||
   fail "packaging twice unsigned gives another updater"
 
+# make package shows every finding of the checker and STRICT=1 refuses a
+# warning, with paths taken from the folder make is called from (not the
+# project's). The build folder holds a release and its checker only.
+mbuild=$work/mbuild
+mkdir -p "$mbuild/release"
+cp "$work/unsigned/Lumiupd.exe" "$mbuild/release/"
+cp "$checker" "$mbuild/release/lumiupd-check"
+cp -a "$stage" "$work/lenient"
+rm "$work/lenient/docs/notes.txt"
+{ cat "$source/docs/examples/every-command.INF"; printf 'log=no-slash\r\n'; } >"$work/lenient/every-command.INF"
+warned="$work/lenient/every-command.INF:[0-9]*: warning: \"log\" comment holds 0 \"/\""
+for strict in 0 1; do
+  (cd "$work" && make -s -C "$source" BUILD="$mbuild" package SCRIPT=lenient/every-command.INF FROM=lenient \
+    OUT=mout/strict-$strict STRICT=$strict) >"$work/strict-$strict.log" 2>&1; code=$?
+  grep -q "^$warned" "$work/strict-$strict.log" || { cat "$work/strict-$strict.log"; fail "STRICT=$strict: the warning is not shown"; }
+  if [ $strict = 0 ]; then
+    [ $code -eq 0 ] && [ -f "$work/mout/strict-0/every-command.exe" ] ||
+      { cat "$work/strict-0.log"; fail "a script with a warning was not packaged without STRICT (exit $code)"; }
+  else
+    [ $code -ne 0 ] && grep -q "STRICT=1 and the checker warns about .*every-command.INF (1)" "$work/strict-1.log" ||
+      { cat "$work/strict-1.log"; fail "STRICT=1 did not refuse a warning (exit $code)"; }
+    [ -e "$work/mout/strict-1" ] && fail "STRICT=1 refused, yet wrote its folder"
+  fi
+done
+
 # Refusals leave nothing at OUT, nor a half-built folder beside it.
 package "$source/docs/examples/every-command.INF" "$stage" "$out" >/dev/null 2>&1 && fail "packaged over an existing folder"
 for updater in "$build/bin/recorder.exe:reads no manifest: it is not an updater that verifies its folder" \

@@ -8,15 +8,9 @@
 set -u
 build=$1 source=$2
 folder="$build/try-update-test"
-rm -rf "$folder"
-mkdir -p "$folder"
-cp "$source/docs/examples/typical.INF" "$folder/Lumiupd.INF"
-printf 'new library' >"$folder/MIRO42.DLL"
-python3 - "$folder/RT_IDX.DAT" <<'PY'
-import sys
-data = bytearray(128); data[72:76] = b"1.30"
-open(sys.argv[1], "wb").write(bytes(data))
-PY
+# shellcheck source=tests/run/typical_update.sh
+. "$source/tests/run/typical_update.sh"
+typical_update "$folder"
 fail=0
 expect() {  # expect WHAT TEXT: the report holds the line
   grep -qxF -- "$2" "$build/try-update-test.out" || { echo "FAIL ($1): no line [$2]"; fail=1; }
@@ -41,17 +35,52 @@ expect refused "== Exit code: 3"
 expect refused "== INSTALLED in MIRO42.INI: before [U0100], after [U0100]"
 expect refused "  nResult = 3"
 [ "$fail" = 0 ] || cat "$build/try-update-test.out"
-TRY_WHATIF=1 "$source/scripts/try-update.sh" "$build" "$folder" 1.2 "" "" >"$build/try-update-test.out" 2>&1
+# A dry run of a copy in a folder with a blank, named on the command line
+# (quoted as at a Windows prompt), that already holds the update's library
+# with its time (the seed's and the folder's times are kept: the same file);
+# its result file collected from a path relative to the current folder.
+mkdir -p "$build/try-update-seed"
+cp -p "$folder/MIRO42.DLL" "$build/try-update-seed/"
+rm -f "$build/try-update-result.json"
+(cd "$build" && TRY_WHATIF=1 TRY_APP='LumiTry\My App' TRY_SEED=try-update-seed TRY_RESULT=try-update-result.json \
+  "$source/scripts/try-update.sh" "$build" "$folder" 1.2 '"C:\Program Files\LumiTry\My App"' "") >"$build/try-update-test.out" 2>&1
 code=$?
 [ "$code" = 0 ] || { echo "FAIL: dry run exited $code"; fail=1; }
 expect whatif "== INSTALLED in MIRO42.INI: before [U0100], after [U0100]"
-expect whatif "  INSTALLED: C:\Program Files\LumiTry\App\MIRO42.INI [MAIN] INSTALLED=U0100 → U0100,U0301"
+expect whatif "  "$'\t'"cl.dst"$'\t\t'"= C:\Program Files\LumiTry\My App\\"
+expect whatif "  INSTALLED: C:\Program Files\LumiTry\My App\MIRO42.INI [MAIN] INSTALLED=U0100 → U0100,U0301"
+grep -q "^  copy: .*MIRO42.DLL → .*MIRO42.DLL: 同じファイルです (11 バイト " "$build/try-update-test.out" ||
+  { echo "FAIL (whatif): the seeded library is not the same file"; fail=1; }
 expect whatif "  終了コード: 0 実際の更新の終了コードは、コマンドの結果によって 0 か 4 になります。"
+grep -q '"exitCode": 0,' "$build/try-update-result.json" 2>/dev/null || { echo "FAIL (whatif): no result file"; fail=1; }
 # The one file it writes is its own report.
 grep "^  after: " "$build/try-update-test.out" | grep -qv "^  after:  whatif.txt " &&
   { echo "FAIL (whatif): a file changed"; fail=1; }
 grep -q "^  box: " "$build/try-update-test.out" && { echo "FAIL (whatif): a box was shown"; fail=1; }
 [ "$fail" = 0 ] || cat "$build/try-update-test.out"
+
+# An updater that does not start: the report shows no trace, never the one
+# an earlier run left. A time-out given as TRY_TIMEOUT is the robot's.
+mkdir -p "$build/try-update-broken"
+cp "$folder"/* "$build/try-update-broken/"
+printf 'not a program' >"$build/try-update-broken/Lumiupd.exe"
+for temp in "$build"/wineprefix/drive_c/users/*/Temp; do printf 'EARLIER RUN\r\n' >"$temp/Lumiupd.log"; done
+"$source/scripts/try-update.sh" "$build" "$build/try-update-broken" 1.2 "-auto" "" >"$build/try-update-test.out" 2>&1
+code=$?
+[ "$code" = 125 ] || { echo "FAIL (not started): exited $code, not 125"; fail=1; }
+grep -q "EARLIER RUN" "$build/try-update-test.out" && { echo "FAIL (not started): an earlier run's trace"; fail=1; }
+expect "not started" "== Stopped by the robot: the updater did not start: the system could not run C:\LumiTry\Update\Lumiupd.exe"
+[ "$fail" = 0 ] || cat "$build/try-update-test.out"
+printf 'id=U0399\r\ntarget=1.2\r\n' >"$build/try-update-broken/Lumiupd.INF"
+for n in 1 2 3 4 5 6 7 8 9 10; do printf 'create=d%s\r\n' $n >>"$build/try-update-broken/Lumiupd.INF"; done
+rm "$build/try-update-broken/Lumiupd.exe"
+TRY_TIMEOUT=1 "$source/scripts/try-update.sh" "$build" "$build/try-update-broken" 1.2 "-auto" "" >"$build/try-update-test.out" 2>&1
+code=$?
+[ "$code" = 125 ] || { echo "FAIL (time-out): exited $code, not 125"; fail=1; }
+grep -q "^== Stopped by the robot: the updater did not end within the robot's time-out (1 s; " "$build/try-update-test.out" ||
+  { echo "FAIL (time-out): TRY_TIMEOUT did not reach the robot"; fail=1; }
+[ "$fail" = 0 ] || cat "$build/try-update-test.out"
+rm -rf "$build/try-update-broken" "$build/try-update-seed"
 
 # A script saved as UTF-8, its history line no CP932 text: the report marks
 # the bytes and reaches its end, whose last line is the exit code; the

@@ -105,10 +105,13 @@ void CheckCreateOrder(ScriptChecker *checker, const FileEntry *create, const cha
 // The data version is what the version check reads: once the new one is in,
 // the installed copy no longer passes the update's own "target". Copied
 // before a command that then fails, it leaves a copy that is half updated
-// and refuses the same update run again.
+// and refuses the same update run again. A "log" cannot fail (its handler
+// always succeeds), so only the first command after the copy that can is
+// told: a warning every script with a history line met taught people to
+// pass over warnings.
 void CheckDataVersionOrder(ScriptChecker *checker, const FileEntry *entry, const char *text)
 {
-    if (checker->dataVersionLine && !checker->dataVersionTold) {
+    if (checker->dataVersionLine && !checker->dataVersionTold && entry->act != ACT_LOG) {
         char what[WHAT_BUFFER];
         snprintf(what, sizeof(what),
                  "line %ld copies the data version file (RT_IDX.DAT) before this command: should this or a later "

@@ -246,8 +246,8 @@ std::vector<CheckerCase> CommandCases()
                   "command fails first; put the \"create\" before it",
                   "create=data\\sub")}},
         {"data_version_first",
-         kHead + CrLf({"copy=MIRO42.DLL", "copy=.\\rt_idx.dat", "copy=data\\NEW.DAT", "log=a/b"}), 0,
-         {Warning(5,
+         kHead + CrLf({"copy=MIRO42.DLL", "copy=.\\rt_idx.dat", "log=a/b", "copy=data\\NEW.DAT", "log=c/d"}), 0,
+         {Warning(6,
                   "line 4 copies the data version file (RT_IDX.DAT) before this command: should this or a later "
                   "command fail, the installed copy already has the new version and the version check refuses "
                   "the same update run again; copy RT_IDX.DAT last",
