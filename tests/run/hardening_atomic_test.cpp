@@ -168,7 +168,7 @@ RunResult RunCase(const FailureCase &c, bool atomic, const std::string &app, std
     return r;
 }
 
-void ExpectFailedAsSpecified(const RunResult &r, const FailureCase &c, const std::string &app)
+void ExpectFailedAsAlways(const RunResult &r, const FailureCase &c, const std::string &app)
 {
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 4u) << BoxTexts(r);
@@ -197,12 +197,12 @@ TEST(AllOrNothing, FailureAtEachPlaceLeavesTheCopyAsItWas)
         std::string app = c.smallDisk ? "W:\\atomic\\" : MakeTestDir("atomic_app");
         std::string before, after;
         RunResult plain = RunCase(c, false, app, &before, &after);
-        ExpectFailedAsSpecified(plain, c, app);
+        ExpectFailedAsAlways(plain, c, app);
         EXPECT_NE(after, before) << "the plain run changed nothing before its failure";
         EXPECT_FALSE(Traced("\t\tupdate undone - " + app)) << "no new lines in a plain run";
 
         RunResult atomic = RunCase(c, true, app, &before, &after);
-        ExpectFailedAsSpecified(atomic, c, app);
+        ExpectFailedAsAlways(atomic, c, app);
         EXPECT_EQ(after, before);
         EXPECT_TRUE(Traced("\t\tupdate undone - " + app));
         RemoveTree(app.substr(0, app.size() - 1));
