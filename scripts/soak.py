@@ -46,6 +46,7 @@ import hashlib
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -850,6 +851,22 @@ def count_leftovers(app, figures, what, top_only=False):
         print("soak: LEFTOVER %s (%s)" % (" ".join(os.path.relpath(p, app) for p in left), what), flush=True)
 
 
+def bad_figures(figures):
+    return sum(figures[n] for n in ("lost", "partial", "leftovers", "settings_lost", "swapped", "unlisted_run",
+                                     "mixed", "hangs"))
+
+
+def keep_traces(k):
+    """The trace logs of a run that broke something (the last run's and the
+    one before it, which the updater keeps as Lumiupd.1.log), for reading."""
+    kept = os.path.join(BUILD, "soak-kept")
+    os.makedirs(kept, exist_ok=True)
+    for source, name in ((TRACE, "run%d.log" % k), (TRACE[:-len(".log")] + ".1.log", "run%d.before.log" % k)):
+        if os.path.exists(source):
+            shutil.copyfile(source, os.path.join(kept, name))
+    print("soak: traces of run %d kept in %s" % (k, kept), flush=True)
+
+
 def find_trace():
     """The Linux path of %TEMP%\\Lumiupd.log of the prefix."""
     out = os.path.join(ROOT_C, "temp.out")
@@ -895,7 +912,10 @@ def main():
         if POWERCUT:
             return power_cuts(rng, figures, t0)
         for k in range(RUNS):
+            bad_before = bad_figures(figures)
             one_run(rng, k, figures)
+            if bad_figures(figures) > bad_before:
+                keep_traces(k)
         bad = (figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"] + figures["swapped"]
                + figures["unlisted_run"] + figures["mixed"])
         code = 1 if bad else 0
