@@ -137,6 +137,11 @@ void FreePreparedChange(PreparedChange *change)
     if (!change)
         return;
     DWORD error = GetLastError();
+    if (change->kept) {
+        CloseHandle(change->staged.handle);
+        CloseHandle(change->oldCopy.handle);
+        change->staged.handle = change->oldCopy.handle = INVALID_HANDLE_VALUE;
+    }
     DiscardNewFile(&change->staged);
     DiscardNewFile(&change->oldCopy);
     if (change->held != INVALID_HANDLE_VALUE)
@@ -237,7 +242,8 @@ int KeepCopies(PreparedChange *change)
 {
     if (change->kind != JOURNAL_WRITE)
         return 1;
-    return SetDeletePending(change->staged.handle, 0) && SetDeletePending(change->oldCopy.handle, 0);
+    change->kept = SetDeletePending(change->staged.handle, 0) && SetDeletePending(change->oldCopy.handle, 0);
+    return change->kept;
 }
 
 // The write in place, its copies then let go of where they are.

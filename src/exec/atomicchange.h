@@ -15,11 +15,14 @@ struct PreparedChange {
     FileId oldId;                  // P over a file, D, W: the file at target
     FileId newId;                  // P: the new file
     DWORD attributes;              // P: given to the new file once in place
+    int kept;                      // W: its copies named by the journal (KeepCopies)
 };
 
 // A change of kind for target; null when out of memory.
 PreparedChange *NewPreparedChange(char kind, const char *target);
-// Drops it: what it staged goes, what it held is let go.
+// Drops it: what it staged goes, what it held is let go. The copies of a
+// write in place that the journal names stay: the undo writes the old bytes
+// back from them (the write may have been cut short) before they go.
 void FreePreparedChange(PreparedChange *change);
 
 // The new bytes text (length bytes) for the file at path: the file held for
