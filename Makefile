@@ -5,6 +5,8 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 RUNS ?=
 SEED ?=
+ATOMIC ?=
+POWERCUT ?=
 
 all: build
 
@@ -61,10 +63,13 @@ try-update-tools: configure
 bench: build
 	@scripts/with-wine-env.sh $(BUILD) scripts/bench.sh $(BUILD)
 
-# make soak [RUNS=N] [SEED=S]: runs of the real updater with random kills and
-# faults (root: it mounts a small tmpfs drive); one line of figures at the end.
+# make soak [RUNS=N] [SEED=S] [ATOMIC=0|1] [POWERCUT=1]: runs of the real
+# updater with random kills and faults (root: it mounts a small tmpfs drive);
+# one line of figures at the end. ATOMIC=1: every script all or nothing,
+# ATOMIC=0: none (default: half of them). POWERCUT=1: power cuts instead of
+# kills, the installed copy on a FUSE drive that keeps only what was flushed.
 soak: build
-	@scripts/with-wine-env.sh $(BUILD) python3 scripts/soak.py $(BUILD) "$(RUNS)" "$(SEED)"
+	@ATOMIC="$(ATOMIC)" POWERCUT="$(POWERCUT)" scripts/with-wine-env.sh $(BUILD) python3 scripts/soak.py $(BUILD) "$(RUNS)" "$(SEED)"
 
 fuzz: bootstrap
 	@BUILD=$(abspath $(BUILD)) scripts/fuzz.sh run $(FUZZ_SECONDS)

@@ -52,6 +52,10 @@ for i in $(seq -w 1 "$files"); do
 done
 printf "$script" >"$root/Copy/Lumiupd.INF"
 cp "$bin/LumiupdBench.exe" "$root/Copy/Lumiupd.exe"
+# The same update all or nothing: an updater of another name beside it reads
+# the script of its own name, so both take the same files.
+printf "${script}atomic=1\r\n" >"$root/Copy/LumiupdA.INF"
+cp "$bin/LumiupdBench.exe" "$root/Copy/LumiupdA.exe"
 
 # The pre-flight: SMALL small files in nested folders, no commands.
 python3 - "$root/Walk" "$small" <<'PY'
@@ -174,6 +178,18 @@ for i in $(seq "$pairs"); do
   r_steps+=("$(ratio "$(field "$s" ms)" "$(field "$p" ms)")")
 done
 
+# All or nothing: the same copy update with "atomic=1" against it without.
+upd_atom=("$win\\Copy\\LumiupdA.exe" -auto -silent "$win\\App")
+timed "${upd_atom[@]}" >/dev/null
+r_atom=() ms_at=() ms_ap=()
+run_u() { u=$(timed "${upd_atom[@]}"); check_exit "$u" 0 atomic; }
+run_e() { e=$(timed "${upd_copy[@]}"); check_exit "$e" 0 atomic; }
+for i in $(seq "$pairs"); do
+  in_order "$i" run_u run_e
+  ms_at+=("$(field "$u" ms)"); ms_ap+=("$(field "$e" ms)")
+  r_atom+=("$(ratio "$(field "$u" ms)" "$(field "$e" ms)")")
+done
+
 # Pre-flight: the updater, its floor, the bare walk.
 pre_calls=$(count_calls "${upd_pre[@]}")
 cp "$bin/Lumiupd.exe" "$root/Walk/"
@@ -289,6 +305,7 @@ show "pre-flight / bare walk" - "${r_walk[@]}"
 show "copy / mandated + crash-safe floor" 1.10 "${r_safe[@]}"
 show "copy / mandated floor without the crash-safe steps" - "${r_plain[@]}"
 show "crash-safe floor / mandated floor (their cost)" - "${r_steps[@]}"
+show "copy, all or nothing (atomic=1) / without" 1.10 "${r_atom[@]}"
 show "update beside $tree untouched files / without them" 1.05 "${r_tree[@]}"
 show "package of $pkg_files x 7 MB, manifest / (none + hashing alone)" 1.10 "${r_over[@]}"
 show "  manifest / none" - "${r_pkg[@]}"
@@ -302,10 +319,11 @@ size=$(stat -c %s "$bin/Lumiupd.exe"); check_size=$(stat -c %s "$bin/LumiupdChec
 for pair in "Lumiupd.exe:$size" "LumiupdCheck.exe:$check_size"; do
   name=${pair%%:*}; bytes=${pair#*:}
   # The updater carries no room for a package manifest (the packer adds a
-  # section); the dry run, the result file, the verified copies and the run
-  # from the stage took what it holds beyond 80 KB.
+  # section); the dry run, the result file, the verified copies, the run
+  # from the stage, the writes in place and all-or-nothing updates took what
+  # it holds beyond 80 KB.
   limit=81920
-  [ "$name" = Lumiupd.exe ] && limit=102400
+  [ "$name" = Lumiupd.exe ] && limit=122880
   verdict=$([ "$bytes" -le "$limit" ] && echo PASS || echo MISS)
   printf '%-52s %9s %8s  %-11s %5s\n' "$name size (bytes)" "<= $limit" "$bytes" "" "$verdict"
 done
@@ -313,6 +331,7 @@ imports=$(i686-w64-mingw32-objdump -p "$bin/Lumiupd.exe" | awk '/DLL Name/ { pri
 printf '%-52s %s\n' "Lumiupd.exe imports" "$imports"
 printf '\nmedian ms: copy %s, mandated floor %s, crash-safe floor %s (pauses compiled out, %s log cycles)\n' \
   "$(med "${ms_u[@]}")" "$(med "${ms_p[@]}")" "$(med "${ms_s[@]}")" "$copy_calls"
+printf 'median ms: copy all or nothing %s, the same without %s\n' "$(med "${ms_at[@]}")" "$(med "${ms_ap[@]}")"
 printf 'median ms: pre-flight %s, floor %s, bare walk %s\n' "$(med "${ms_pre[@]}")" "$(med "${ms_pf[@]}")" "$(med "${ms_w[@]}")"
 printf 'median ms: update beside the untouched tree %s (%s files, %s folders), without it %s\n' \
   "$(med "${ms_tt[@]}")" "$tree" "$tree_dirs" "$(med "${ms_tb[@]}")"

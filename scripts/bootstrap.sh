@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 
-pkgs="g++-mingw-w64-i686-posix clang libclang-rt-14-dev wine wine32:i386 xvfb locales fonts-ipafont-gothic imagemagick liblnk-utils python3-pefile ninja-build cmake googletest x11-utils osslsigncode openssl libssl-dev"
+pkgs="g++-mingw-w64-i686-posix clang libclang-rt-14-dev wine wine32:i386 xvfb locales fonts-ipafont-gothic imagemagick liblnk-utils python3-pefile ninja-build cmake googletest x11-utils osslsigncode openssl libssl-dev fuse3 python3-pyfuse3"
 sudo_cmd=""
 [ "$(id -u)" = 0 ] || sudo_cmd="sudo"
 

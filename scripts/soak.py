@@ -28,6 +28,14 @@ which gives the Abort/Retry/Ignore prompts random answers. A run may meet:
           a tight S: with only the room the space check asks for.
 After a killed run the same update (sometimes another one) is run again over
 the same folder; afterwards no temporary name may be left.
+ATOMIC=1 makes every script all or nothing ("atomic=1"), ATOMIC=0 none,
+otherwise half of them are: such a run must leave the installed copy wholly
+old after a failure, wholly new after a success, and either after a kill and
+the run that follows (figure "mixed"); its prompts get Abort or Retry only,
+and the run after a kill is the same update or one that fails at once, so
+that what the recovery alone left is judged.
+POWERCUT=1 cuts the power instead (scripts/soakcut.py, figures "cuts",
+"broken", "mixed", "undurable").
 The last line holds the figures; the exit code is 1 when anything was lost,
 partial, left over or forgotten from the settings, got swapped, or when
 planted code ran. A copy written in place (its file held sharing writing) is
@@ -38,6 +46,7 @@ import hashlib
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -48,6 +57,7 @@ BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else 60  # two to four minutes
 SEED = int(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[3] else int(time.time()) % 100000
 VERBOSE = os.environ.get("SOAK_VERBOSE") == "1"
+POWERCUT = os.environ.get("POWERCUT") == "1"
 
 PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
 DRIVE_C = os.path.join(PREFIX, "drive_c")
@@ -56,6 +66,7 @@ SMALL_SIZE = "16m"
 SMALL_DIR = os.path.join(BUILD, "smalldisk-" + SMALL_LETTER)
 SMALLDISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "checks", "smalldisk.sh")
 ROOT_C = os.path.join(DRIVE_C, "lumisoak")
+DRIVES = [(SMALL_DIR, "S:"), (DRIVE_C, "C:")]
 TRACE = None  # %TEMP%\Lumiupd.log, found at the start
 LEFTOVER = re.compile(r"~lu", re.IGNORECASE)  # "~lu<pid>.tmp", and older "<name>.~lu<pid>-<n>"
 ANSWERS = ["abort", "retry", "ignore"]
@@ -90,8 +101,8 @@ def digest(path):
 
 
 def win_path(linux_path):
-    """The Windows name of a file on C: or S:."""
-    for top, letter in ((SMALL_DIR, "S:"), (DRIVE_C, "C:")):
+    """The Windows name of a file on C:, S: or another drive of DRIVES."""
+    for top, letter in DRIVES:
         if linux_path.startswith(top):
             return letter + linux_path[len(top):].replace("/", "\\")
     raise ValueError(linux_path)
@@ -150,7 +161,9 @@ def server_start():
 
 # ---- the installed copy and the update ------------------------------------
 
-INI_TEXT = ("[MAIN]\r\nNAME=Lumitel Mirte\r\nINSTALLED=OLD1,OLD2\r\nDATADIR=C:\\LumiData\r\n"
+# INSTALLED repeats its ids, so that adding one makes the file shorter: a
+# write in place then cuts it back as well as changing it.
+INI_TEXT = ("[MAIN]\r\nNAME=Lumitel Mirte\r\nINSTALLED=OLD1,OLD2,OLD1,OLD2,OLD1\r\nDATADIR=C:\\LumiData\r\n"
             "SERIAL=1234-5678\r\n\r\n[VIEW]\r\nWIDTH=800\r\nHEIGHT=600\r\nFONT=MS Gothic\r\n\r\n"
             "[RECENT]\r\n" + "".join("FILE%d=C:\\LumiData\\doc%02d.lmt\r\n" % (i, i) for i in range(40)))
 LOG_TEXT = "20240101\tOLD1\tfirst\tline\r\n20240202\tOLD2\tsecond\tline\r\n"
@@ -212,9 +225,18 @@ def make_installed(rng, app, small):
     return names
 
 
-def make_update(rng, upd, app, names, small):
+def put_script(upd, lines):
+    """The script and the updater of an update folder."""
+    with open(os.path.join(upd, "Lumiupd.INF"), "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode())
+    with open(os.environ.get("SOAK_EXE", os.path.join(BUILD, "bin", "Lumiupd.exe")), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
+        dst.write(src.read())
+
+
+def make_update(rng, upd, app, names, small, atomic=False):
     """An update folder for the installed copy; returns its commands as
-    (command, name) and the new bytes of each copied name."""
+    (command, name) and the new bytes of each copied name. atomic: the
+    script asks for all or nothing."""
     remove_tree(upd)
     os.makedirs(os.path.join(upd, "data"))
     limit = 1536 * 1024 if small else 6 * 1024 * 1024
@@ -241,11 +263,7 @@ def make_update(rng, upd, app, names, small):
             new[name] = data
             with open(os.path.join(upd, name.replace("\\", "/")), "wb") as f:
                 f.write(data)
-    script = ["id=" + ID, "target=9"] + ["%s=%s" % c for c in commands]
-    with open(os.path.join(upd, "Lumiupd.INF"), "wb") as f:
-        f.write(("\r\n".join(script) + "\r\n").encode())
-    with open(os.environ.get("SOAK_EXE", os.path.join(BUILD, "bin", "Lumiupd.exe")), "rb") as src, open(os.path.join(upd, "Lumiupd.exe"), "wb") as dst:
-        dst.write(src.read())
+    put_script(upd, ["id=" + ID, "target=9"] + (["atomic=1"] if atomic else []) + ["%s=%s" % c for c in commands])
     return commands, {k: hashlib.sha1(v).hexdigest() for k, v in new.items()}
 
 
@@ -574,6 +592,12 @@ def check_settings(app, figures, what):
                     missing.append("INSTALLED=%s" % have)
             elif have != value:
                 missing.append("%s.%s" % (section, key))
+    # Nothing but INSTALLED's value may change, byte for byte.
+    if got is not None and not missing:
+        data = open(path, "rb").read()
+        value = re.compile(rb"(\r\nINSTALLED=)[^\r\n]*(\r\n)")
+        if value.sub(rb"\1\2", data, 1) != value.sub(rb"\1\2", INI_TEXT.encode(), 1):
+            missing.append("bytes outside INSTALLED")
     if missing:
         figures["settings_lost"] += 1
         size = os.path.getsize(path) if os.path.exists(path) else -1
@@ -589,18 +613,99 @@ def check_history(app, commands, figures, what):
         print("soak: PARTIAL update.log (%s): %r" % (what, data[-80:]), flush=True)
 
 
+def folders(app):
+    """The relative names of every folder under app (leftovers excluded)."""
+    return {os.path.relpath(os.path.join(f, d), app).replace("/", "\\")
+            for f, ds, _ in os.walk(app) for d in ds if not LEFTOVER.search(d)}
+
+
+def snapshot(app):
+    """What an all-or-nothing run is judged by: every file's digest (the
+    settings and the history included) and every folder."""
+    return installed_tree(app), folders(app)
+
+
+def wholly(app, before, commands, new):
+    """"old" when the installed copy is exactly as it was, "new" when every
+    command of the update is in it (the id registered, one history line or
+    more), else "mixed"."""
+    files, dirs = snapshot(app)
+    if (files, dirs) == before:
+        return "old"
+    want = dict(before[0])
+    want_dirs = set(before[1])
+    for act, name in commands:
+        if act == "copy":
+            want[name] = new[name]
+        elif act == "remove":
+            want.pop(name, None)
+        elif act == "create":
+            want_dirs.add(name)
+    for name in ("MIRO42.INI", "update.log"):
+        want.pop(name, None)
+    got = dict(files)
+    ini = got.pop("MIRO42.INI", None)
+    history = got.pop("update.log", None)
+    if got != want or dirs != want_dirs or ini is None or history is None:
+        old_files = dict(before[0])
+        return "mixed: " + " ".join(sorted(
+            "%s(%s)" % (n, "old" if got.get(n) == old_files.get(n) else "gone" if n not in got else "other")
+            for n in set(got) | set(want) if got.get(n) != want.get(n)) + ["dirs"] * (dirs != want_dirs))
+    settings = parse_ini(open(os.path.join(app, "MIRO42.INI"), "rb").read())
+    expect = parse_ini(INI_TEXT.encode())
+    # A later run of the same update adds the id again, as the merge does.
+    installed = (settings or {}).get("MAIN", {}).get("INSTALLED", "")
+    if re.match(r"^OLD1,OLD2(,%s)+$" % ID, installed):
+        expect["MAIN"]["INSTALLED"] = installed
+    if settings != expect:
+        return "mixed: MIRO42.INI INSTALLED=%s" % (settings or {}).get("MAIN", {}).get("INSTALLED")
+    data = open(os.path.join(app, "update.log"), "rb").read()
+    lines = re.compile(rb"^(\d{8}\t%s\tsoak\trun\r\n)%s$" % (ID.encode(), b"+" if ("log", "soak/run") in commands else b"{0}"))
+    if not data.startswith(LOG_TEXT.encode()) or not lines.match(data[len(LOG_TEXT):]):
+        return "mixed: update.log %r" % data[len(LOG_TEXT) - 10:]
+    return "new"
+
+
+def judge_atomic(app, before, commands, new, figures, what, code=None):
+    """Counts an all-or-nothing run that left neither: after a failure the
+    copy must be old, after a success new, after a kill and a later run
+    either."""
+    state = wholly(app, before, commands, new)
+    allowed = {"0": ("new",)}.get(code, ("old",)) if code is not None else ("old", "new")
+    if state not in allowed:
+        figures["mixed"] += 1
+        print("soak: MIXED (%s, exit %s, %s)" % (what, code, state), flush=True)
+    return state
+
+
+def atomic_wanted(rng):
+    choice = os.environ.get("ATOMIC", "")
+    return choice == "1" or (choice != "0" and rng.random() < 0.5)
+
+
+def make_failing_update(upd, atomic):
+    """An update whose first command fails: the run that follows a kill or
+    a cut then shows what the recovery alone left."""
+    remove_tree(upd)
+    os.makedirs(upd)
+    put_script(upd, ["id=OTHER", "target=9"] + (["atomic=1"] if atomic else []) + ["copy=missing.dat"])
+
+
 def one_run(rng, k, figures):
     small = rng.random() < 0.35
     app = os.path.join(SMALL_DIR if small else ROOT_C, "app")
     upd = os.path.join(ROOT_C, "u%d" % k)
     names = make_installed(rng, app, small)
-    commands, new = make_update(rng, upd, app, names, small)
+    atomic = atomic_wanted(rng)
+    commands, new = make_update(rng, upd, app, names, small, atomic)
     before = installed_tree(app)
-    faults = []
+    whole_before = snapshot(app)
+    faults = ["atomic"] if atomic else []
     holder = filler = None
     # A packaged folder raced by another program once it is checked: such a
     # run is not killed, since a killed updater lets go of the folder.
-    packaged = not small and rng.random() < 0.6
+    # (All or nothing only: fewer of them, so that more runs are killed.)
+    packaged = not small and rng.random() < (0.3 if os.environ.get("ATOMIC") == "1" else 0.6)
     planter = packaged and rng.random() < 0.5
     plant_early = planter and rng.random() < 0.5
     if planter:
@@ -639,7 +744,8 @@ def one_run(rng, k, figures):
     kill, kill_text = make_kill(rng, commands, app, tight) if rng.random() < 0.55 and not packaged else (None, "")
     fill_at = rng.randint(1, 6)
     vanish_at = rng.randint(1, 4)
-    answers = [rng.choice(ANSWERS) for _ in range(rng.randint(0, 10))]
+    # Ignore skips a command, and all or nothing has no such middle.
+    answers = [rng.choice(ANSWERS[:2] if atomic else ANSWERS) for _ in range(rng.randint(0, 10))]
 
     def action(robot, marker):
         # The faults that come during the run, then the kill.
@@ -691,13 +797,17 @@ def one_run(rng, k, figures):
         if ran:
             print("soak: UNLISTED CODE RAN during %s: %s" % (what, " ".join(ran)), flush=True)
     figures["runs"] += 1
-    figures["fault_runs"] += bool(faults)
+    figures["atomic_runs"] += atomic
+    figures["fault_runs"] += bool(faults) and faults != ["atomic"]
     figures["inplace_runs"] += bool(in_place)
     if "timed out" in code:
         figures["hangs"] += 1
         print("soak: HANG (%s)" % what, flush=True)
-    # Only a kill may leave a copy written in place partial.
+    # Only a kill may leave a copy written in place partial (until the next
+    # run finishes the write).
     check(app, before, commands, new, figures, what, in_place if killed else ())
+    if atomic and not killed:
+        judge_atomic(app, whole_before, commands, new, figures, what, re.match(r"-?\d*", code).group())
     if not killed:
         count_leftovers(app, figures, what)
         remove_tree(upd)
@@ -705,29 +815,56 @@ def one_run(rng, k, figures):
             os.remove(tight)
         return
     figures["kills"] += 1
-    # The next run over the same folder: the same update, or another one.
+    figures["atomic_kills"] += atomic
+    # The next run over the same folder: the same update, or another one
+    # (all or nothing: one that fails at once, so that what the recovery
+    # left stays to be judged).
     for root, _, files in os.walk(app):
         for n in files:
             os.chmod(os.path.join(root, n), 0o644)
-    before = installed_tree(app)
-    if rng.random() < 0.3:
+    if not atomic:
+        before = installed_tree(app)
+    other = rng.random() < 0.3
+    if other and atomic:
+        make_failing_update(upd, atomic)
+    elif other:
         remove_tree(upd)
         names = [n for n in before if n.endswith(".dat") and n != "RT_IDX.DAT"]
         commands, new = make_update(rng, upd, app, names, small)
-    code, _ = run_updater(rng, upd, app, ["ignore"] * 12, True)
+    code, _ = run_updater(rng, upd, app, [] if atomic else ["ignore"] * 12, True)
     log("  rerun -> %s" % code)
     check(app, before, commands, new, figures, what + ", rerun")
-    count_leftovers(app, figures, what + ", rerun (exit %s)" % code)
+    if atomic:
+        judge_atomic(app, whole_before, commands, new, figures, what + ", rerun")
+    count_leftovers(app, figures, what + ", rerun (exit %s)" % code, other and atomic)
     remove_tree(upd)
     if tight:
         os.remove(tight)
 
 
-def count_leftovers(app, figures, what):
-    left = leftovers(app)
+def count_leftovers(app, figures, what, top_only=False):
+    """Names a run left; top_only: in app itself only (a run clears what a
+    cut-short one left only in the folders it writes into)."""
+    left = [p for p in leftovers(app) if not top_only or os.path.dirname(p) == app.rstrip("/")]
     if left:
         figures["leftovers"] += len(left)
         print("soak: LEFTOVER %s (%s)" % (" ".join(os.path.relpath(p, app) for p in left), what), flush=True)
+
+
+def bad_figures(figures):
+    return sum(figures[n] for n in ("lost", "partial", "leftovers", "settings_lost", "swapped", "unlisted_run",
+                                     "mixed", "hangs"))
+
+
+def keep_traces(k):
+    """The trace logs of a run that broke something (the last run's and the
+    one before it, which the updater keeps as Lumiupd.1.log), for reading."""
+    kept = os.path.join(BUILD, "soak-kept")
+    os.makedirs(kept, exist_ok=True)
+    for source, name in ((TRACE, "run%d.log" % k), (TRACE[:-len(".log")] + ".1.log", "run%d.before.log" % k)):
+        if os.path.exists(source):
+            shutil.copyfile(source, os.path.join(kept, name))
+    print("soak: traces of run %d kept in %s" % (k, kept), flush=True)
 
 
 def find_trace():
@@ -738,10 +875,24 @@ def find_trace():
     return os.path.join(DRIVE_C, temp[3:].replace("\\", "/"), "Lumiupd.log")
 
 
+def power_cuts(rng, figures, t0):
+    import soakcut
+    cuts = soakcut.CutState()
+    DRIVES.append((os.path.join(BUILD, "powercut", "mnt"), soakcut.LETTER.upper() + ":"))
+    for k in range(RUNS):
+        soakcut.one_cut_run(rng, k, figures, cuts)
+    bad = figures["broken"] + figures["mixed"] + figures["undurable"] + figures["leftovers"]
+    print("soak: power cuts: cuts=%(cuts)d atomic_cuts=%(atomic_cuts)d broken=%(broken)d mixed=%(mixed)d "
+          "undurable=%(undurable)d leftovers=%(leftovers)d hangs=%(hangs)d" % figures
+          + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
+    return 1 if bad else 0
+
+
 def main():
     global TRACE
     figures = dict(runs=0, kills=0, fault_runs=0, lost=0, partial=0, leftovers=0, settings_lost=0, hangs=0,
-                   swapper_runs=0, swapped=0, planter_runs=0, unlisted_run=0, inplace_runs=0, inplace_partial=0)
+                   swapper_runs=0, swapped=0, planter_runs=0, unlisted_run=0, inplace_runs=0, inplace_partial=0,
+                   atomic_runs=0, atomic_kills=0, mixed=0, cuts=0, atomic_cuts=0, broken=0, undurable=0)
     rng = random.Random(SEED)
 
     def stop(signum, frame):
@@ -758,16 +909,22 @@ def main():
         os.makedirs(ROOT_C, exist_ok=True)
         TRACE = find_trace()
         t0 = time.time()
+        if POWERCUT:
+            return power_cuts(rng, figures, t0)
         for k in range(RUNS):
+            bad_before = bad_figures(figures)
             one_run(rng, k, figures)
+            if bad_figures(figures) > bad_before:
+                keep_traces(k)
         bad = (figures["lost"] + figures["partial"] + figures["leftovers"] + figures["settings_lost"] + figures["swapped"]
-               + figures["unlisted_run"])
+               + figures["unlisted_run"] + figures["mixed"])
         code = 1 if bad else 0
         print("soak: runs=%(runs)d kills=%(kills)d fault_runs=%(fault_runs)d lost=%(lost)d partial=%(partial)d "
               "leftovers=%(leftovers)d settings_lost=%(settings_lost)d hangs=%(hangs)d "
               "swapper_runs=%(swapper_runs)d swapped=%(swapped)d planter_runs=%(planter_runs)d "
               "unlisted_run=%(unlisted_run)d inplace_runs=%(inplace_runs)d "
-              "inplace_partial=%(inplace_partial)d" % figures
+              "inplace_partial=%(inplace_partial)d atomic_runs=%(atomic_runs)d atomic_kills=%(atomic_kills)d "
+              "mixed=%(mixed)d" % figures
               + " seed=%d seconds=%d" % (SEED, time.time() - t0), flush=True)
     finally:
         for p in started:
@@ -776,9 +933,14 @@ def main():
                 p.wait()
         remove_tree(os.path.join(SMALL_DIR, "app"))
         subprocess.run([SMALLDISK, "umount", BUILD, SMALL_LETTER], stdout=subprocess.DEVNULL)
+        if POWERCUT:
+            import soakcut
+            soakcut.CutDrive(os.path.join(BUILD, "powercut")).clear()
         remove_tree(ROOT_C)
     return code
 
 
 if __name__ == "__main__":
+    # scripts/soakcut.py imports this module by name: it gets this very one.
+    sys.modules.setdefault("soak", sys.modules[__name__])
     sys.exit(main())

@@ -140,6 +140,12 @@ void RecordFolderStart(const char *folder)
         g_record.current->commands = PtrListCreate();
 }
 
+void RecordRestored(void)
+{
+    if (g_record.on && g_record.current)
+        g_record.current->restored = 1;
+}
+
 void RecordError(unsigned long error)
 {
     g_record.error = error;

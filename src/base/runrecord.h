@@ -23,6 +23,7 @@ struct RecordedFolder {
     int versionRead;
     int accepted;
     PtrList *commands;  // RecordedCommand, in script order; null when none ran
+    int restored;       // an all-or-nothing update failed there and was undone
 };
 
 struct RecordedBox {
@@ -74,6 +75,8 @@ void RecordError(unsigned long error);
 void RecordFaultPath(const char *path);
 // The command under way ended: ok is its handler's result.
 void RecordCommand(int ok);
+// The folder under way had every change of its all-or-nothing update undone.
+void RecordRestored(void);
 // A dry run's prediction for the command under way (OUTCOME_*).
 void RecordPrediction(int outcome);
 void RecordHeld(const char *module, unsigned long holderId, const char *holder);

@@ -35,7 +35,26 @@ int JoinWithSeparator(char *out, const char *folder, const char *name)
 struct PeakNeed {
     long long additions;
     long long largestTwice;
+    long long wholeNew;  // every new file in full
+    long long files;
 };
+
+// Room for one record of the journal of an all-or-nothing update: its
+// names and ids, well within.
+const long long JOURNAL_BYTES_PER_FILE = 1024;
+// The new settings file and history are made whole beside the old ones.
+const char *const kRewrittenFiles[] = {"MIRO42.INI", "update.log"};
+
+long long NeedAllAtOnce(const PeakNeed &peak, const char *dst)
+{
+    long long needed = peak.wholeNew + (peak.files + 1) * JOURNAL_BYTES_PER_FILE;
+    for (const char *name : kRewrittenFiles) {
+        char path[MAX_PATH_BYTES];
+        if (JoinPath(path, sizeof(path), dst, name))
+            needed += (long long)GetFileSizeByFilename(path) + JOURNAL_BYTES_PER_FILE;
+    }
+    return needed;
+}
 
 long long WalkNeed(const char *srcFolder, const char *dstFolder, PeakNeed *peak);
 
@@ -49,6 +68,8 @@ long long FileEntryNeed(const WIN32_FIND_DATAA &fd, const char *dstEntry, long l
     TracePrintf(" %lld )\n", nSize);
     if (nSrc > nDst)
         peak->additions += nSrc - nDst;
+    peak->wholeNew += nSrc;
+    peak->files++;
     long long twice = nSrc < nDst ? nSrc : nDst;
     if (twice > peak->largestTwice)
         peak->largestTwice = twice;
@@ -115,16 +136,22 @@ int checkSpace(const PtrList *dsts, const char *srcFolder)
 
 int checkSpaceEach(const PtrList *dsts, const char *srcFolder, SpaceSeen seen, void *data)
 {
+    return checkSpacePeak(dsts, srcFolder, PEAK_ONE_AT_A_TIME, seen, data);
+}
+
+int checkSpacePeak(const PtrList *dsts, const char *srcFolder, SpacePeak kind, SpaceSeen seen, void *data)
+{
     TracePrintf("\t\t[%s]>>\n", "checkSpace");
     int ubResult = 1;
     for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
         const char *dst = (const char *)PtrListNextData(&cursor);
-        PeakNeed peak = {0, 0};
+        PeakNeed peak = {0, 0, 0, 0};
         WalkNeed(srcFolder, dst, &peak);
         // The peak, not the net change: a drive with room for the difference
         // but not for a new file beside its old one would fail midway, after
         // earlier files were replaced.
-        long long needed = peak.additions + peak.largestTwice;
+        long long needed =
+            kind == PEAK_ALL_AT_ONCE ? NeedAllAtOnce(peak, dst) : peak.additions + peak.largestTwice;
         long long freeBytes = (long long)getFreeSpaceDrive(DriveIndexOf(dst));
         TracePrintf("\t\t\t dwNecessarySpace = %I64d, dwFreeSpace = %I64d\n", needed, freeBytes);
         if (seen)
@@ -142,7 +169,7 @@ int checkSpaceEach(const PtrList *dsts, const char *srcFolder, SpaceSeen seen, v
 
 long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder)
 {
-    PeakNeed peak = {0, 0};
+    PeakNeed peak = {0, 0, 0, 0};
     return WalkNeed(srcFolder, dstFolder, &peak);
 }
 

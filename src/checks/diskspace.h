@@ -16,6 +16,12 @@ int checkSpace(const PtrList *dsts, const char *srcFolder);
 typedef void (*SpaceSeen)(void *data, const char *dst, long long needed, long long freeBytes);
 // checkSpace, telling seen (when not null) what it measured.
 int checkSpaceEach(const PtrList *dsts, const char *srcFolder, SpaceSeen seen, void *data);
+// When a destination is updated all or nothing, every old file stays until
+// the whole update is in place: the peak is then every new file in full
+// beside the old ones, the new settings file and history beside theirs,
+// and the journal.
+enum SpacePeak { PEAK_ONE_AT_A_TIME, PEAK_ALL_AT_ONCE };
+int checkSpacePeak(const PtrList *dsts, const char *srcFolder, SpacePeak kind, SpaceSeen seen, void *data);
 // Bytes that copying everything under srcFolder to dstFolder would add: the
 // source sizes less those of like relative paths already there (may be < 0).
 long long getNecessarySpaceDir(const char *srcFolder, const char *dstFolder);

@@ -4,6 +4,7 @@
 #include "base/safefile.h"
 #include "base/tracelog.h"
 #include "base/userbox.h"
+#include "exec/atomic.h"
 #include "exec/filereplace.h"
 
 namespace {
@@ -58,19 +59,93 @@ void TraceDeleteOutcome(const char *dst)
     LocalFree(text);
 }
 
-int CopyAsked(const char *src, const char *dst, const FILETIME *write, HWND dialog)
+// What a command does to the file system: made at once (update null) or
+// prepared in an update made all or nothing. 1, or 0 with the last error.
+int CopyDone(AtomicUpdate *update, const char *src, const char *dst, const FILETIME *write, HWND *dialog)
+{
+    if (update)
+        return PrepareCopy(update, src, dst, write, CopyProgressRoutine, dialog);
+    return ReplaceByCopy(src, dst, write, CopyProgressRoutine, dialog);
+}
+
+int CopyAsked(AtomicUpdate *update, const char *src, const char *dst, const FILETIME *write, HWND dialog)
 {
     TraceDeleteOutcome(dst);
     for (;;) {
-        if (ReplaceByCopy(src, dst, write, CopyProgressRoutine, &dialog)) {
+        if (CopyDone(update, src, dst, write, &dialog)) {
             TracePrintf("\t\t\t\tCopy\tsrc -> dst\n");
-            SetFileTimeByFilename(dst, write, nullptr, write);
+            // The prepared file has its times already and is not at dst yet.
+            if (!update)
+                SetFileTimeByFilename(dst, write, nullptr, write);
             return 1;
         }
         int answer = AskAboutFailure(dialog);
         if (answer != IDRETRY)
             return answer == IDIGNORE ? 1 : 0;
     }
+}
+
+int CopyWith(AtomicUpdate *update, const char *src, const char *dst, HWND dialog)
+{
+    TracePrintf("\t\t[%s]>>\n", "Copy");
+    TracePrintf("\t\t\tsrc = %s\n", src);
+    TracePrintf("\t\t\tdst = %s\n", dst);
+    int result = 0;
+    FILETIME write;
+    if (GetFileTimeByFilename(src, nullptr, nullptr, &write)) {
+        TraceLastWriteTime(&write);
+        result = CopyAsked(update, src, dst, &write, dialog);
+    } else {
+        RecordFaultPath(src);
+    }
+    TracePrintf("\t\tbResult = %d\n", result);
+    TracePrintf("\t\t[%s]<<\n", "Copy");
+    return result;
+}
+
+int DeleteWith(AtomicUpdate *update, const char *path, HWND dialog)
+{
+    TracePrintf("\t\t[%s]>>\n", "Delete");
+    TracePrintf("\t\t\t%s\n", path);
+    int result = 1;
+    while (!(update ? PrepareRemove(update, path) : DeletePlainFile(path))) {
+        int answer = AskAboutFailure(dialog);
+        if (answer != IDRETRY) {
+            result = answer == IDIGNORE ? 1 : 0;
+            break;
+        }
+    }
+    TracePrintf("\t\tbResult = %d\n", result);
+    TracePrintf("\t\t[%s]<<\n", "Delete");
+    return result;
+}
+
+int CreateWith(AtomicUpdate *update, const char *path)
+{
+    TracePrintf("\t\t[%s]>>\n", "Create");
+    TracePrintf("\t\t\tDname = %s\n", path);
+    TracePrintf("\n\t\t\tCreateDirectory.\n");
+    int result = 1;
+    DWORD error = 0;
+    if (update)
+        error = PrepareFolder(update, path);
+    else if (!CreateDirectoryA(path, nullptr))
+        error = GetLastError();
+    if (!error) {
+        TracePrintf("\t\t\t\tSucceed.\n");
+    } else {
+        TracePrintf("\t\t\t\tFailed. GetLastError() = %d\n", (int)error);
+        SetLastError(error);  // the trace may have touched it
+        char *text = GetLastErrorText();
+        TracePrintf("\t\t\t\t%s.\n", text);
+        LocalFree(text);
+        result = error == ERROR_ALREADY_EXISTS ? 1 : 0;
+        if (!result)
+            RecordError(error);
+    }
+    TracePrintf("\t\tbResult = %d\n", result);
+    TracePrintf("\t\t[%s]<<\n", "Create");
+    return result;
 }
 
 } // namespace
@@ -98,59 +173,30 @@ DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER total, LARGE_INTEGER transferre
 
 int Copy(const char *src, const char *dst, HWND dialog)
 {
-    TracePrintf("\t\t[%s]>>\n", "Copy");
-    TracePrintf("\t\t\tsrc = %s\n", src);
-    TracePrintf("\t\t\tdst = %s\n", dst);
-    int result = 0;
-    FILETIME write;
-    if (GetFileTimeByFilename(src, nullptr, nullptr, &write)) {
-        TraceLastWriteTime(&write);
-        result = CopyAsked(src, dst, &write, dialog);
-    } else {
-        RecordFaultPath(src);
-    }
-    TracePrintf("\t\tbResult = %d\n", result);
-    TracePrintf("\t\t[%s]<<\n", "Copy");
-    return result;
+    return CopyWith(nullptr, src, dst, dialog);
 }
 
 int Delete(const char *path, HWND dialog)
 {
-    TracePrintf("\t\t[%s]>>\n", "Delete");
-    TracePrintf("\t\t\t%s\n", path);
-    int result = 1;
-    while (!DeletePlainFile(path)) {
-        int answer = AskAboutFailure(dialog);
-        if (answer != IDRETRY) {
-            result = answer == IDIGNORE ? 1 : 0;
-            break;
-        }
-    }
-    TracePrintf("\t\tbResult = %d\n", result);
-    TracePrintf("\t\t[%s]<<\n", "Delete");
-    return result;
+    return DeleteWith(nullptr, path, dialog);
 }
 
 int Create(const char *path)
 {
-    TracePrintf("\t\t[%s]>>\n", "Create");
-    TracePrintf("\t\t\tDname = %s\n", path);
-    TracePrintf("\n\t\t\tCreateDirectory.\n");
-    int result = 1;
-    if (CreateDirectoryA(path, nullptr)) {
-        TracePrintf("\t\t\t\tSucceed.\n");
-    } else {
-        DWORD error = GetLastError();
-        TracePrintf("\t\t\t\tFailed. GetLastError() = %d\n", (int)error);
-        SetLastError(error);  // the trace may have touched it
-        char *text = GetLastErrorText();
-        TracePrintf("\t\t\t\t%s.\n", text);
-        LocalFree(text);
-        result = error == ERROR_ALREADY_EXISTS ? 1 : 0;
-        if (!result)
-            RecordError(error);
-    }
-    TracePrintf("\t\tbResult = %d\n", result);
-    TracePrintf("\t\t[%s]<<\n", "Create");
-    return result;
+    return CreateWith(nullptr, path);
+}
+
+int CopyPrepared(AtomicUpdate *update, const char *src, const char *dst, HWND dialog)
+{
+    return CopyWith(update, src, dst, dialog);
+}
+
+int DeletePrepared(AtomicUpdate *update, const char *path, HWND dialog)
+{
+    return DeleteWith(update, path, dialog);
+}
+
+int CreatePrepared(AtomicUpdate *update, const char *path)
+{
+    return CreateWith(update, path);
 }

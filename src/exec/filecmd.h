@@ -10,6 +10,13 @@
 int Copy(const char *src, const char *dst, HWND dialog);
 int Delete(const char *path, HWND dialog);
 int Create(const char *path);
+// The same commands in a destination updated all or nothing (exec/atomic.h):
+// the trace and the questions are the plain commands'; what is done is the
+// change prepared, to be made with the others.
+struct AtomicUpdate;
+int CopyPrepared(AtomicUpdate *update, const char *src, const char *dst, HWND dialog);
+int DeletePrepared(AtomicUpdate *update, const char *path, HWND dialog);
+int CreatePrepared(AtomicUpdate *update, const char *path);
 // Creates every missing directory of path; 1 when every level exists afterwards.
 int CreateDirectoryAll(const char *path);
 int FindFile(const char *pattern);

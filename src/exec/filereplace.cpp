@@ -7,6 +7,7 @@
 #include "exec/inplace.h"
 #include "exec/leftover.h"
 
+#include <aclapi.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -54,7 +55,8 @@ DWORD OverwriteError(const char *path)
     return OpenError(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
 }
 
-// The error that keeps dst from being replaced (0 when nothing does).
+} // namespace
+
 DWORD ReplaceError(const char *dst)
 {
     DWORD outcome = DeleteOutcome(dst);
@@ -64,9 +66,6 @@ DWORD ReplaceError(const char *dst)
     return overwrite ? overwrite : outcome;
 }
 
-// dst opened to be written in place, or INVALID_HANDLE_VALUE: only a plain
-// file with one name, where it was meant, that its holder lets be written
-// and that is not read-only.
 HANDLE OpenForInPlace(const char *dst)
 {
     DWORD attrs = GetFileAttributesA(dst);
@@ -74,6 +73,8 @@ HANDLE OpenForInPlace(const char *dst)
         return INVALID_HANDLE_VALUE;
     return OpenPlainFile(dst, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
 }
+
+namespace {
 
 // What refuses a rename over a file another program holds.
 int IsHeldError(DWORD error)
@@ -83,7 +84,7 @@ int IsHeldError(DWORD error)
 
 // The leftover path for a new file at path, with a name drawn afresh; near
 // the length limit in the folder's short form. 0 when no such path fits.
-int DrawLeftoverPath(char *temp, size_t size, const char *path)
+int DrawLeftoverPath(char *temp, size_t size, const char *path, LeftoverKind kind)
 {
     char folder[MAX_PATH_BYTES];
     char name[LEFTOVER_NAME_BYTES];
@@ -94,7 +95,7 @@ int DrawLeftoverPath(char *temp, size_t size, const char *path)
     if (!slash)
         return 0;
     slash[1] = '\0';
-    LeftoverName(name, high, low);
+    LeftoverNameOf(name, high, low, kind);
     if (JoinPath(temp, size, folder, name))
         return 1;
     char shortFolder[MAX_PATH_BYTES];
@@ -102,16 +103,35 @@ int DrawLeftoverPath(char *temp, size_t size, const char *path)
     return len > 0 && len < sizeof(shortFolder) && JoinPath(temp, size, shortFolder, name);
 }
 
+// Only the administrators and the system may open the file: what the next
+// run reads back (a journal, the copies it names) stays as written.
+int MakePrivate(HANDLE file)
+{
+    char admins[SECURITY_MAX_SID_SIZE], system[SECURITY_MAX_SID_SIZE];
+    DWORD adminsSize = sizeof(admins), systemSize = sizeof(system);
+    char bytes[256];
+    PACL acl = (PACL)bytes;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize) ||
+        !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) ||
+        !InitializeAcl(acl, sizeof(bytes), ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, admins) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system))
+        return 0;
+    return SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+}
+
 // A new file at temp, or INVALID_HANDLE_VALUE. Created new, so a link or
 // anything else at the name makes it fail; created where it was meant, so a
 // folder on the way that leads elsewhere makes it go again at once.
-HANDLE CreateAt(const char *temp, DWORD extraAccess)
+HANDLE CreateAt(const char *temp, DWORD extraAccess, int isPrivate)
 {
-    HANDLE handle = CreateFileA(temp, GENERIC_READ | GENERIC_WRITE | DELETE | extraAccess, 0, nullptr, CREATE_NEW,
+    DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE | extraAccess | (isPrivate ? WRITE_DAC : 0);
+    HANDLE handle = CreateFileA(temp, access, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return handle;
-    if (SetDeletePending(handle, 1) && IsHandleOfPath(handle, temp))
+    if (SetDeletePending(handle, 1) && IsHandleOfPath(handle, temp) && (!isPrivate || MakePrivate(handle)))
         return handle;
     SetDeletePending(handle, 1);
     CloseHandle(handle);
@@ -119,9 +139,8 @@ HANDLE CreateAt(const char *temp, DWORD extraAccess)
     return INVALID_HANDLE_VALUE;
 }
 
-// Another program may open a file the moment it appears under its name (a
-// virus scanner, the shell's link handler under Wine) and hold it for a
-// moment: a sharing violation is waited out for up to a second.
+} // namespace
+
 int RenameWaiting(HANDLE handle, const char *path)
 {
     for (int attempt = 0;; attempt++) {
@@ -132,6 +151,8 @@ int RenameWaiting(HANDLE handle, const char *path)
         Sleep(50);
     }
 }
+
+namespace {
 
 // Copies the open source into the new file, reporting each chunk.
 int CopyData(HANDLE source, NewFile *file, LPPROGRESS_ROUTINE routine, void *data)
@@ -179,14 +200,6 @@ const void *OurOwner(const char *folder)
     return known ? sid : nullptr;
 }
 
-// One that provably is this updater's own: a file of its making.
-int IsOurs(HANDLE file, const char *folder)
-{
-    char sid[SECURITY_MAX_SID_SIZE];
-    const void *ours = OurOwner(folder);
-    return ours && OwnerOf(file, sid, sizeof(sid)) && EqualSid(sid, (PSID)ours);
-}
-
 void ClearFound(const char *folder, const char *name)
 {
     char path[MAX_PATH_BYTES];
@@ -196,12 +209,19 @@ void ClearFound(const char *folder, const char *name)
     HANDLE handle = OpenPlainFile(path, DELETE | READ_CONTROL, 0, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)
         return;
-    if (IsOurs(handle, folder) && SetDeletePending(handle, 1))
+    if (IsOwnFile(handle, folder) && SetDeletePending(handle, 1))
         TracePrintf("\t\tleftover removed - %s\n", path);
     CloseHandle(handle);
 }
 
 } // namespace
+
+int IsOwnFile(HANDLE file, const char *folder)
+{
+    char sid[SECURITY_MAX_SID_SIZE];
+    const void *ours = OurOwner(folder);
+    return ours && OwnerOf(file, sid, sizeof(sid)) && EqualSid(sid, (PSID)ours);
+}
 
 DWORD DeleteOutcome(const char *path)
 {
@@ -223,13 +243,18 @@ DWORD DeleteOutcome(const char *path)
 
 int NewFileBeside(NewFile *file, const char *path, DWORD extraAccess)
 {
+    return NewFileOfKind(file, path, extraAccess, LEFTOVER_NEW, 0);
+}
+
+int NewFileOfKind(NewFile *file, const char *path, DWORD extraAccess, LeftoverKind kind, int isPrivate)
+{
     file->handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < NAME_ATTEMPTS; attempt++) {
-        if (!DrawLeftoverPath(file->path, sizeof(file->path), path)) {
+        if (!DrawLeftoverPath(file->path, sizeof(file->path), path, kind)) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return 0;
         }
-        file->handle = CreateAt(file->path, extraAccess);
+        file->handle = CreateAt(file->path, extraAccess, isPrivate);
         if (file->handle != INVALID_HANDLE_VALUE)
             return 1;
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -310,26 +335,21 @@ void DiscardNewFile(NewFile *file)
 namespace {
 
 // The copy written over the held file dst's own bytes, from the new file
-// (already on disk), with its times and attributes.
-int CopyInPlace(HANDLE target, NewFile *file, const FILETIME *write, DWORD attributes, LPPROGRESS_ROUTINE routine,
-                void *data)
+// (already on disk), with its times and attributes: the new file carries
+// them and becomes private, for the journal that lets the next run finish a
+// write cut short.
+int CopyInPlace(HANDLE target, const char *dst, NewFile *file, const FILETIME *write, DWORD attributes,
+                LPPROGRESS_ROUTINE routine, void *data)
 {
-    LARGE_INTEGER size;
-    NewBytes from;
-    from.file = file->handle;
-    from.bytes = nullptr;
-    if (!GetFileSizeEx(file->handle, &size))
-        return 0;
-    from.size = (unsigned long long)size.QuadPart;
-    if (!OverwriteInPlace(target, &from, routine, data))
-        return 0;
     FILE_BASIC_INFO basic;
     memset(&basic, 0, sizeof(basic));
     basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    if (write)
-        SetFileTime(target, write, nullptr, write);
-    SetFileInformationByHandle(target, FileBasicInfo, &basic, sizeof(basic));
-    return 1;
+    if (write) {
+        basic.CreationTime.LowPart = basic.LastWriteTime.LowPart = write->dwLowDateTime;
+        basic.CreationTime.HighPart = basic.LastWriteTime.HighPart = (LONG)write->dwHighDateTime;
+    }
+    return GiveBasicInfo(file->handle, &basic) && MakePrivate(file->handle) &&
+           OverwriteSurely(target, dst, file, routine, data);
 }
 
 // The new file renamed over dst; where a program holds dst so that it cannot
@@ -339,7 +359,7 @@ int PutInPlace(NewFile *file, const char *dst, HANDLE target, const FILETIME *wr
                LPPROGRESS_ROUTINE routine, void *data)
 {
     if (target != INVALID_HANDLE_VALUE)
-        return CopyInPlace(target, file, write, attributes, routine, data);
+        return CopyInPlace(target, dst, file, write, attributes, routine, data);
     if (RenameNewFile(file, dst, attributes))
         return 1;
     DWORD error = GetLastError();
@@ -350,7 +370,7 @@ int PutInPlace(NewFile *file, const char *dst, HANDLE target, const FILETIME *wr
         SetLastError(now ? now : error);
         return 0;
     }
-    int done = CopyInPlace(held, file, write, attributes, routine, data);
+    int done = CopyInPlace(held, dst, file, write, attributes, routine, data);
     error = GetLastError();
     CloseHandle(held);
     SetLastError(error);
@@ -368,30 +388,50 @@ int ReplaceByCopy(const char *src, const char *dst, const FILETIME *write, LPPRO
         SetLastError(blocked);
         return 0;
     }
-    // A checked package's source is read through the handle it was checked by.
-    HANDLE source = OpenCopySource(src, SHARE_ALL, FILE_FLAG_SEQUENTIAL_SCAN);
-    FILE_BASIC_INFO basic;
-    basic.FileAttributes = 0;
-    if (source != INVALID_HANDLE_VALUE &&
-        !GetFileInformationByHandleEx(source, FileBasicInfo, &basic, sizeof(basic)))
-        basic.FileAttributes = 0;
     NewFile file;
-    file.handle = INVALID_HANDLE_VALUE;
+    DWORD carried = 0;
     // The new bytes are whole on disk beside dst before anything of it changes,
     // also where they are then written over it in place.
-    int copied = source != INVALID_HANDLE_VALUE && NewFileBeside(&file, dst, 0) &&
-                 CopyData(source, &file, routine, data) && SealNewFile(&file, write);
-    // Only what a copy carries over; the rest is the system's to set.
-    DWORD carried = basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    int done = copied && PutInPlace(&file, dst, target, write, carried, routine, data);
+    int done = StageCopy(src, dst, write, routine, data, &file, &carried, 0) &&
+               PutInPlace(&file, dst, target, write, carried, routine, data);
     DWORD error = GetLastError();
     if (target != INVALID_HANDLE_VALUE)
         CloseHandle(target);
-    if (source != INVALID_HANDLE_VALUE)
-        CloseHandle(source);
     DiscardNewFile(&file);
     SetLastError(error);
     return done;
+}
+
+int StageCopy(const char *src, const char *beside, const FILETIME *write, LPPROGRESS_ROUTINE routine, void *data,
+              NewFile *file, DWORD *carried, int isPrivate)
+{
+    file->handle = INVALID_HANDLE_VALUE;
+    // A checked package's source is read through the handle it was checked by.
+    HANDLE source = OpenCopySource(src, SHARE_ALL, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (source == INVALID_HANDLE_VALUE)
+        return 0;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(source, FileBasicInfo, &basic, sizeof(basic)))
+        basic.FileAttributes = 0;
+    // Only what a copy carries over; the rest is the system's to set.
+    *carried = basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    // Able to be made private later: a write in place may need it so.
+    int staged = NewFileOfKind(file, beside, WRITE_DAC, LEFTOVER_NEW, isPrivate) &&
+                 CopyData(source, file, routine, data) && SealNewFile(file, write);
+    DWORD error = GetLastError();
+    CloseHandle(source);
+    if (!staged)
+        DiscardNewFile(file);
+    SetLastError(error);
+    return staged;
+}
+
+int StageCopyFrom(HANDLE source, const char *beside, NewFile *file, int isPrivate)
+{
+    if (NewFileOfKind(file, beside, 0, LEFTOVER_NEW, isPrivate) && CopyData(source, file, nullptr, nullptr))
+        return 1;
+    DiscardNewFile(file);
+    return 0;
 }
 
 void ClearLeftovers(const char *folder)

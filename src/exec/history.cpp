@@ -3,6 +3,7 @@
 #include "base/safefile.h"
 #include "base/strutil.h"
 #include "base/tracelog.h"
+#include "exec/atomic.h"
 #include "exec/historytext.h"
 #include "exec/settingstext.h"
 #include "exec/settingswrite.h"
@@ -62,25 +63,12 @@ char *FormatLine(const char *id, const char *first, const char *second, size_t n
     return line;
 }
 
-void AppendLine(HANDLE file, const char *line, int len)
-{
-    LARGE_INTEGER end;
-    LARGE_INTEGER zero;
-    zero.QuadPart = 0;
-    if (len > 0 && SetFilePointerEx(file, zero, &end, FILE_END)) {
-        DWORD written = 0;
-        // A line is there whole or not at all: what a full disk let through
-        // of it is cut off again.
-        if (!WriteFile(file, line, (DWORD)len, &written, nullptr) || written != (DWORD)len) {
-            SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-            SetEndOfFile(file);
-        }
-    }
-}
-
-// A history with a second name is never written through (the line would
-// reach the other name too): its name gets a new file, the old text and the
-// line, as the settings file does. One that cannot be read so is skipped.
+// The history gets a new file, its old text and the line, as the settings
+// file does: a cut at any instant leaves the old text or the new one (its
+// size could survive without its bytes, in place), and a second name is
+// never written through. One held so that it can only be written is
+// written in place, so that the next run finishes a cut write. One that
+// cannot be read so is skipped.
 void AppendByReplacing(const char *path, const char *line, int len)
 {
     SettingsFile file;
@@ -94,18 +82,17 @@ void AppendByReplacing(const char *path, const char *line, int len)
     CloseSettingsFile(&file);
 }
 
-void WriteHistory(const char *path, const char *id, const char *first, const char *second, size_t n)
+// The line written, or prepared in an update made all or nothing.
+void WriteHistory(AtomicUpdate *update, const char *folder, const char *id, const char *first,
+                  const char *second, size_t n)
 {
     int len = 0;
-    HANDLE file = OpenPlainFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
-    int refused = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_CANT_RESOLVE_FILENAME;
-    char *line = file != INVALID_HANDLE_VALUE || refused ? FormatLine(id, first, second, n, &len) : nullptr;
-    if (line && file != INVALID_HANDLE_VALUE)
-        AppendLine(file, line, len);
-    else if (line)
+    char path[MAX_PATH_BYTES];
+    char *line = FormatLine(id, first, second, n, &len);
+    if (line && len > 0 && update)
+        PrepareHistoryLine(update, line, (size_t)len);
+    else if (line && HistoryPath(path, folder))
         AppendByReplacing(path, line, len);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
     free(line);
 }
 
@@ -125,38 +112,49 @@ int MergedValues(const SettingsText &text, const char *id, char **oldValue, char
     return 0;
 }
 
-int AddToSettings(SettingsFile *file, const char *iniPath, const char *id)
+// The settings file's text with id added (heap, free; *length bytes); null
+// with the last error set when it cannot be made.
+char *WithId(const SettingsFile *file, const char *id, size_t *length)
 {
     SettingsText text;
     if (!DecodeSettings(&text, file->text, file->length))
-        return 0;
+        return nullptr;
     char *oldValue = nullptr;
     char *newValue = nullptr;
-    size_t length = 0;
     char *bytes = MergedValues(text, id, &oldValue, &newValue)
-                      ? SettingsWithValue(&text, "MAIN", "INSTALLED", newValue, &length)
+                      ? SettingsWithValue(&text, "MAIN", "INSTALLED", newValue, length)
                       : nullptr;
-    int result = 0;
     if (!bytes)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    else
-        result = WriteSettingsFile(file, iniPath, bytes, (DWORD)length);
     free(oldValue);
     free(newValue);
-    free(bytes);
     FreeSettingsText(&text);
+    return bytes;
+}
+
+int AddToSettings(SettingsFile *file, const char *iniPath, const char *id)
+{
+    size_t length = 0;
+    char *bytes = WithId(file, id, &length);
+    int result = bytes && WriteSettingsFile(file, iniPath, bytes, (DWORD)length);
+    free(bytes);
     return result;
 }
 
-} // namespace
+void TraceNotWritten(void)
+{
+    // The update is in place but will be offered again: support must see why.
+    char *text = GetLastErrorText();
+    TracePrintf("\t\tINSTALLED not written - %s", text);
+    LocalFree(text);
+}
 
-int Log(const char *folder, const char *comment, const char *id)
+int LogWith(AtomicUpdate *update, const char *folder, const char *comment, const char *id)
 {
     TracePrintf("\t\t[%s]>>\n", "Log");
     TracePrintf("\t\t\tpath    = %s\n", folder);
     TracePrintf("\t\t\tcomment = %s\n", comment);
     size_t n = strlen(comment);
-    char path[MAX_PATH_BYTES];
     char *copy = (char *)malloc(n + 1);
     if (!copy) {
         TracePrintf("\t\t\tfor comment:malloc(%d)\t\t= NULL\n", (int)(n + 1));
@@ -165,13 +163,24 @@ int Log(const char *folder, const char *comment, const char *id)
         char *first;
         char *second;
         SplitComment(copy, &first, &second);
-        if (HistoryPath(path, folder))
-            WriteHistory(path, id, first, second, n);
+        WriteHistory(update, folder, id, first, second, n);
         free(copy);
     }
     TracePrintf("\t\tbResult = %d\n", 1);
     TracePrintf("\t\t[%s]<<\n", "Log");
     return 1;
+}
+
+} // namespace
+
+int Log(const char *folder, const char *comment, const char *id)
+{
+    return LogWith(nullptr, folder, comment, id);
+}
+
+int LogPrepared(AtomicUpdate *update, const char *folder, const char *comment, const char *id)
+{
+    return LogWith(update, folder, comment, id);
 }
 
 int AddInstalledId(const char *folder, const char *id)
@@ -181,13 +190,26 @@ int AddInstalledId(const char *folder, const char *id)
         return 0;
     SettingsFile file;
     int result = ReadSettingsFile(&file, iniPath) && AddToSettings(&file, iniPath, id);
-    if (!result) {
-        // The update is in place but will be offered again: support must see why.
-        char *text = GetLastErrorText();
-        TracePrintf("\t\tINSTALLED not written - %s", text);
-        LocalFree(text);
-    }
+    if (!result)
+        TraceNotWritten();
     CloseSettingsFile(&file);
+    return result;
+}
+
+int PrepareInstalledId(AtomicUpdate *update, const char *folder, const char *id)
+{
+    char iniPath[MAX_PATH_BYTES];
+    SettingsFile file;
+    size_t length = 0;
+    char *bytes = nullptr;
+    int read = JoinPath(iniPath, sizeof(iniPath), folder, SETTINGS_FILE) && ReadSettingsFile(&file, iniPath) &&
+               (bytes = WithId(&file, id, &length)) != nullptr;
+    // The file is let go of before the change is prepared: that holds it.
+    CloseSettingsFile(&file);
+    int result = read && PrepareSettings(update, iniPath, bytes, (unsigned long)length);
+    if (!result)
+        TraceNotWritten();
+    free(bytes);
     return result;
 }
 

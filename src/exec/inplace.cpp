@@ -1,5 +1,10 @@
 #include "exec/inplace.h"
 
+#include "base/safefile.h"
+#include "base/strutil.h"
+#include "exec/filereplace.h"
+#include "exec/journalfile.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -108,4 +113,75 @@ int OverwriteInPlace(HANDLE target, const NewBytes *from, LPPROGRESS_ROUTINE rou
     free(piece.buffer);
     SetLastError(error);
     return done;
+}
+
+int GiveBasicInfo(HANDLE file, const FILE_BASIC_INFO *basic)
+{
+    FILE_BASIC_INFO given = *basic;
+    given.ChangeTime.QuadPart = 0;
+    return SetFileInformationByHandle(file, FileBasicInfo, &given, sizeof(given));
+}
+
+int WriteCopyOver(HANDLE target, HANDLE copy, LPPROGRESS_ROUTINE routine, void *data)
+{
+    LARGE_INTEGER size;
+    FILE_BASIC_INFO basic;
+    if (!GetFileSizeEx(copy, &size) || !GetFileInformationByHandleEx(copy, FileBasicInfo, &basic, sizeof(basic)))
+        return 0;
+    NewBytes from;
+    from.file = copy;
+    from.bytes = nullptr;
+    from.size = (unsigned long long)size.QuadPart;
+    return OverwriteInPlace(target, &from, routine, data) && GiveBasicInfo(target, &basic) &&
+           FlushFileBuffers(target);
+}
+
+int StageTextFor(HANDLE target, const char *path, const char *text, unsigned long length, NewFile *staged)
+{
+    FILE_BASIC_INFO basic;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    if (!GetFileInformationByHandleEx(target, FileBasicInfo, &basic, sizeof(basic)) ||
+        !NewFileOfKind(staged, path, 0, LEFTOVER_NEW, 1) || !NewFileWrite(staged, text, length))
+        return 0;
+    basic.LastWriteTime.LowPart = now.dwLowDateTime;
+    basic.LastWriteTime.HighPart = (LONG)now.dwHighDateTime;
+    return GiveBasicInfo(staged->handle, &basic) && FlushFileBuffers(staged->handle);
+}
+
+namespace {
+
+// The journal's two records: the write, and that it is to be finished.
+int RecordsOfWrite(HANDLE target, const char *path, const NewFile *staged, JournalRecord *records)
+{
+    memset(records, 0, 2 * sizeof(JournalRecord));
+    records[0].kind = JOURNAL_WRITE;
+    records[1].kind = JOURNAL_COMPLETE;
+    return StrCopy(records[0].target, MAX_PATH_BYTES, PathLastComponent(path)) &&
+           StrCopy(records[0].staged, MAX_PATH_BYTES, PathLastComponent(staged->path)) &&
+           FileIdOf(target, &records[0].oldId);
+}
+
+} // namespace
+
+int OverwriteSurely(HANDLE target, const char *path, NewFile *staged, LPPROGRESS_ROUTINE routine, void *data)
+{
+    char folder[MAX_PATH_BYTES];
+    JournalRecord records[2];
+    NewFile journal;
+    journal.handle = INVALID_HANDLE_VALUE;
+    const char *name = PathLastComponent(path);
+    int ok = StrCopy(folder, sizeof(folder), path) && RecordsOfWrite(target, path, staged, records);
+    if (ok) {
+        folder[name - path] = '\0';
+        // The copy stays from now on, whatever becomes of the process: the
+        // journal names it.
+        ok = CreateJournal(&journal, folder) && SetDeletePending(staged->handle, 0) &&
+             WriteJournal(&journal, records, 2) && WriteCopyOver(target, staged->handle, routine, data);
+    }
+    DWORD error = GetLastError();
+    DiscardNewFile(staged);
+    DeleteJournal(&journal);
+    SetLastError(error);
+    return ok;
 }

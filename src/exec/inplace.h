@@ -27,3 +27,22 @@ struct NewBytes {
 // last error set on failure; only a failure after the first old byte
 // changed leaves the file partial.
 int OverwriteInPlace(HANDLE target, const NewBytes *from, LPPROGRESS_ROUTINE routine, void *data);
+
+struct NewFile;
+
+// Gives file the times and attributes of basic (zero times: left as they
+// are; the change time is the system's).
+int GiveBasicInfo(HANDLE file, const FILE_BASIC_INFO *basic);
+// The whole of copy (a file of the updater's) written over target, which
+// then gets copy's times and attributes too, and is flushed.
+int WriteCopyOver(HANDLE target, HANDLE copy, LPPROGRESS_ROUTINE routine, void *data);
+// text (length bytes) whole and flushed in a new private file beside path
+// (held as target), with target's creation time and attributes and the
+// time of now: what a write in place of that text leaves.
+int StageTextFor(HANDLE target, const char *path, const char *text, unsigned long length, NewFile *staged);
+// WriteCopyOver of staged (a private new file whole on disk, beside path,
+// the file target holds) so that a cut at any instant is finished by the
+// next run: a journal beside it names both, on disk before the first byte
+// changes, and goes once the write is whole, together with staged. On
+// failure both go (what a failed write left in target stays, as without).
+int OverwriteSurely(HANDLE target, const char *path, NewFile *staged, LPPROGRESS_ROUTINE routine, void *data);

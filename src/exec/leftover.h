@@ -14,3 +14,12 @@ enum { LEFTOVER_NAME_BYTES = 24 };  // "~luXXXXXXXXXXXXXXXX.tmp" and the termina
 void LeftoverName(char *name, unsigned long high, unsigned long low);
 // 1 when name (a bare file name) is exactly of that pattern.
 int IsLeftoverName(const char *name);
+
+// An all-or-nothing update keeps two more kinds of file under such names
+// until it is done or undone: the old files it replaced or removed (".bak")
+// and its journal (".jnl"). Nothing that clears ".tmp" files (an updater of
+// an earlier version included) takes them: only the journal's reader may,
+// and it knows them by its records.
+enum LeftoverKind { LEFTOVER_NEW, LEFTOVER_BACKUP, LEFTOVER_JOURNAL };
+void LeftoverNameOf(char *name, unsigned long high, unsigned long low, LeftoverKind kind);
+int IsLeftoverNameOf(const char *name, LeftoverKind kind);

@@ -64,7 +64,8 @@ void AllowAnyOwner(int enable)
     CloseHandle(token);
 }
 
-// Gives the new file the owner, group and permissions of the old one.
+} // namespace
+
 int CarrySecurity(HANDLE from, HANDLE to)
 {
     PSID owner = nullptr, group = nullptr;
@@ -87,6 +88,8 @@ int CarrySecurity(HANDLE from, HANDLE to)
     LocalFree(descriptor);
     return error == ERROR_SUCCESS;
 }
+
+namespace {
 
 // The replacement: 1 done, 0 failed (the file unchanged), -1 when only an
 // in-place write can keep what the file is (its owner and permissions, or a
@@ -119,11 +122,11 @@ int WriteInPlace(const SettingsFile *read, const char *path, const char *text, D
     HANDLE handle = OpenPlainFile(path, GENERIC_READ | GENERIC_WRITE, SHARE_READ_WRITE, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    NewBytes from;
-    from.file = INVALID_HANDLE_VALUE;
-    from.bytes = text;
-    from.size = length;
-    int done = HoldsText(handle, read->text, read->length) && OverwriteInPlace(handle, &from, nullptr, nullptr);
+    NewFile staged;
+    staged.handle = INVALID_HANDLE_VALUE;
+    int done = HoldsText(handle, read->text, read->length) && StageTextFor(handle, path, text, length, &staged) &&
+               OverwriteSurely(handle, path, &staged, nullptr, nullptr);
+    DiscardNewFile(&staged);
     if (!done && GetLastError() == ERROR_SUCCESS)
         SetLastError(ERROR_SHARING_VIOLATION);
     DWORD error = GetLastError();

@@ -29,3 +29,6 @@ int ReadSettingsFile(SettingsFile *file, const char *path);
 int WriteSettingsFile(SettingsFile *file, const char *path, const char *text, DWORD length);
 // Releases the hold and the text; also after a failed read.
 void CloseSettingsFile(SettingsFile *file);
+// Gives to the owner, group and permissions of the file from
+// (both held with READ_CONTROL, to with WRITE_DAC and WRITE_OWNER).
+int CarrySecurity(HANDLE from, HANDLE to);

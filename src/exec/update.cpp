@@ -6,11 +6,14 @@
 #include "base/strutil.h"
 #include "base/tracelog.h"
 #include "exec/addon.h"
+#include "exec/atomic.h"
 #include "exec/filecmd.h"
 #include "exec/filereplace.h"
+#include "exec/recover.h"
 #include "exec/history.h"
 #include "exec/replacedst.h"
 #include "exec/shortcut.h"
+#include "exec/undo.h"
 #include "script/script.h"
 #include "ui/progressdlg.h"
 
@@ -52,9 +55,41 @@ int BuildDestination(CommandPaths *paths, const char *folder, const FileEntry *e
            StrAppend(paths->dst, sizeof(paths->dst), entry->filename);
 }
 
-int RunHandler(const FileEntry *entry, const CommandPaths &paths, const char *folder,
-               const char *id, HWND dialog)
+// In a destination updated all or nothing the file commands prepare their
+// changes; what a plug-in or program may need is made before it runs.
+int RunPrepared(const FileEntry *entry, const CommandPaths &paths, const char *folder, const char *id,
+                HWND dialog, AtomicUpdate *atomic)
 {
+    const char *changed = entry->act == ACT_LOG ? nullptr : paths.dst;
+    if (entry->act == ACT_LOG || entry->act == ACT_COPY || entry->act == ACT_REMOVE || entry->act == ACT_CREATE) {
+        char history[MAX_PATH_BYTES];
+        if (!changed && JoinPath(history, sizeof(history), folder, "update.log"))
+            changed = history;
+        if (changed && IsPrepared(atomic, changed) && !MakePrepared(atomic))
+            return 0;
+    } else if (!MakePrepared(atomic)) {
+        return 0;
+    }
+    switch (entry->act) {
+    case ACT_COPY:
+        return CopyPrepared(atomic, paths.src, paths.dst, dialog);
+    case ACT_REMOVE:
+        return DeletePrepared(atomic, paths.dst, dialog);
+    case ACT_LOG:
+        return LogPrepared(atomic, folder, entry->filename, id);
+    case ACT_CREATE:
+        return CreatePrepared(atomic, paths.dst);
+    default:
+        return -1;
+    }
+}
+
+int RunHandler(const FileEntry *entry, const CommandPaths &paths, const char *folder,
+               const char *id, HWND dialog, AtomicUpdate *atomic)
+{
+    int prepared = atomic ? RunPrepared(entry, paths, folder, id, dialog, atomic) : -1;
+    if (prepared >= 0)
+        return prepared;
     switch (entry->act) {
     case ACT_COPY:
         return Copy(paths.src, paths.dst, dialog);
@@ -145,7 +180,7 @@ int TooLong(const FileEntry *entry)
 }
 
 int RunCommand(const FileEntry *entry, const char *srcFolder, const char *folder, const char *id,
-               HWND dialog)
+               HWND dialog, AtomicUpdate *atomic)
 {
     CommandPaths paths;
     paths.text[0] = '\0';
@@ -161,7 +196,7 @@ int RunCommand(const FileEntry *entry, const char *srcFolder, const char *folder
         CutDestination(&paths, folder, entry);
     }
     Progress(dialog, PROGRESS_DESTINATION, paths.dst);
-    int ok = RunHandler(entry, paths, folder, id, dialog);
+    int ok = RunHandler(entry, paths, folder, id, dialog, atomic);
     RecordFaultPath(FaultPathOf(entry, paths));
     return ok;
 }
@@ -169,11 +204,11 @@ int RunCommand(const FileEntry *entry, const char *srcFolder, const char *folder
 // The result of the destination's last command run (1 when there is none):
 // a failure ends its commands at once.
 int RunCommands(int result, const char *srcFolder, const char *folder, const PtrList *commands,
-                const char *id, HWND dialog)
+                const char *id, HWND dialog, AtomicUpdate *atomic)
 {
     for (PtrNode *cursor = PtrListFirst(commands); cursor;) {
         const FileEntry *entry = (const FileEntry *)PtrListNextData(&cursor);
-        result = RunCommand(entry, srcFolder, folder, id, dialog);
+        result = RunCommand(entry, srcFolder, folder, id, dialog, atomic);
         RecordCommand(result);
         if (result == 0)
             break;
@@ -186,6 +221,43 @@ int RunCommands(int result, const char *srcFolder, const char *folder, const Ptr
     return result;
 }
 
+// The id's registration prepared with the rest, so that the last burst
+// makes both; after it when a command of that burst changes the settings
+// file itself.
+int RegisterPrepared(AtomicUpdate *atomic, const char *folder, const char *id)
+{
+    char settings[MAX_PATH_BYTES];
+    if (!id || !id[0])
+        return MakePrepared(atomic);
+    if (!JoinPath(settings, sizeof(settings), folder, "MIRO42.INI") ||
+        (IsPrepared(atomic, settings) && !MakePrepared(atomic)))
+        return 0;
+    return PrepareInstalledId(atomic, folder, id) && MakePrepared(atomic);
+}
+
+// One destination's commands all or nothing: the id registered with them,
+// or every change they made undone.
+int RunAtomicDestination(const char *srcFolder, const char *folder, const PtrList *commands, const char *id,
+                         HWND dialog)
+{
+    AtomicUpdate *atomic = StartAtomic(folder);
+    if (!atomic)
+        return 0;
+    int commandsDone = RunCommands(1, srcFolder, folder, commands, id, dialog, atomic) == 1;
+    int result = commandsDone && RegisterPrepared(atomic, folder, id) && FinishAtomic(atomic);
+    if (!result) {
+        // A failed command told why in its own lines.
+        if (commandsDone) {
+            char *text = GetLastErrorText();
+            TracePrintf("\t\tupdate not made - %s", text);
+            LocalFree(text);
+        }
+        UndoAtomic(atomic);
+    }
+    EndAtomic(atomic);
+    return result;
+}
+
 // Clears folder once: a folder already in swept is passed over.
 void ClearOnce(PtrList *swept, const char *folder)
 {
@@ -195,7 +267,10 @@ void ClearOnce(PtrList *swept, const char *folder)
     char *copy = StrDup(folder);
     if (copy && !PtrListAppend(swept, copy))
         free(copy);
-    ClearLeftovers(folder);
+    // A write in place cut short there is finished before its copy could
+    // be taken for a leftover; one that cannot be keeps them all.
+    if (FinishCutShort(folder))
+        ClearLeftovers(folder);
 }
 
 void ClearCopyFolders(PtrList *swept, const char *folder, const PtrList *commands)
@@ -232,7 +307,7 @@ void ClearLeftoversFor(const PtrList *dsts, const PtrList *commands)
 }
 
 int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
-           const char *id, int silent)
+           const char *id, int silent, int atomic)
 {
     TracePrintf("\t[%s]>>\n", "Update");
     int result = 1;
@@ -254,11 +329,16 @@ int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *
         // settings file; a folder that cannot be held is checked as before.
         FolderHold hold;
         HoldFolder(&hold, folder);
-        result = RunCommands(result, srcFolder, folder, commands, id, dialog);
+        if (atomic)
+            result = RunAtomicDestination(srcFolder, folder, commands, id, dialog);
+        else
+            result = RunCommands(result, srcFolder, folder, commands, id, dialog, nullptr);
         if (result != 1)
             anyFailed = 1;
-        else if (id && id[0])
+        else if (!atomic && id && id[0])
             AddInstalledId(folder, id);
+        // What this destination got is on disk before the closing box.
+        MakeDurable(folder);
         ReleaseFolder(&hold);
         free(folder);
     }

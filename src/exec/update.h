@@ -9,9 +9,10 @@ enum { EXEC_TEXT_BUFFER = 520 };
 
 // instance: the module holding the progress dialog template (HINSTANCE).
 // Consumes dsts (pops and frees each folder). Every destination is worked
-// through; 1 only when the commands of all of them succeeded.
+// through; 1 only when the commands of all of them succeeded. atomic: each
+// destination is updated all or nothing (exec/atomic.h).
 int Update(void *instance, const char *srcFolder, PtrList *dsts, const PtrList *commands,
-           const char *id, int silent);
+           const char *id, int silent, int atomic = 0);
 
 // The paths a command works with in folder, as the executor builds them:
 // src ("%DSTPATH%" replaced, made absolute against srcFolder) and dst

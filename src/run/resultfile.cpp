@@ -149,6 +149,10 @@ void Folders(JsonText *out, const UpdateScript &script)
              !folder->accepted && InstalledListsId(folder->folder, script.id) ? "true" : "false");
         if (folder->commands)
             Commands(out, folder, script.commands);
+        // Only all-or-nothing updates are ever restored: other records keep
+        // their fields.
+        if (folder->restored)
+            JsonRaw(out, ",\n      \"restored\": true");
         JsonRaw(out, cursor ? "\n    }," : "\n    }\n  ");
     }
 }

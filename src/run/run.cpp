@@ -8,6 +8,7 @@
 #include "checks/checkfile.h"
 #include "checks/diskspace.h"
 #include "checks/packagecheck.h"
+#include "exec/recover.h"
 #include "exec/update.h"
 #include "launch/startprocess.h"
 #include "exec/stage.h"
@@ -52,6 +53,9 @@ int FillDestinations(const CommandLineOptions &cl, const UpdateScript &script, P
             free(copy);
             return RESULT_NO_DESTINATION;
         }
+        // The data version is read from the copy as it is once a run cut
+        // short there is finished.
+        FinishCutShort(copy);
         if (!VersionGate((const char *)PtrListFirstData(dsts), script.targets))
             return RESULT_GATE_REFUSED;
         return RESULT_SUCCESS;
@@ -68,6 +72,10 @@ int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl
     if (!dsts)
         return RESULT_NO_MEMORY;
     int result = FillDestinations(cl, script, dsts);
+    // A destination left half changed by a run cut short, which this run
+    // could not finish either, is not updated over.
+    if (result == RESULT_SUCCESS && CutShortLeft())
+        result = RESULT_LOCKED_FILE;
     if (cl.whatIf) {
         result = WhatIfSteps(result, srcFolder, cl.dst, dsts, script);
         PtrListFreeStrings(dsts);
@@ -80,11 +88,12 @@ int RunSteps(void *instance, const char *srcFolder, const CommandLineOptions &cl
         ClearLeftoversFor(dsts, script.commands);
     if (result == RESULT_SUCCESS && !CheckFile(dsts, script.commands))
         result = RESULT_LOCKED_FILE;
-    if (result == RESULT_SUCCESS && !checkSpace(dsts, srcFolder))
+    if (result == RESULT_SUCCESS &&
+        !checkSpacePeak(dsts, srcFolder, script.atomic ? PEAK_ALL_AT_ONCE : PEAK_ONE_AT_A_TIME, nullptr, nullptr))
         result = RESULT_NO_SPACE;
     if (result == RESULT_SUCCESS)
         result = Update(instance, srcFolder, dsts, script.commands, script.id,
-                        cl.flag & CL_FLAG_SILENT)
+                        cl.flag & CL_FLAG_SILENT, script.atomic)
                      ? RESULT_SUCCESS
                      : RESULT_UPDATE_FAILED;
     PtrListFreeStrings(dsts);

@@ -9,6 +9,7 @@
 #include "checks/diskspace.h"
 #include "checks/holder.h"
 #include "exec/history.h"
+#include "exec/recover.h"
 #include "run/whatifcmd.h"
 #include "run/whatifreport.h"
 #include "target/versiongate.h"
@@ -113,8 +114,13 @@ int ReportDestinations(int nResult, const char *cmdDst, const PtrList *dsts, con
                    MessageTable[RESULT_NO_DESTINATION]);
         return nResult;
     }
-    for (PtrNode *cursor = PtrListFirst(dsts); cursor;)
-        ReportVersion(&g_report, (const char *)PtrListNextData(&cursor), "適用できます");
+    for (PtrNode *cursor = PtrListFirst(dsts); cursor;) {
+        const char *folder = (const char *)PtrListNextData(&cursor);
+        ReportVersion(&g_report, folder, "適用できます");
+        if (IsCutShort(folder))
+            ReportLine(&g_report, "中断: %s に途中で止まった更新があります: 実行すると、まずそれを元に戻すか完了します",
+                       folder);
+    }
     if (script.kakunin)
         ReportLine(&g_report, "確認: 「%s」は尋ねません", script.kakunin);
     return nResult;
@@ -150,7 +156,9 @@ int WhatIfSteps(int nResult, const char *srcFolder, const char *cmdDst, const Pt
         return nResult;
     if (!CheckFileEach(dsts, script.commands, ModuleFound, &g_report))
         nResult = RESULT_LOCKED_FILE;
-    if (!checkSpaceEach(dsts, srcFolder, SpaceFound, &g_report) && nResult == RESULT_SUCCESS)
+    if (!checkSpacePeak(dsts, srcFolder, script.atomic ? PEAK_ALL_AT_ONCE : PEAK_ONE_AT_A_TIME, SpaceFound,
+                        &g_report) &&
+        nResult == RESULT_SUCCESS)
         nResult = RESULT_NO_SPACE;
     // Every destination is looked at, as the real run works in every one; a
     // sure failure in any makes the run's code 4.

@@ -9,10 +9,10 @@
 namespace {
 
 // Every key the script knows, in the order the parser tries them.
-const char *const kScriptKeys[] = {"id",     "kakunin", "target", "install", "success",  "post", "copy",
-                                   "remove", "dll",     "exe",    "shortcut", "log",     "create"};
+const char *const kScriptKeys[] = {"id",   "kakunin", "target", "install", "success",  "post", "atomic",
+                                   "copy", "remove",  "dll",    "exe",     "shortcut", "log",  "create"};
 
-enum SettingKind { SETTING_PLAIN, SETTING_TEXT, SETTING_TARGETS, SETTING_FOLDER, SETTING_PROGRAM };
+enum SettingKind { SETTING_PLAIN, SETTING_TEXT, SETTING_TARGETS, SETTING_FOLDER, SETTING_PROGRAM, SETTING_SWITCH };
 
 struct SettingKey {
     const char *key;
@@ -25,7 +25,8 @@ const SettingKey kSettingKeys[] = {{"id", SETTING_PLAIN, &UpdateScript::id},
                                    {"target", SETTING_TARGETS, nullptr},
                                    {"install", SETTING_FOLDER, &UpdateScript::install},
                                    {"success", SETTING_TEXT, &UpdateScript::success},
-                                   {"post", SETTING_PROGRAM, &UpdateScript::post}};
+                                   {"post", SETTING_PROGRAM, &UpdateScript::post},
+                                   {"atomic", SETTING_SWITCH, nullptr}};
 
 // Replaces *field with a copy of value; a repeated key wins. 0 = out of memory.
 int SetField(char **field, const char *value)
@@ -78,6 +79,16 @@ ScriptLineOutcome SetMacroField(char **field, const char *value, int isFolder)
     return SetField(field, work) ? LINE_SETTING_STORED : LINE_NO_MEMORY;
 }
 
+// "0" or "1" exactly: an updater that took any other text for one of them
+// would guess what the author meant. A repeated key wins, as for the others.
+ScriptLineOutcome SetSwitch(int *field, const char *value)
+{
+    if (strcmp(value, "0") != 0 && strcmp(value, "1") != 0)
+        return LINE_BAD_SWITCH;
+    *field = value[0] == '1';
+    return LINE_SETTING_STORED;
+}
+
 ScriptLineOutcome SetSetting(const SettingKey &setting, char *value, UpdateScript *script,
                              ScriptLineReport *report)
 {
@@ -93,6 +104,8 @@ ScriptLineOutcome SetSetting(const SettingKey &setting, char *value, UpdateScrip
         return SetMacroField(field, value, 1);
     case SETTING_PROGRAM:
         return SetMacroField(field, value, 0);
+    case SETTING_SWITCH:
+        return SetSwitch(&script->atomic, value);
     }
     return LINE_NO_MEMORY;
 }

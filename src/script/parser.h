@@ -20,7 +20,7 @@ enum ScriptLineOutcome {
     LINE_COMMENT,           // first byte ";"
     LINE_NO_EQUALS,         // ignored
     LINE_SEVERAL_EQUALS,    // ignored
-    LINE_SETTING_STORED,    // id, kakunin, target, install, success, post
+    LINE_SETTING_STORED,    // id, kakunin, target, install, success, post, atomic
     LINE_MACRO_IGNORED,     // install or post that does not expand: ignored
     LINE_COMMAND_STORED,
     LINE_UNKNOWN_KEY,
@@ -29,6 +29,7 @@ enum ScriptLineOutcome {
     LINE_SHORTCUT_PIECES,   // shortcut value without exactly two pieces
     LINE_SHORTCUT_MACRO,    // shortcut path that does not expand
     LINE_TOO_MANY_TARGETS,  // more than SCRIPT_MAX_PIECES patterns
+    LINE_BAD_SWITCH,        // atomic value other than "0" or "1"
     LINE_NO_MEMORY
 };
 
@@ -82,6 +83,6 @@ int AddScriptCommand(const char *key, char *value, UpdateScript *script);
 // The same, with the outcome and the value's pieces in report (not null).
 int AddScriptCommandEx(const char *key, char *value, UpdateScript *script, ScriptLineReport *report);
 
-// The parser's spelling of key when key names one of the thirteen keys
+// The parser's spelling of key when key names one of the fourteen keys
 // (letter case ignored), else null.
 const char *KnownScriptKey(const char *key);

@@ -11,6 +11,7 @@ int InitUpdateScript(UpdateScript *script)
     script->install = nullptr;
     script->success = nullptr;
     script->post = nullptr;
+    script->atomic = 0;
     script->targets = PtrListCreate();
     if (!script->targets)
         return 0;

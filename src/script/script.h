@@ -34,6 +34,9 @@ struct UpdateScript {
     char *install;
     char *success;
     char *post;
+    // "atomic=1": each destination is updated all or nothing (0 without the
+    // line, or with "atomic=0").
+    int atomic;
 };
 
 int InitUpdateScript(UpdateScript *script);

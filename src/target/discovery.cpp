@@ -7,6 +7,7 @@
 #include "base/tracelog.h"
 #include "base/userbox.h"
 #include "exec/filecmd.h"
+#include "exec/recover.h"
 #include "target/destlist.h"
 #include "target/versiongate.h"
 
@@ -59,6 +60,7 @@ void TakeInstalledCopy(HKEY parent, const char *subkey, const PtrList *targets, 
     // and a 259-byte one leaves no room for the backslash.
     if (!path[0] || !AddBackslash(path, sizeof(path)))
         return;
+    FinishCutShort(path);
     int versionRead = 0;
     if (VersionGateEx(path, targets, &versionRead)) {
         TracePrintf("\t\t\t\t szPath is Targets\n");
@@ -114,8 +116,10 @@ void TakeInstallFolder(const InstallFolder *install, PtrList *dsts)
 {
     if (!install->path[0] || install->refused)
         return;
-    if (IsDryRun() || CreateDirectoryAll(install->path))
+    if (IsDryRun() || CreateDirectoryAll(install->path)) {
+        FinishCutShort(install->path);
         AppendFolderOnce(dsts, install->path);
+    }
 }
 
 int AskToBrowse(void)
@@ -160,7 +164,10 @@ int BrowseOnce(const PtrList *targets, PtrList *dsts)
     if (ShellGetPathFromIDList(item, folder)) {
         // A 259-byte folder has no room for its backslash: refused like a
         // folder of the wrong version.
-        if (AddBackslash(folder, sizeof(folder)) && VersionGate(folder, targets)) {
+        int named = AddBackslash(folder, sizeof(folder));
+        if (named)
+            FinishCutShort(folder);
+        if (named && VersionGate(folder, targets)) {
             AppendFolderOnce(dsts, folder);
             done = 1;
         } else {

@@ -125,6 +125,20 @@ TEST(DiskSpace, NeedWalksSubfoldersAgainstLikePaths)
     for (const auto &line : lines)
         compared += line.compare(0, need.size(), need) == 0;
     EXPECT_EQ(compared, 1);
+
+    // All or nothing keeps every old file until the end: every new file in
+    // full (1357), the new settings file and history beside theirs (200 and
+    // 100) and the journal (1 KiB a file of the update and for each of those
+    // two, and 1 KiB more).
+    WriteFileBytes(dst + "MIRO42.INI", std::string(200, 'i'));
+    WriteFileBytes(dst + "update.log", std::string(100, 'l'));
+    TraceLogStart();
+    EXPECT_EQ(checkSpacePeak(dsts.get(), src.c_str(), PEAK_ALL_AT_ONCE, nullptr, nullptr), 1);
+    const std::string whole = "\t\t\t dwNecessarySpace = " + std::to_string(1357 + 200 + 100 + 7 * 1024) + ", ";
+    compared = 0;
+    for (const auto &line : TraceLines())
+        compared += line.compare(0, whole.size(), whole) == 0;
+    EXPECT_EQ(compared, 1);
 }
 
 TEST(DiskSpace, UnsearchableSourceNeedsNothing)

@@ -8,3 +8,5 @@ fuzz_target(installed fuzz_installed.cpp ${SRC}/exec/historytext.cpp)
 fuzz_target(dstpath fuzz_dstpath.cpp ${SRC}/exec/replacedst.cpp)
 fuzz_target(shortcutname fuzz_shortcutname.cpp ${SRC}/exec/shortcutname.cpp)
 fuzz_target(profile fuzz_profile.cpp ${SRC}/exec/profiletext.cpp ${SRC}/exec/profilecode.cpp)
+# The all-or-nothing update's journal: its reader and its record format.
+fuzz_target(journal fuzz_journal.cpp ${SRC}/exec/journal.cpp)

@@ -6,6 +6,7 @@ lumiupd_add_test(test_run_hardening
   ${CMAKE_CURRENT_LIST_DIR}/hardening_planting_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hardening_plugin_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hardening_faults_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hardening_atomic_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hardening_package_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/target/discovery_browse.cpp)
 target_include_directories(test_run_hardening PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR}/tests/target)

@@ -48,6 +48,8 @@ TEST(ScriptLineReport, EveryOutcomeWithItsKeyAndPieces)
         {"shortcut=%DESKTOP%x", LINE_SHORTCUT_PIECES, "shortcut", ACT_SHORTCUT, 2, 1},
         {"shortcut=C:\\x,y", LINE_SHORTCUT_MACRO, "shortcut", ACT_SHORTCUT, 2, 2},
         {"target=a;b;c;d;e;f;g;h;i;j;k;l;m;n;o;p;q", LINE_TOO_MANY_TARGETS, "target", 0, 2, 17},
+        {"Atomic=1", LINE_SETTING_STORED, "atomic", 0, 2, 0},
+        {"atomic=on", LINE_BAD_SWITCH, "atomic", 0, 2, 0},
     };
     for (const OutcomeCase &c : cases) {
         SCOPED_TRACE(c.line);

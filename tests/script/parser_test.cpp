@@ -62,6 +62,25 @@ TEST(ScriptParser, StrayBlanksMakeAnUnknownKeyThatFailsTheParse)
     }
 }
 
+TEST(ScriptParser, AtomicIsZeroOrOneAndAnyOtherValueRefusesTheScript)
+{
+    ScriptFixture plain;
+    ASSERT_EQ(plain.Read(CrLf({"id=x", "copy=a"})), 1);
+    EXPECT_EQ(plain.script.atomic, 0) << "without the line every run is the plain one";
+    ScriptFixture on;
+    ASSERT_EQ(on.Read(CrLf({"ATOMIC=1", "copy=a"})), 1);
+    EXPECT_EQ(on.script.atomic, 1);
+    ScriptFixture again;
+    ASSERT_EQ(again.Read(CrLf({"atomic=1", "Atomic=0"})), 1);
+    EXPECT_EQ(again.script.atomic, 0) << "a repeated key wins, as for the others";
+    for (const char *line : {"atomic=yes", "atomic=2", "atomic= 1", "atomic=1 ", "atomic=", "atomic=01", "atomic=true"}) {
+        SCOPED_TRACE(line);
+        ScriptFixture f;
+        EXPECT_EQ(f.Read(CrLf({"id=first", line, "kakunin=never read"})), 0);
+        EXPECT_EQ(f.script.kakunin, nullptr) << "the lines after a rejected one are not read";
+    }
+}
+
 TEST(ScriptParser, EmptyValuesAreStored)
 {
     ScriptFixture f;

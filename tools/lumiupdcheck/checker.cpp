@@ -32,6 +32,37 @@ void StopChecker(ScriptChecker *checker)
     PtrListDestroy(checker->commandLines);
 }
 
+// A plug-in or program of an all-or-nothing update: the updater undoes the
+// file changes of the destination when a later command fails, never what
+// the plug-in or program did itself.
+void NoteOutOfReach(ScriptChecker *checker)
+{
+    char lines[200] = "";
+    int found = 0;
+    PtrNode *line = PtrListFirst(checker->commandLines);
+    for (PtrNode *node = PtrListFirst(checker->script.commands); node && line; node = node->next, line = line->next) {
+        int act = ((const FileEntry *)node->data)->act;
+        if (act != ACT_DLL && act != ACT_EXE)
+            continue;
+        char number[24];
+        snprintf(number, sizeof(number), "%s%ld", found++ ? ", " : "", (long)(size_t)line->data);
+        // Cut short with "..." rather than overrun: the lines are for reading.
+        if (!StrAppend(lines, sizeof(lines) - 4, number)) {
+            StrAppend(lines, sizeof(lines), "...");
+            break;
+        }
+    }
+    if (!found)
+        return;
+    char what[400];
+    snprintf(what, sizeof(what),
+             "\"atomic=1\" with a plug-in or program (line %s): the file commands before it are in place when "
+             "it runs, and if a later command fails the updater undoes the destination's file changes, not what "
+             "the plug-in or program did itself",
+             lines);
+    ScriptFinding(&checker->log, SEVERITY_INFO, what);
+}
+
 void CheckWholeScript(ScriptChecker *checker)
 {
     if (!checker->script.id)
@@ -44,6 +75,8 @@ void CheckWholeScript(ScriptChecker *checker)
         ScriptFinding(&checker->log, SEVERITY_WARNING,
                       "no \"target\": no installed copy can pass the version check (only the install folder "
                       "can be updated)");
+    if (checker->script.atomic)
+        NoteOutOfReach(checker);
 }
 
 int IsBlankByte(int c)

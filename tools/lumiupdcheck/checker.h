@@ -13,7 +13,7 @@
 
 enum CheckExit { CHECK_ACCEPTED = 0, CHECK_REFUSED = 1, CHECK_UNREADABLE = 2 };
 
-enum { SETTING_KEYS = 6 };
+enum { SETTING_KEYS = 7 };
 
 struct ScriptChecker {
     FindingLog log;

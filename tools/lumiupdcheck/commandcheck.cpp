@@ -10,7 +10,8 @@ namespace {
 
 enum { WHAT_BUFFER = 700 };
 
-const char *const kRepeatableSettings[SETTING_KEYS] = {"id", "kakunin", "install", "success", "post", nullptr};
+const char *const kRepeatableSettings[SETTING_KEYS] = {"id", "kakunin", "install", "success", "post", "atomic",
+                                                       nullptr};
 
 void Warn(ScriptChecker *checker, const char *what, const char *text)
 {

@@ -186,6 +186,9 @@ void CheckRejected(ScriptChecker *checker, const ScriptLineReport *report, const
         snprintf(what, sizeof(what), "%d patterns on one \"target\" line (at most %d): split them over several lines",
                  report->valuePieces, SCRIPT_MAX_PIECES);
         break;
+    case LINE_BAD_SWITCH:
+        snprintf(what, sizeof(what), "\"%s\" value \"%s\" is neither 0 nor 1", report->key, value);
+        break;
     case LINE_NO_MEMORY:
         snprintf(what, sizeof(what), "out of memory");
         break;

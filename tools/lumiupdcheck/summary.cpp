@@ -120,6 +120,8 @@ void PrintSummary(ScriptChecker *checker)
     PrintText(out, "install folder:", script->install);
     PrintText(out, "success text:", script->success);
     PrintText(out, "post program:", script->post);
+    if (script->atomic)
+        fprintf(out, "  %-18s %s\n", "all or nothing:", "yes (atomic=1): a destination whose update fails is restored");
     PrintCommands(out, checker);
     if (checker->updateFolder) {
         fprintf(out, "  update folder:    %d files, ", checker->folderFiles);

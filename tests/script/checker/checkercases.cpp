@@ -42,6 +42,9 @@ std::vector<CheckerCase> RefusedCases()
     std::string seventeen = "target=a;b;c;d;e;f;g;h;i;j;k;l;m;n;o;p;q";
     std::string longRest(220, 'x');
     return {
+        {"atomic_neither_0_nor_1", kHead + CrLf({"atomic=yes", "atomic= 1"}), 1,
+         {Error(3, "\"atomic\" value \"yes\" is neither 0 nor 1" + kRefused, "atomic=yes"),
+          Error(4, "\"atomic\" value \" 1\" is neither 0 nor 1" + kNotReached, "atomic= 1")}},
         {"unknown_key", kHead + CrLf({"copy=MIRO42.DLL", "update=x", "copyfile=y"}), 1,
          {Error(4, "unknown key \"update\"" + kRefused, "update=x"),
           Error(5, "unknown key \"copyfile\"" + kNotReached, "copyfile=y")}},
@@ -320,6 +323,12 @@ std::vector<CheckerCase> ScriptWideCases()
           Warning(7, "\"kakunin\" is set again: this replaces the value of line 6", "KAKUNIN=b")}},
         {"empty_id", CrLf({"id=", "target=1.0"}), 0,
          {"Lumiupd.INF: warning: empty \"id\": the update is not registered in INSTALLED of MIRO42.INI"}},
+        {"atomic_with_plugin_and_program",
+         kHead + CrLf({"copy=NEW.DAT", "dll=NEW.DAT,UPD.DLL,Go", "exe=CONV.EXE", "atomic=1", "Atomic=1"}), 0,
+         {Warning(7, "\"atomic\" is set again: this replaces the value of line 6", "Atomic=1"),
+          "Lumiupd.INF: note: \"atomic=1\" with a plug-in or program (line 4, 5): the file commands before it "
+          "are in place when it runs, and if a later command fails the updater undoes the destination's file "
+          "changes, not what the plug-in or program did itself"}},
     };
 }
 
