@@ -40,3 +40,8 @@ int ReplacePlaceholder(char *text, size_t size, const char *insert)
     }
     return 1;
 }
+
+int HasPlaceholder(const char *text)
+{
+    return strstr(text, kPlaceholder) != nullptr;
+}

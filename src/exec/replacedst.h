@@ -8,3 +8,5 @@
 // left to right; what an insertion brings is never searched again. 0, with
 // text unchanged, when the result would not fit in size bytes.
 int ReplacePlaceholder(char *text, size_t size, const char *insert);
+// 1 when text holds a "%DSTPATH%" to replace.
+int HasPlaceholder(const char *text);

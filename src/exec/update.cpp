@@ -364,6 +364,10 @@ int CommandPathsFor(const char *srcFolder, const char *folder, const FileEntry *
 
 int ReplaceDstPath(char *text, size_t size, const char *folder)
 {
+    // Every command's file name comes through here; the short path costs a
+    // look at each folder on the way (a server round trip each under Wine).
+    if (!HasPlaceholder(text))
+        return 1;
     char shortPath[MAX_PATH_BYTES];
     DWORD len = GetShortPathNameA(folder, shortPath, sizeof(shortPath));
     // The folder exists, so this is rare; its long form names it just as well.
