@@ -309,10 +309,12 @@ int FinishAtomic(AtomicUpdate *update)
     update->ended = 1;
     TracePrintf("\t\tupdate complete - %s\n", update->folder);
     // What is kept for an undo goes, the backups through the handles that
-    // held them since they moved; what cannot go now, the next run clears.
-    if (LetGoOfBackups(update, 1) && update->journal.handle != INVALID_HANDLE_VALUE &&
-        CompleteChanges(update->folder, update->made, update->madeCount))
+    // held them since they moved (the new files took the names they were
+    // staged under); what cannot go now, the next run clears.
+    if (LetGoOfBackups(update, 1) && update->journal.handle != INVALID_HANDLE_VALUE) {
+        DropWriteCopies(update->folder, update->made, update->madeCount);
         DeleteJournal(&update->journal);
+    }
     return 1;
 }
 

@@ -123,6 +123,17 @@ int WriteBack(const char *folder, const char *target, const FileId *id, const ch
     return done;
 }
 
+// The copies a write in place kept (its new bytes, and its old ones when it
+// kept them) deleted; what cannot go is a leftover the next run clears.
+void DropCopies(const char *folder, const JournalRecord *r, int staged)
+{
+    char path[MAX_PATH_BYTES];
+    if (staged && Join(path, folder, r->staged))
+        DeletePlainFile(path);
+    if (r->oldCopy[0] && Join(path, folder, r->oldCopy))
+        DeletePlainFile(path);
+}
+
 int UndoPut(const char *folder, const char *target, const JournalRecord *r)
 {
     char path[MAX_PATH_BYTES];
@@ -135,17 +146,15 @@ int UndoPut(const char *folder, const char *target, const JournalRecord *r)
 
 int UndoWrite(const char *folder, const char *target, const JournalRecord *r)
 {
-    char old[MAX_PATH_BYTES], staged[MAX_PATH_BYTES];
+    char old[MAX_PATH_BYTES];
     if (!r->oldCopy[0]) {
         SetLastError(ERROR_INVALID_DATA);  // a write that can only be finished
         return 0;
     }
-    if (!Join(old, folder, r->oldCopy) || !Join(staged, folder, r->staged) ||
-        WriteBack(folder, target, &r->oldId, old) != 1)
+    if (!Join(old, folder, r->oldCopy) || WriteBack(folder, target, &r->oldId, old) != 1)
         return 0;
     TracePrintf("\t\trestored - %s\n", target);
-    DeletePlainFile(staged);
-    DeletePlainFile(old);
+    DropCopies(folder, r, 1);
     return 1;
 }
 
@@ -170,16 +179,13 @@ void UndoOne(const char *folder, const JournalRecord *r, Outcome *outcome)
 // write was whole before it went.
 int CompleteWrite(const char *folder, const JournalRecord *r)
 {
-    char target[MAX_PATH_BYTES], staged[MAX_PATH_BYTES], old[MAX_PATH_BYTES];
+    char target[MAX_PATH_BYTES], staged[MAX_PATH_BYTES];
     if (!Join(target, folder, r->target) || !Join(staged, folder, r->staged))
         return 0;
     int written = WriteBack(folder, target, &r->oldId, staged);
     if (written == 0)
         return 0;
-    if (written == 1)
-        DeletePlainFile(staged);
-    if (r->oldCopy[0] && Join(old, folder, r->oldCopy))
-        DeletePlainFile(old);
+    DropCopies(folder, r, written == 1);
     return 1;
 }
 
@@ -229,4 +235,11 @@ int MakeDurable(const char *folder)
     int flushed = FlushFileBuffers(mark.handle);
     DiscardNewFile(&mark);
     return flushed;
+}
+
+void DropWriteCopies(const char *folder, const JournalRecord *records, size_t count)
+{
+    for (size_t i = 0; i < count; i++)
+        if (records[i].kind == JOURNAL_WRITE)
+            DropCopies(folder, &records[i], 1);
 }

@@ -17,6 +17,9 @@ int UndoChanges(const char *folder, const JournalRecord *records, size_t count);
 // and the copies of texts; a write in place not yet whole is finished first.
 // 1 when all is; else 0 with the last error (the rest still tried).
 int CompleteChanges(const char *folder, const JournalRecord *records, size_t count);
+// The same for the run that made the changes, once its backups are gone:
+// its writes in place are whole and flushed, so only their copies go.
+void DropWriteCopies(const char *folder, const JournalRecord *records, size_t count);
 // What a change made puts on disk: flushed, the changes made before it on
 // that drive are there after a power failure as well.
 int MakeDurable(const char *folder);
